@@ -1,0 +1,123 @@
+#include "chain/sample_loop.h"
+
+#include <cmath>
+
+namespace qv {
+
+namespace {
+
+inline double magnitude(double x) { return x < 0 ? -x : x; }
+
+// Clamp to +-32760 and truncate toward zero. A non-finite value (which no
+// stage should produce) becomes silence rather than undefined behaviour.
+inline std::int16_t to_output_sample(double x) {
+    if (!std::isfinite(x)) return 0;
+    if (x > 32760.0)
+        x = 32760.0;
+    else if (x < -32760.0)
+        x = -32760.0;
+    return static_cast<std::int16_t>(x);
+}
+
+void refuse_format(Readings& r) {
+    r.agc_gated = 0;
+    r.master_agc_gain = 0;
+    r.bass_agc_gain = 0;
+    r.format_status |= 0xFF00;
+}
+
+}  // namespace
+
+int modify_samples(Settings& s, ChainState& c, std::int16_t* samples, int numsamples, int bps, int nch, int srate) {
+    Readings& r = c.readings;
+    if (bps != 16 || srate < 44100 || nch <= 0 || (samples == nullptr && numsamples > 0)) {
+        refuse_format(r);
+        return numsamples;
+    }
+    r.format_status &= 0xFF;
+
+    const GlobalParams& g = s.live.global;
+    std::int16_t* frame = samples;
+    for (int n = 0; n < numsamples; ++n, frame += nch) {
+        const bool bypass = g.bypass_all != 0;
+        const std::int32_t options = g.option_flags;
+        double left, right;
+
+        // 1. Input conversion.
+        left = frame[0];
+        if (nch == 2) {
+            if (options & option::mono) {
+                const std::int32_t m = (static_cast<std::int32_t>(frame[0]) + frame[1]) >> 1;  // floor of half
+                left = m;
+                right = m;
+            } else {
+                right = frame[1];
+            }
+        } else {
+            right = left;
+        }
+
+        // 2. 15 kHz input low-pass (also under Bypass All).
+        if (options & option::input_lpf_15k) input_lowpass(c.input, left, right);
+
+        // 3. Input peak, seen by the meters and the AGC gate.
+        const double frame_input_peak = magnitude(left) > magnitude(right) ? magnitude(left) : magnitude(right);
+        if (frame_input_peak > r.input_peak) r.input_peak = frame_input_peak;
+
+        // 4. Phase rotator.
+        if ((options & option::phase_rotator) && !bypass) rotate_phase(c.input, left, right);
+
+        // 5. Stereo expander; its delay line runs every frame.
+        stereo_expand(c.expander, s, r, left, right);
+        const double image = magnitude(right - left);
+        if (image > r.stereo_image_peak) r.stereo_image_peak = image;
+
+        // 6. Bass EQ, early position (AM filter on; also under Bypass All).
+        if (options & option::am_filter) bass_eq(s, left, right);
+
+        // 7. Two-band gated AGC (detectors run under Bypass All too).
+        gated_agc(c.agc, s, r, frame_input_peak, left, right);
+
+        if (!bypass) {
+            // 8. Bass EQ, late position.
+            if (!(options & option::am_filter)) bass_eq(s, left, right);
+            // 9. Overdrive gain.
+            apply_overdrive(s, left, right);
+            // 10. Pre-emphasis.
+            pre_emphasis(c.emphasis, s, left, right);
+        }
+
+        // 11. Multiband processor; under Bypass All only its analysis runs and
+        //     the frame continues at the test-tone mix.
+        bool full_path = !bypass;
+        if (!(options & option::multiband_bypass) || bypass) full_path = multiband(c.multiband, s, r, left, right);
+
+        if (full_path) {
+            // 12. Dual-band compressor and clippers.
+            dual_band(c.dual_band, c.multiband, s, r, left, right);
+            // 13. Output FIR (pre-emphasis on) or de-emphasis.
+            output_filter(c.output, s, left, right);
+        }
+
+        // 14. Test-tone mix, every frame.
+        mix_test_tone(c.tone, s.mem.test_tone_on, left, right);
+
+        // 15. Final soft clip at 32760.
+        final_soft_clip(s, left, right);
+
+        // 16. Output level and AM filter.
+        if (!bypass) output_level_and_am(c.output, s, left, right);
+
+        // 17. Output conversion and output peak.
+        frame[0] = to_output_sample(left);
+        double out_peak = magnitude(frame[0]);
+        if (nch == 2) {
+            frame[1] = to_output_sample(right);
+            if (magnitude(frame[1]) > out_peak) out_peak = magnitude(frame[1]);
+        }
+        if (out_peak > r.output_peak) r.output_peak = out_peak;
+    }
+    return numsamples;
+}
+
+}  // namespace qv

@@ -1,0 +1,32 @@
+#pragma once
+#include <cstdint>
+
+#include "dsp/section_state.h"
+
+namespace qv {
+
+// Per-band run-time values of the band gain computer, shared by the
+// multiband (bands 0..4) and dual-band (5, 6) stages and read by the meters.
+struct BandGains {
+    double band_level[kBands];           // detector output of this sample
+    double slow_envelope[kBands];        // compressor's slow detector
+    double band_slow_gain[kBands];       // gain of the slow detector alone (meters)
+    double band_composite_gain[kBands];  // product of the section gains
+    std::int32_t band_active[kBands];    // 0 while the band's M button mutes it
+};
+
+// Switches and levels the gain computer reads besides its own records.
+struct GainInputs {
+    std::int32_t gate_level;  // linear, from GATE dB
+    std::int32_t agc_gated;   // AGC gate state of this frame
+    std::int32_t independent_gate;
+    std::int32_t compressor_on;  // sections of bands 0..4 only
+    std::int32_t expander_on;
+    std::int32_t limiter_on;
+};
+
+// Expander, two-detector compressor with hold, limiter, mute; bands first..last.
+void compute_band_gains(BandGains& g, SectionState (&section)[kBands][kSections], const GainInputs& in,
+                        int first, int last);
+
+}  // namespace qv

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine with a private prefix inside the build
+# tree and a virtual display; used as the cross-compiling emulator by CTest.
+set -euo pipefail
+exe="$1"; shift
+build_dir="${QUORVANE_WINE_BUILD_DIR:-$(cd "$(dirname "$exe")" && pwd)}"
+export WINEPREFIX="${WINEPREFIX:-$build_dir/wineprefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+if [ ! -f "$WINEPREFIX/.quorvane-ready" ]; then
+  mkdir -p "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1 || true
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
+  wineserver -w || true
+  touch "$WINEPREFIX/.quorvane-ready"
+fi
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" wine "$exe" "$@"
+fi
+exec wine "$exe" "$@"
