@@ -3,7 +3,7 @@
 #include "chain/sample_loop.h"
 #include "host/dsp_records.h"
 #include "host/instance.h"
-#include "host/texts.h"
+#include "panel/texts.h"
 
 #if defined(_WIN32)
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "host/texts.h"
+#include "panel/texts.h"
 
 namespace qv {
 
