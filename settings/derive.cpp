@@ -1,0 +1,196 @@
+#include "settings/derive.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "settings/conversions.h"
+
+namespace qv {
+
+namespace {
+
+// -v without overflow: the negation of INT32_MIN saturates at INT32_MAX.
+std::int32_t negate(std::int32_t v) {
+    return v == std::numeric_limits<std::int32_t>::min() ? std::numeric_limits<std::int32_t>::max() : -v;
+}
+
+// Peaking bass EQ: tan of half the angle of a fixed 50 Hz bandwidth,
+// 6.283185307 * 25 / 44100.
+constexpr double kPeakingHalfBandwidth = 0.0035618964325396826;
+// Limits that keep the bass EQ finite and stable for any stored word; the
+// panel's ranges (0..20 dB, 40..150 Hz) lie well inside.
+constexpr std::int32_t kBassEqMaxGainDb = 60;
+constexpr std::int32_t kBassEqMinFreqHz = 10;
+constexpr std::int32_t kBassEqMaxFreqHz = 20000;
+
+}  // namespace
+
+std::int32_t soft_clip_knee_level() {
+    const double x = 2.0;
+    return static_cast<std::int32_t>(205.4 * x * x + 663.4 * x);
+}
+
+std::int32_t clamp_ratio_x10(std::int32_t ratio_x10) { return std::clamp<std::int32_t>(ratio_x10, 10, 100); }
+
+void clamp_ratios(ProcessParams& p) {
+    for (auto& band : p.section)
+        for (auto& sec : band) sec.ratio_x10 = clamp_ratio_x10(sec.ratio_x10);
+}
+
+double ratio_exponent_for(std::int32_t ratio_x10, int s) {
+    const std::int32_t r = clamp_ratio_x10(ratio_x10);
+    return s == kExpander ? 1 - 10.0 / r : 10.0 / r - 1;
+}
+
+std::int32_t threshold_level_for(std::int32_t threshold_db10) {
+    return std::max<std::int32_t>(1, lvl200(negate(threshold_db10)));
+}
+
+std::int32_t band_gain_level_for(std::int32_t band_gain_db10) { return lvl200(band_gain_db10); }
+
+std::int32_t dual_band_clip_level_for(std::int32_t band_gain_db10) {
+    // lvl200 is never negative, so the subtraction cannot overflow.
+    return std::max<std::int32_t>(0, lvl200(band_gain_db10) - soft_clip_knee_level());
+}
+
+double db_gain_for(std::int32_t db) { return lvl20(db) * (1.0 / 32768); }
+
+double agc_level_floor_for(std::int32_t agc_max_gain_db) {
+    return static_cast<double>(std::max<std::int32_t>(1, lvl20(negate(agc_max_gain_db)) / 2));
+}
+
+std::int32_t gate_level_for(std::int32_t gate_threshold_db) { return lvl20(negate(gate_threshold_db)); }
+
+std::int32_t bass_clip_level_for(std::int32_t bass_clip_threshold) { return lvl200(bass_clip_threshold); }
+
+std::int32_t lookahead_samples_for(std::int32_t lookahead_ms) {
+    return std::clamp<std::int32_t>(samples(lookahead_ms), 0, kMaxLookaheadSamples);
+}
+
+std::int32_t hold_samples_for(std::int32_t hold_ms) { return std::max<std::int32_t>(0, samples(hold_ms)); }
+
+void derive_section_coefs(const SectionParams& p, SectionState& st, int s, bool with_second_detector) {
+    st.ratio_exponent = ratio_exponent_for(p.ratio_x10, s);
+    st.threshold_level = threshold_level_for(p.threshold_db10);
+    st.attack1_coef = tc(p.attack1_ms);
+    st.release1_coef = tc(p.release1_ms);
+    if (with_second_detector) {
+        st.attack2_coef = tc(p.attack2_ms);
+        st.release2_coef = tc(p.release2_ms);
+    }
+}
+
+void derive_all_sections(const ProcessParams& p, SectionState (&st)[kBands][kSections],
+                         std::int32_t (&band_gain_level)[kBands]) {
+    for (int s = 0; s < kSections; ++s)
+        for (int b = 0; b < kBands; ++b) derive_section_coefs(p.section[b][s], st[b][s], s, s == kCompressor);
+    for (int b = 0; b < kMultibandBands; ++b)
+        band_gain_level[b] = band_gain_level_for(p.section[b][kCompressor].band_gain_db10);
+}
+
+void design_bass_eq(Settings& s, std::int32_t gain_db, std::int32_t freq_hz) {
+    const std::int32_t flags = s.live.global.option_flags;
+    // With High Q the section runs four times in cascade, a third of the gain each.
+    if (flags & option::bass_eq_high_q) gain_db = gain_db / 3;
+    gain_db = std::min(gain_db, kBassEqMaxGainDb);
+    freq_hz = std::clamp(freq_hz, kBassEqMinFreqHz, kBassEqMaxFreqHz);
+
+    const double w = freq_hz * 6.283185307 * 2.2675736961451248e-05;  // last factor 1/44100
+    const double g = std::pow(10.0, gain_db * 0.05);
+    const double g_b = 0.892 * g;  // gain at the band edges, about 0.99 dB below g
+
+    const std::int32_t shelving = (flags & option::bass_eq_shelving) ? 1 : 0;
+    if (shelving != s.mem.bass_eq_last_shelving) {
+        s.mem.bass_eq_last_shelving = shelving;
+        s.mem.bass_eq_state[0] = BiquadState{};
+    }
+
+    BiquadCoefs& c = s.derived.bass_eq_coefs;
+    if (gain_db <= 0) {
+        c = BiquadCoefs{1, 0, 0, 0, 0};
+        return;
+    }
+    // gain_db >= 1 makes g_b > 1, so k and beta are positive and both designs
+    // have their poles inside the unit circle.
+    const double k = std::sqrt((g_b * g_b - 1) / (g * g - g_b * g_b));
+    const double half_angle = shelving ? w / 2 : kPeakingHalfBandwidth;
+    // Tangent and cosine in extended precision, rounded to double.
+    const double t = static_cast<double>(std::tan(static_cast<long double>(half_angle)));
+    const double beta = k * t;
+    c.b0 = (1 + g * beta) / (1 + beta);
+    if (shelving) {
+        c.b1 = -(1 - g * beta) / (1 + beta);
+        c.b2 = 0;
+        c.a1 = -(1 - beta) / (1 + beta);
+        c.a2 = 0;
+    } else {
+        const double cos_w = static_cast<double>(std::cos(static_cast<long double>(w)));
+        c.b1 = -2 * cos_w / (1 + beta);
+        c.b2 = (1 - g * beta) / (1 + beta);
+        c.a1 = -2 * cos_w / (1 + beta);
+        c.a2 = (1 - beta) / (1 + beta);
+    }
+}
+
+void derive_stereo_depth(Settings& s) {
+    std::int32_t& ms = s.live.global.stereo_depth_ms;
+    if (ms < 0 || ms > kMaxStereoDepthMs) ms = 0;
+    s.derived.stereo_depth_samples = samples(ms);
+}
+
+void recompute_all(Settings& s) {
+    const GlobalParams& g = s.live.global;
+    DerivedValues& d = s.derived;
+    BandGains& bands = s.mem.bands;
+
+    // 1
+    d.soft_clip_knee = soft_clip_knee_level();
+    // 2: every band sounds
+    for (auto& active : bands.band_active) active = 1;
+    // 3: detector memories restart from zero
+    for (int b = 0; b < kBands; ++b) {
+        for (auto& st : s.section_state[b]) {
+            st.envelope = 0;
+            st.hold_counter = 0;
+        }
+        bands.band_composite_gain[b] = 0;
+        bands.slow_envelope[b] = 0;
+    }
+    // 4: dual-band clip levels, reduced by the knee
+    for (int b = kMultibandBands; b < kBands; ++b)
+        s.band_gain_level[b] = dual_band_clip_level_for(s.live.section[b][kCompressor].band_gain_db10);
+    // 5
+    s.mem.test_tone_on = 0;
+    // 6
+    d.overdrive_gain = db_gain_for(g.overdrive_db);
+    d.density_gain = db_gain_for(g.density_overdrive_db);
+    d.agc_level_floor = agc_level_floor_for(g.agc_max_gain_db);
+    d.gate_level = gate_level_for(g.gate_threshold_db);
+    // 7
+    design_bass_eq(s, g.bass_eq_gain_db, g.bass_eq_freq_hz);
+    // 8
+    d.lookahead_samples = lookahead_samples_for(g.lookahead_ms);
+    d.bass_clip_level = bass_clip_level_for(g.bass_clip_threshold);
+    for (int b = 0; b < kBands; ++b)
+        s.section_state[b][kCompressor].hold_samples =
+            b < kMultibandBands ? hold_samples_for(g.hold_ms) : kDualBandHoldSamples;
+    // 9
+    d.bass_release_coef = tc(g.bass_release_ms);
+    d.master_release_coef = tc(g.master_release_ms);
+    d.bass_attack_coef = tc(g.bass_attack_ms);
+    d.master_attack_coef = tc(g.master_attack_ms);
+    // 10: the AGC restarts at its largest gain
+    s.mem.bass_agc_envelope = 1.0;
+    s.mem.master_agc_envelope = 1.0;
+    // 11: mixing weights of the AGC's master and bass bands; the percentage
+    // is limited to 0..100 so that neither weight leaves [0, 1].
+    const double mix_pct = std::clamp<std::int32_t>(g.master_bass_mix_pct, 0, 100);
+    d.bass_mix_weight = (100 - mix_pct) * 0.01;
+    d.master_mix_weight = mix_pct * 0.01;
+    // 12
+    derive_stereo_depth(s);
+}
+
+}  // namespace qv

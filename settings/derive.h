@@ -1,0 +1,79 @@
+#pragma once
+// Run-time values derived from the parameter records: section coefficients,
+// levels, lengths in samples, mixing weights and the bass EQ design.
+//
+// Every derivation keeps its result inside the domain the chain is safe with,
+// whatever a stored word holds: coefficients in [0, 1), levels that the chain
+// divides by at least 1, lengths within their buffers. Values inside the
+// panel's ranges derive exactly as the formulas say.
+#include <cstdint>
+
+#include "dsp/section_state.h"
+#include "settings/records.h"
+#include "settings/settings.h"
+
+namespace qv {
+
+// Knee of every soft clipper: trunc(205.4 * x^2 + 663.4 * x) at x = 2.0.
+std::int32_t soft_clip_knee_level();
+
+// ratio_x10 limited to 10..100 (1.0:1 .. 10.0:1).
+std::int32_t clamp_ratio_x10(std::int32_t ratio_x10);
+// Clamps ratio_x10 of all 21 section records into 10..100 in place.
+void clamp_ratios(ProcessParams& p);
+
+// Single values, for the loaders, the recomputation and the panel alike.
+// 1 - 10/ratio for the expander (s = 1), 10/ratio - 1 otherwise; ratio clamped.
+double ratio_exponent_for(std::int32_t ratio_x10, int s);
+// lvl200(-threshold_db10), at least 1.
+std::int32_t threshold_level_for(std::int32_t threshold_db10);
+// lvl200(band_gain_db10) for bands 0..4.
+std::int32_t band_gain_level_for(std::int32_t band_gain_db10);
+// lvl200(clip threshold) - soft_clip_knee for bands 5 and 6, at least 0.
+std::int32_t dual_band_clip_level_for(std::int32_t band_gain_db10);
+// lvl20(db) * 2^-15: overdrive_gain and density_gain.
+double db_gain_for(std::int32_t db);
+// lvl20(-agc_max_gain_db) halved toward zero, as a double, at least 1.
+double agc_level_floor_for(std::int32_t agc_max_gain_db);
+// lvl20(-gate_threshold_db).
+std::int32_t gate_level_for(std::int32_t gate_threshold_db);
+// lvl200(bass_clip_threshold).
+std::int32_t bass_clip_level_for(std::int32_t bass_clip_threshold);
+// samples(lookahead_ms) limited to the look-ahead ring, 0..4410.
+std::int32_t lookahead_samples_for(std::int32_t lookahead_ms);
+// samples(hold_ms), 0 for negative times.
+std::int32_t hold_samples_for(std::int32_t hold_ms);
+// Hold length of the dual-band compressors (bands 5, 6).
+constexpr std::int32_t kDualBandHoldSamples = 500;
+// Longest stereo expander delay, ms (the delay line holds 20 ms).
+constexpr std::int32_t kMaxStereoDepthMs = 20;
+// Longest look-ahead, samples (100 ms).
+constexpr std::int32_t kMaxLookaheadSamples = 4410;
+
+// Writes ratio_exponent, threshold_level, attack1_coef, release1_coef and,
+// with the second detector, attack2_coef and release2_coef of section s
+// (0 compressor, 1 expander, 2 limiter) from p into st.
+void derive_section_coefs(const SectionParams& p, SectionState& st, int s, bool with_second_detector);
+
+// The loaders' derivation: all 21 records (section 0, 1, 2; bands 0..6
+// within a section; second detector for section 0 only), then
+// band_gain_level of bands 0..4. Bands 5 and 6 come from recompute_all.
+void derive_all_sections(const ProcessParams& p, SectionState (&st)[kBands][kSections],
+                         std::int32_t (&band_gain_level)[kBands]);
+
+// The full recomputation of the live set, run at Init, Config and Load. Also
+// resets the chain memories listed in Settings::mem and the section envelopes
+// and hold counters. Does not touch the section coefficients nor
+// band_gain_level of bands 0..4.
+void recompute_all(Settings& s);
+
+// Redesigns derived.bass_eq_coefs from gain_db and freq_hz and the shelving
+// and High Q bits of option_flags; clears mem.bass_eq_state[0] when the
+// shelving bit differs from the last design's.
+void design_bass_eq(Settings& s, std::int32_t gain_db, std::int32_t freq_hz);
+
+// stereo_depth_samples from stereo_depth_ms; a stored time outside 0..20 ms
+// is replaced by 0 in the live record.
+void derive_stereo_depth(Settings& s);
+
+}  // namespace qv
