@@ -2,8 +2,16 @@
 
 namespace qv {
 
-void bass_eq(Settings&, double&, double&) {}
-void apply_overdrive(const Settings&, double&, double&) {}
-void pre_emphasis(EmphasisState&, const Settings&, double&, double&) {}
+void bass_eq(Settings& s, std::int32_t options, double& left, double& right) {
+    if (s.live.global.bass_eq_gain_db < 1) return;
+    const BiquadCoefs& c = s.derived.bass_eq_coefs;
+    BiquadState(&state)[4] = s.mem.bass_eq_state;
+    process_biquad(c, state[0], left, right);
+    if (options & option::bass_eq_high_q) {
+        process_biquad(c, state[1], left, right);
+        process_biquad(c, state[2], left, right);
+        process_biquad(c, state[3], left, right);
+    }
+}
 
 }  // namespace qv

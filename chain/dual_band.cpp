@@ -1,7 +1,60 @@
 #include "chain/dual_band.h"
 
+#include "chain/gain_inputs.h"
+#include "dsp/detectors.h"
+#include "dsp/gain_computer.h"
+
 namespace qv {
 
-void dual_band(DualBandState&, MultibandState&, Settings&, Readings&, double&, double&) {}
+namespace {
+// Second-order Butterworth pair at 6 kHz, 44.1 kHz (b0, b1, b2, a1, a2).
+constexpr BiquadCoefs kCrossoverHigh = {0.540049956942366, -1.080099913884733, 0.540049956942366, -0.855989502672595,
+                                        0.30421032509687};
+constexpr BiquadCoefs kCrossoverLow = {0.112055205606069, 0.224110411212137, 0.112055205606069, -0.855989502672595,
+                                       0.30421032509687};
+constexpr int kHigh = 5;
+constexpr int kLow = 6;
+constexpr double kSmoothNew = 0.1;
+constexpr double kSmoothOld = 0.9;
+}  // namespace
+
+void dual_band(DualBandState& st, BandDelay& d, Settings& s, Readings& r, double& left, double& right) {
+    BandGains& bands = s.mem.bands;
+
+    double hr = right, hl = left;
+    double lr = right, ll = left;
+    process_biquad(kCrossoverHigh, st.crossover_high, hr, hl);
+    process_biquad(kCrossoverLow, st.crossover_low, lr, ll);
+    const double drive = s.derived.density_gain;
+    hr *= drive;
+    hl *= drive;
+    lr *= drive;
+    ll *= drive;
+
+    bands.band_level[kHigh] = peak_level(hr, hl);
+    bands.band_level[kLow] = peak_level(lr, ll);
+    compute_band_gains(bands, s.section_state, band_gain_inputs(s, r), kHigh, kLow);
+
+    double(&smooth)[kBands] = d.band_smooth_gain;
+    smooth[kLow] = kSmoothNew * bands.band_composite_gain[kLow] + kSmoothOld * smooth[kLow];
+    smooth[kHigh] = kSmoothNew * bands.band_composite_gain[kHigh] + kSmoothOld * smooth[kHigh];
+
+    // The ring index is bounded by advance_ring whenever it is written.
+    double(&slot)[2][kBands] = d.delay_ring[d.ring_index];
+    const double olr = exchange(slot[0][kLow], lr);
+    const double ohr = exchange(slot[0][kHigh], hr);
+    const double oll = exchange(slot[1][kLow], ll);
+    const double ohl = exchange(slot[1][kHigh], hl);
+
+    // High band subtracted: with this crossover the difference has no notch at
+    // 6 kHz (a +3 dB rise instead).
+    const double clip_drive = s.live.global.clip_drive;
+    right = (smooth[kLow] * olr - smooth[kHigh] * ohr) * clip_drive * 0.01;
+    left = (smooth[kLow] * oll - smooth[kHigh] * ohl) * clip_drive * 0.01;
+
+    const double mr = right < 0 ? -right : right;
+    const double ml = left < 0 ? -left : left;
+    raise_peak(r.clip_peak_in, mr > ml ? mr : ml);
+}
 
 }  // namespace qv

@@ -1,14 +1,22 @@
 #pragma once
-#include "chain/multiband.h"
+// Dual-band compressor ("Density"): a 6 kHz second-order crossover into band 5
+// (high) and band 6 (low), a drive gain, one compressor per band whose gain is
+// computed from the undelayed signal and applied to the signal delayed through
+// the shared look-ahead ring, recombination and the "Clip Drive" gain.
+#include "chain/band_delay.h"
 #include "chain/readings.h"
+#include "dsp/filters.h"
 #include "settings/settings.h"
 
 namespace qv {
 
 struct DualBandState {
-    int placeholder;
+    BiquadState crossover_high;  // channel 0 = right
+    BiquadState crossover_low;
 };
 
-void dual_band(DualBandState& st, MultibandState& mb, Settings& s, Readings& r, double& left, double& right);
+// Uses the ring slot the multiband stage selected for this frame (or the last
+// one, when "BYPASS" skipped it). Raises clip_peak_in.
+void dual_band(DualBandState& st, BandDelay& d, Settings& s, Readings& r, double& left, double& right);
 
 }  // namespace qv

@@ -1,12 +1,71 @@
 #include "chain/multiband.h"
 
+#include "chain/gain_inputs.h"
+#include "dsp/detectors.h"
+#include "dsp/gain_computer.h"
+
 namespace qv {
 
-bool multiband(MultibandState&, Settings& s, Readings& r, double&, double&) {
-    if (s.live.global.bypass_all) {
-        r.agc_gated = 0;
+namespace {
+constexpr double kInputScale = 0.8;
+constexpr double kInvFullScale = 3.051850947599719e-05;  // 1 / 32767
+constexpr double kSmoothNew = 0.1;                       // one-pole gain smoothing
+constexpr double kSmoothOld = 0.9;
+
+inline double magnitude(double x) { return x < 0 ? -x : x; }
+}  // namespace
+
+bool multiband(MultibandState& st, BandDelay& d, Settings& s, Readings& r, std::int32_t options, bool bypass,
+               double& left, double& right) {
+    const GlobalParams& g = s.live.global;
+    BandGains& bands = s.mem.bands;
+
+    const double mb_input[2] = {kInputScale * right, kInputScale * left};
+    double band_signal[kMultibandBands][2];
+    split_bands(st.split, (options & option::four_bands) != 0, mb_input, band_signal);
+
+    if (options & option::track_rms) {
+        for (int k = 0; k < kMultibandBands; ++k)
+            bands.band_level[k] =
+                rms_level(magnitude(band_signal[k][0]), magnitude(band_signal[k][1]), st.rms_state[k], k);
+    } else {
+        for (int k = 0; k < kMultibandBands; ++k)
+            bands.band_level[k] = peak_level(band_signal[k][0], band_signal[k][1]);
+    }
+
+    compute_band_gains(bands, s.section_state, band_gain_inputs(s, r), 0, kMultibandBands - 1);
+
+    // Outward from band 1, which the link never changes; each step uses the
+    // result of the one before.
+    double(&gain)[kBands] = bands.band_composite_gain;
+    link_gains(gain[1], gain[0], g.band_link_12);
+    link_gains(gain[1], gain[2], g.band_link_32);
+    link_gains(gain[2], gain[3], g.band_link_43);
+    link_gains(gain[3], gain[4], g.band_link_54);
+
+    if (bypass) {
+        publish(r.agc_gated, 0);
         return false;
     }
+
+    advance_ring(d, s.derived.lookahead_samples);
+    double(&slot)[2][kBands] = d.delay_ring[d.ring_index];
+    const double depth = g.multiband_pct * 0.01;
+
+    double band_output[kMultibandBands][2];
+    for (int k = 0; k < kMultibandBands; ++k) {
+        gain[k] = gain[k] * depth + (1 - depth);  // 0 %: unity, 100 %: the computed gain
+        const double smooth = kSmoothNew * gain[k] + kSmoothOld * d.band_smooth_gain[k];
+        d.band_smooth_gain[k] = smooth;
+        const double level = s.band_gain_level[k];
+        for (int c = 0; c < 2; ++c) {
+            const double old = exchange(slot[c][k], smooth * band_signal[k][c]);
+            band_output[k][c] = level * old * kInvFullScale;
+        }
+    }
+
+    right = band_output[0][0] - band_output[1][0] + band_output[2][0] - band_output[3][0] + band_output[4][0];
+    left = band_output[0][1] - band_output[1][1] + band_output[2][1] - band_output[3][1] + band_output[4][1];
     return true;
 }
 

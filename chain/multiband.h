@@ -1,14 +1,26 @@
 #pragma once
+// Five-band processor: split, detect (peak or RMS), compute and link the band
+// gains, scale them by "Multiband %", smooth them, apply them ahead of the
+// shared look-ahead delay, weight each band by its output gain and recombine
+// with alternating signs.
+#include <cstdint>
+
+#include "chain/band_delay.h"
 #include "chain/readings.h"
+#include "dsp/band_split.h"
 #include "settings/settings.h"
 
 namespace qv {
 
 struct MultibandState {
-    int placeholder;
+    BandSplitState split;
+    double rms_state[kMultibandBands];  // mean square per band ("Track RMS")
 };
 
-// Returns false when the frame must skip to the test-tone mix (Bypass All).
-bool multiband(MultibandState& st, Settings& s, Readings& r, double& left, double& right);
+// Entered when "BYPASS" is clear or Bypass All is set. Under Bypass All only
+// the analysis runs (meters keep moving), agc_gated is cleared, the pair is
+// left alone and the result is false: the frame goes on to the test-tone mix.
+bool multiband(MultibandState& st, BandDelay& d, Settings& s, Readings& r, std::int32_t options, bool bypass,
+               double& left, double& right);
 
 }  // namespace qv

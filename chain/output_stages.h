@@ -1,16 +1,5 @@
 #pragma once
-#include "chain/readings.h"
-#include "settings/settings.h"
-
-namespace qv {
-
-struct OutputState {
-    int placeholder;
-};
-
-void build_fir_taps(OutputState& st);
-void output_filter(OutputState& st, const Settings& s, double& left, double& right);
-void final_soft_clip(const Settings& s, double& left, double& right);
-void output_level_and_am(OutputState& st, const Settings& s, double& left, double& right);
-
-}  // namespace qv
+// The output stages of the chain: output filter, final soft clip, output
+// level and AM filter.
+#include "chain/output_filter.h"
+#include "chain/output_level.h"

@@ -2,6 +2,9 @@
 
 #include <cmath>
 
+#include "chain/bass_eq.h"
+#include "chain/overdrive.h"
+
 namespace qv {
 
 namespace {
@@ -20,10 +23,10 @@ inline std::int16_t to_output_sample(double x) {
 }
 
 void refuse_format(Readings& r) {
-    r.agc_gated = 0;
-    r.master_agc_gain = 0;
-    r.bass_agc_gain = 0;
-    r.format_status |= 0xFF00;
+    publish(r.agc_gated, 0);
+    publish(r.master_agc_gain, 0.0);
+    publish(r.bass_agc_gain, 0.0);
+    publish(r.format_status, read_word(r.format_status) | 0xFF00);
 }
 
 }  // namespace
@@ -34,11 +37,13 @@ int modify_samples(Settings& s, ChainState& c, std::int16_t* samples, int numsam
         refuse_format(r);
         return numsamples;
     }
-    r.format_status &= 0xFF;
+    publish(r.format_status, read_word(r.format_status) & 0xFF);
 
     const GlobalParams& g = s.live.global;
     std::int16_t* frame = samples;
     for (int n = 0; n < numsamples; ++n, frame += nch) {
+        // The panel may change any switch between two frames; each frame
+        // takes its route from one reading of them.
         const bool bypass = g.bypass_all != 0;
         const std::int32_t options = g.option_flags;
         double left, right;
@@ -62,41 +67,45 @@ int modify_samples(Settings& s, ChainState& c, std::int16_t* samples, int numsam
 
         // 3. Input peak, seen by the meters and the AGC gate.
         const double frame_input_peak = magnitude(left) > magnitude(right) ? magnitude(left) : magnitude(right);
-        if (frame_input_peak > r.input_peak) r.input_peak = frame_input_peak;
+        raise_peak(r.input_peak, frame_input_peak);
 
         // 4. Phase rotator.
         if ((options & option::phase_rotator) && !bypass) rotate_phase(c.input, left, right);
 
-        // 5. Stereo expander; its delay line runs every frame.
-        stereo_expand(c.expander, s, r, left, right);
-        const double image = magnitude(right - left);
-        if (image > r.stereo_image_peak) r.stereo_image_peak = image;
+        // 5. Stereo expander; its delay line runs every frame, its injection
+        //    only with "No Stereo Exp" clear and not bypassed.
+        const StereoExpanderParams expander = {s.derived.stereo_depth_samples, g.stereo_level_pct,
+                                               g.no_stereo_exp == 0 && !bypass};
+        stereo_expand(c.expander, expander, r, left, right);
+        raise_peak(r.stereo_image_peak, magnitude(right - left));
 
         // 6. Bass EQ, early position (AM filter on; also under Bypass All).
-        if (options & option::am_filter) bass_eq(s, left, right);
+        if (options & option::am_filter) bass_eq(s, options, left, right);
 
-        // 7. Two-band gated AGC (detectors run under Bypass All too).
-        gated_agc(c.agc, s, r, frame_input_peak, left, right);
+        // 7. Two-band gated AGC (detectors and gate run under Bypass All too).
+        gated_agc(c.agc, s, r, bypass, frame_input_peak, left, right);
 
         if (!bypass) {
             // 8. Bass EQ, late position.
-            if (!(options & option::am_filter)) bass_eq(s, left, right);
+            if (!(options & option::am_filter)) bass_eq(s, options, left, right);
             // 9. Overdrive gain.
             apply_overdrive(s, left, right);
             // 10. Pre-emphasis.
-            pre_emphasis(c.emphasis, s, left, right);
+            pre_emphasis(c.emphasis, g, left, right);
         }
 
-        // 11. Multiband processor; under Bypass All only its analysis runs and
-        //     the frame continues at the test-tone mix.
+        // 11. Multiband processor, skipped by "BYPASS"; under Bypass All only
+        //     its analysis runs and the frame continues at the test-tone mix.
         bool full_path = !bypass;
-        if (!(options & option::multiband_bypass) || bypass) full_path = multiband(c.multiband, s, r, left, right);
+        if (!(options & option::multiband_bypass) || bypass)
+            full_path = multiband(c.multiband, c.delay, s, r, options, bypass, left, right);
 
         if (full_path) {
-            // 12. Dual-band compressor and clippers.
-            dual_band(c.dual_band, c.multiband, s, r, left, right);
+            // 12. Dual-band compressor, then the split-band and final clippers.
+            dual_band(c.dual_band, c.delay, s, r, left, right);
+            clippers(c.clippers, s, r, left, right);
             // 13. Output FIR (pre-emphasis on) or de-emphasis.
-            output_filter(c.output, s, left, right);
+            output_filter(c.output, g.preemphasis_on != 0, left, right);
         }
 
         // 14. Test-tone mix, every frame.
@@ -106,7 +115,7 @@ int modify_samples(Settings& s, ChainState& c, std::int16_t* samples, int numsam
         final_soft_clip(s, left, right);
 
         // 16. Output level and AM filter.
-        if (!bypass) output_level_and_am(c.output, s, left, right);
+        if (!bypass) output_level_and_am(c.output_level, s, options, left, right);
 
         // 17. Output conversion and output peak.
         frame[0] = to_output_sample(left);
@@ -115,7 +124,7 @@ int modify_samples(Settings& s, ChainState& c, std::int16_t* samples, int numsam
             frame[1] = to_output_sample(right);
             if (magnitude(frame[1]) > out_peak) out_peak = magnitude(frame[1]);
         }
-        if (out_peak > r.output_peak) r.output_peak = out_peak;
+        raise_peak(r.output_peak, out_peak);
     }
     return numsamples;
 }

@@ -5,8 +5,7 @@
 namespace qv {
 
 void build_test_tone_table(TestTone& t) {
-    for (int i = 0; i < kTestToneTableSize; ++i)
-        t.table[i] = static_cast<std::int32_t>(std::sin(0.01 * i) * 32760);
+    for (int i = 0; i < kTestToneTableSize; ++i) t.table[i] = static_cast<std::int32_t>(std::sin(0.01 * i) * 32760);
 }
 
 void mix_test_tone(TestTone& t, std::int32_t test_tone_on, double& left, double& right) {
