@@ -9,11 +9,17 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 if [ ! -f "$WINEPREFIX/.quorvane-ready" ]; then
   mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 || true
-  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
-  wineserver -w || true
-  touch "$WINEPREFIX/.quorvane-ready"
+  # Tests run in parallel: one of them creates the prefix, the others wait.
+  exec 9>"$WINEPREFIX/.quorvane-lock"
+  flock 9
+  if [ ! -f "$WINEPREFIX/.quorvane-ready" ]; then
+    wineboot -i >/dev/null 2>&1 || true
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
+    wineserver -w || true
+    touch "$WINEPREFIX/.quorvane-ready"
+  fi
+  exec 9>&-
 fi
 if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" wine "$exe" "$@"
