@@ -1,0 +1,215 @@
+#include "dsp/gain_computer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace qv {
+namespace {
+
+// Sections with thresholds of 1000 and ratio 2:1 in the multiband bands and the
+// dual bands alike, all envelopes at rest (the state after a recompute).
+struct Rig {
+    BandGains g{};
+    SectionState sec[kBands][kSections]{};
+    GainInputs in{};
+
+    Rig() {
+        for (int k = 0; k < kBands; ++k) {
+            g.band_active[k] = 1;
+            for (int s = 0; s < kSections; ++s) {
+                SectionState& st = sec[k][s];
+                st.attack1_coef = 0.9;
+                st.release1_coef = 0.999;
+                st.attack2_coef = 0.99;
+                st.release2_coef = 0.9999;
+                st.threshold_level = 1000;
+                st.hold_samples = k < kMultibandBands ? 100 : 500;
+                st.ratio_exponent = s == kExpander ? 0.5 : -0.5;
+            }
+        }
+        in.gate_level = 100;
+        in.compressor_on = 1;
+    }
+    void run(int band, double level, int samples = 1) {
+        for (int n = 0; n < samples; ++n) {
+            g.band_level[band] = level;
+            compute_band_gains(g, sec, in, band, band);
+        }
+    }
+    SectionState& co(int k) { return sec[k][kCompressor]; }
+};
+
+TEST(GainComputer, SilenceFromResetGivesUnityAtOnce) {
+    Rig r;
+    r.run(0, 0.0);
+    EXPECT_EQ(r.g.band_composite_gain[0], 1.0);
+    EXPECT_EQ(r.g.band_slow_gain[0], 1.0);
+    EXPECT_EQ(r.g.slow_envelope[0], 1000.0);
+    EXPECT_EQ(r.co(0).envelope, 1000.0);
+}
+
+TEST(GainComputer, CompressorAndExpanderSettleOnTheirCurves) {
+    Rig r;
+    r.run(0, 2000.0, 20000);
+    EXPECT_NEAR(r.co(0).gain, std::sqrt(0.5), 1e-9);
+    EXPECT_NEAR(r.g.band_composite_gain[0], std::sqrt(0.5), 1e-9);
+    EXPECT_NEAR(r.g.band_slow_gain[0], std::sqrt(0.5), 1e-9);
+
+    Rig e;
+    e.in.compressor_on = 0;
+    e.in.expander_on = 1;
+    e.run(1, 500.0, 2000);
+    EXPECT_NEAR(e.sec[1][kExpander].gain, std::sqrt(0.5), 1e-9);
+    EXPECT_NEAR(e.g.band_composite_gain[1], std::sqrt(0.5), 1e-9);
+    EXPECT_EQ(e.co(1).gain, 1.0);
+}
+
+TEST(GainComputer, ExpanderAndLimiterHoldFiveHundredSamples) {
+    Rig r;
+    r.in.compressor_on = 0;
+    r.in.expander_on = 1;
+    r.sec[0][kExpander].attack1_coef = 0.5;
+    r.run(0, 800.0);  // one attack sample: envelope 400
+    const double held = r.sec[0][kExpander].envelope;
+    EXPECT_EQ(held, 400.0);
+    const double limiter_held = r.sec[0][kLimiter].envelope;
+    for (int n = 0; n < 500; ++n) {
+        r.run(0, 0.0);
+        ASSERT_EQ(r.sec[0][kExpander].envelope, held) << n;
+        ASSERT_EQ(r.sec[0][kLimiter].envelope, limiter_held) << n;
+    }
+    r.run(0, 0.0);
+    EXPECT_EQ(r.sec[0][kExpander].envelope, 0.999 * held);
+    EXPECT_LT(r.sec[0][kLimiter].envelope, limiter_held);
+}
+
+TEST(GainComputer, ReattackDuringHoldIsSlowedAndReloadsAFifth) {
+    Rig r;
+    SectionState& c = r.co(0);
+    r.run(0, 0.0);  // envelopes rest on the threshold
+    r.run(0, 5000.0);
+    EXPECT_EQ(c.envelope, (1.0 - 0.9) * 5000.0 + 0.9 * 1000.0);
+    EXPECT_EQ(c.hold_counter, 100u);
+    const double before = c.envelope;
+    r.run(0, 5000.0);
+    const double slowed = 1.0 - (1.0 - 0.9) * 0.2;
+    EXPECT_EQ(c.envelope, (1.0 - slowed) * 5000.0 + slowed * before);
+    EXPECT_EQ(c.hold_counter, 20u);
+    const double frozen = c.envelope;
+    for (int n = 0; n < 20; ++n) r.run(0, 0.0);
+    EXPECT_EQ(c.envelope, frozen);
+    EXPECT_EQ(c.hold_counter, 0u);
+    r.run(0, 0.0);
+    EXPECT_EQ(c.envelope, 0.999 * frozen);
+    // Hold run down: the next attack is a full one with the full hold.
+    r.run(0, 5000.0);
+    EXPECT_EQ(c.envelope, (1.0 - 0.9) * 5000.0 + 0.9 * (0.999 * frozen));
+    EXPECT_EQ(c.hold_counter, 100u);
+    // A counter of 1 still counts as run down, 2 does not; the counter compares unsigned.
+    for (std::uint32_t counter : {1u, 2u, 0x80000000u}) {
+        c.envelope = 1000.0;
+        c.hold_counter = counter;
+        r.run(0, 5000.0);
+        EXPECT_EQ(c.hold_counter, counter < 2 ? 100u : 20u) << counter;
+    }
+    // hold_samples / 5 is an integer division.
+    c.hold_samples = 14;
+    c.hold_counter = 3;
+    c.envelope = 1000.0;
+    r.run(0, 5000.0);
+    EXPECT_EQ(c.hold_counter, 2u);
+}
+
+TEST(GainComputer, GateFreezesReleasesStrictly) {
+    const double freeze = 0.9999988;
+    Rig r;
+    SectionState& c = r.co(0);
+    r.in.independent_gate = 1;
+    r.in.gate_level = 1500;
+    c.envelope = 3000.0;
+    r.g.slow_envelope[0] = 3000.0;
+    r.run(0, 1499.0);
+    EXPECT_EQ(c.envelope, (1.0 - freeze) * 1499.0 + freeze * 3000.0);
+    EXPECT_EQ(r.g.slow_envelope[0], (1.0 - freeze) * 1499.0 + freeze * 3000.0);
+    c.envelope = 3000.0;
+    r.g.slow_envelope[0] = 3000.0;
+    r.run(0, 1500.0);  // equal to the gate level: normal release
+    EXPECT_EQ(c.envelope, (1.0 - 0.999) * 1500.0 + 0.999 * 3000.0);
+    EXPECT_EQ(r.g.slow_envelope[0], (1.0 - 0.9999) * 1500.0 + 0.9999 * 3000.0);
+
+    // Following the AGC's gate: frozen whatever the level, unless independent.
+    r.in.independent_gate = 0;
+    r.in.agc_gated = 1;
+    c.envelope = 3000.0;
+    r.run(0, 2000.0);
+    EXPECT_EQ(c.envelope, (1.0 - freeze) * 2000.0 + freeze * 3000.0);
+    // An attack overrides the gate in both detectors.
+    r.in.gate_level = 30000;
+    r.g.slow_envelope[0] = 1000.0;
+    c.envelope = 1000.0;
+    r.run(0, 2000.0);
+    EXPECT_EQ(r.g.slow_envelope[0], (1.0 - 0.99) * 2000.0 + 0.99 * 1000.0);
+    EXPECT_EQ(c.envelope, (1.0 - 0.9) * 2000.0 + 0.9 * 1000.0);
+}
+
+TEST(GainComputer, LimiterCapsAfterTheOtherSections) {
+    Rig r;
+    r.in.compressor_on = 0;
+    r.sec[0][kLimiter].attack1_coef = 0.0;
+    r.run(0, 4000.0);
+    EXPECT_EQ(r.sec[0][kLimiter].envelope, 4000.0);  // tracked while switched off
+    EXPECT_EQ(r.g.band_composite_gain[0], 1.0);
+    r.in.limiter_on = 1;
+    r.run(0, 4000.0);
+    EXPECT_EQ(r.g.band_composite_gain[0], 0.25);
+}
+
+TEST(GainComputer, DualBandsIgnoreTheSwitches) {
+    for (int on = 0; on < 2; ++on) {
+        Rig r;
+        r.in.compressor_on = r.in.expander_on = r.in.limiter_on = on;
+        for (int k = 0; k < kBands; ++k) {
+            r.sec[k][kExpander].threshold_level = 30000;  // would expand hard if it ran
+            r.sec[k][kLimiter].threshold_level = 1;       // would limit hard if it applied
+        }
+        for (int n = 0; n < 20000; ++n) {
+            for (int k = 0; k < kBands; ++k) r.g.band_level[k] = 2000.0;
+            compute_band_gains(r.g, r.sec, r.in, 0, 4);
+            compute_band_gains(r.g, r.sec, r.in, 5, 6);
+        }
+        for (int k : {5, 6}) {
+            EXPECT_NEAR(r.g.band_composite_gain[k], std::sqrt(0.5), 1e-9) << k;
+            EXPECT_EQ(r.sec[k][kExpander].gain, 1.0);
+            EXPECT_EQ(r.sec[k][kLimiter].gain, 1.0);
+        }
+        if (on) {
+            EXPECT_LT(r.g.band_composite_gain[0], 1e-3);
+        } else {
+            EXPECT_EQ(r.g.band_composite_gain[0], 1.0);
+        }
+    }
+}
+
+TEST(GainComputer, MutedBandReportsTinyGainAndKeepsRunning) {
+    Rig r;
+    r.g.band_active[2] = 0;
+    r.run(2, 2000.0, 3);
+    EXPECT_EQ(r.g.band_composite_gain[2], 1e-6);
+    EXPECT_GT(r.co(2).envelope, 1000.0);
+    EXPECT_LT(r.co(2).gain, 1.0);
+}
+
+TEST(GainComputer, BandRangeIsRespected) {
+    Rig r;
+    for (int k = 0; k < kBands; ++k) r.g.band_level[k] = 5000.0;
+    compute_band_gains(r.g, r.sec, r.in, 4, 3);
+    for (int k = 0; k < kBands; ++k) EXPECT_EQ(r.co(k).envelope, 0.0) << k;
+    compute_band_gains(r.g, r.sec, r.in, 1, 2);
+    for (int k = 0; k < kBands; ++k) EXPECT_EQ(r.co(k).envelope != 0.0, k == 1 || k == 2) << k;
+    compute_band_gains(r.g, r.sec, r.in, -5, 99);  // clamped to the seven bands
+    for (int k = 0; k < kBands; ++k) EXPECT_NE(r.co(k).envelope, 0.0) << k;
+}
+
+}  // namespace
+}  // namespace qv
