@@ -1,0 +1,394 @@
+// Sliders: the two band groups, GLOBAL propagation, the global sliders,
+// show_band, refresh_all_controls and dialog creation.
+#include <cstdio>
+#include <cstring>
+
+#include "panel/control_table.h"
+#include "panel/label_format.h"
+#include "panel/panel_internal.h"
+#include "panel/slider_tables.h"
+#include "panel/texts.h"
+#include "settings/conversions.h"
+#include "settings/derive.h"
+
+namespace qv {
+
+using platform::get_check;
+using platform::get_slider_pos;
+using platform::set_check;
+using platform::set_control_text;
+using platform::set_slider_pos;
+
+int selected_band_of(const PanelState& st, int group) {
+    const int b = st.selected_band[group];
+    if (group == kMultibandGroup) return b >= 0 && b < kMultibandBands ? b : 0;
+    return b >= kMultibandBands && b < kBands ? b : kBands - 1;
+}
+
+int selected_section_of(const PanelState& st) {
+    const int s = st.selected_section;
+    return s >= 0 && s < kSections ? s : kCompressor;
+}
+
+void clear_high_q(PanelContext& ctx) {
+    set_check(ctx.dialog, ctl::kHighQ, false);
+    ctx.settings.live.global.option_flags &= ~option::bass_eq_high_q;
+}
+
+namespace {
+
+void set_label(PanelContext& ctx, int id, const LabelText& t) { set_control_text(ctx.dialog, id, t.text); }
+
+// Reads the seven sliders of a group into band b, section s, rewriting the
+// value labels, then writes the section's derived values.
+void store_group(PanelContext& ctx, int group) {
+    const int b = selected_band_of(ctx.state, group);
+    const int s = group == kMultibandGroup ? selected_section_of(ctx.state) : kCompressor;
+    const BandSliderRow& row = kBandSliderTable[b];
+    SectionParams& p = ctx.settings.live.section[b][s];
+    auto read = [&](SliderRole role) { return get_slider_pos(ctx.dialog, row.slider[role].slider_id); };
+
+    p.attack1_ms = read(kAttack1);
+    set_label(ctx, row.slider[kAttack1].label_id, format_plain(p.attack1_ms));
+    p.release1_ms = read(kRelease1);
+    set_label(ctx, row.slider[kRelease1].label_id, format_plain(p.release1_ms));
+    p.attack2_ms = read(kAttack2);
+    set_label(ctx, row.slider[kAttack2].label_id, format_plain(p.attack2_ms));
+    p.release2_ms = read(kRelease2);
+    set_label(ctx, row.slider[kRelease2].label_id, format_plain(p.release2_ms));
+    p.threshold_db10 = read(kThreshold);
+    set_label(ctx, row.slider[kThreshold].label_id, format_threshold(p.threshold_db10));
+    p.ratio_x10 = read(kRatio);
+    set_label(ctx, row.slider[kRatio].label_id, format_ratio(p.ratio_x10));
+    // The band gain (clip threshold) lives in section 0 whatever section is shown.
+    std::int32_t& band_gain = ctx.settings.live.section[b][kCompressor].band_gain_db10;
+    band_gain = read(kBandGain);
+    set_label(ctx, row.slider[kBandGain].label_id, format_band_gain(band_gain));
+
+    SectionState& st = ctx.settings.section_state[b][s];
+    st.threshold_level = threshold_level_for(p.threshold_db10);
+    st.release1_coef = tc(p.release1_ms);
+    st.attack1_coef = tc(p.attack1_ms);
+    st.release2_coef = tc(p.release2_ms);
+    st.attack2_coef = tc(p.attack2_ms);
+    ctx.settings.band_gain_level[b] =
+        group == kMultibandGroup ? band_gain_level_for(band_gain) : dual_band_clip_level_for(band_gain);
+    st.ratio_exponent = ratio_exponent_for(p.ratio_x10, s);
+}
+
+// With "GLOBAL" checked, a multiband slider's value (and derived value) goes
+// from the selected band to all five multiband bands, selected section only.
+void propagate_global(PanelContext& ctx, int id) {
+    if (!get_check(ctx.dialog, ctl::kGlobal)) return;
+    const BandSliderRow& row = kBandSliderTable[0];
+    int role = 0;
+    while (role < kSliderRoles && row.slider[role].slider_id != id) ++role;
+    if (role == kSliderRoles) return;
+
+    Settings& set = ctx.settings;
+    const int b = selected_band_of(ctx.state, kMultibandGroup);
+    const int s = selected_section_of(ctx.state);
+    const SectionParams& from = set.live.section[b][s];
+    const SectionState& from_st = set.section_state[b][s];
+    for (int k = 0; k < kMultibandBands; ++k) {
+        SectionParams& to = set.live.section[k][s];
+        SectionState& to_st = set.section_state[k][s];
+        switch (role) {
+            case kAttack2:
+                to.attack2_ms = from.attack2_ms;
+                to_st.attack2_coef = from_st.attack2_coef;
+                break;
+            case kRelease2:
+                to.release2_ms = from.release2_ms;
+                to_st.release2_coef = from_st.release2_coef;
+                break;
+            case kAttack1:
+                to.attack1_ms = from.attack1_ms;
+                to_st.attack1_coef = from_st.attack1_coef;
+                break;
+            case kRelease1:
+                to.release1_ms = from.release1_ms;
+                to_st.release1_coef = from_st.release1_coef;
+                break;
+            case kRatio:
+                to.ratio_x10 = from.ratio_x10;
+                to_st.ratio_exponent = from_st.ratio_exponent;
+                break;
+            case kThreshold:
+                to.threshold_db10 = from.threshold_db10;
+                to_st.threshold_level = from_st.threshold_level;
+                break;
+            case kBandGain: {
+                const std::int32_t v = set.live.section[b][kCompressor].band_gain_db10;
+                set.live.section[k][kCompressor].band_gain_db10 = v;
+                set.band_gain_level[k] = band_gain_level_for(v);
+                break;
+            }
+            default:
+                break;
+        }
+    }
+}
+
+void write_global_derived(PanelContext& ctx, GlobalDerived derived, std::int32_t value) {
+    Settings& s = ctx.settings;
+    DerivedValues& d = s.derived;
+    switch (derived) {
+        case GlobalDerived::none:
+            break;
+        case GlobalDerived::gate_level:
+            d.gate_level = gate_level_for(value);
+            break;
+        case GlobalDerived::agc_level_floor:
+            d.agc_level_floor = agc_level_floor_for(value);
+            break;
+        case GlobalDerived::bass_attack_coef:
+            d.bass_attack_coef = tc(value);
+            break;
+        case GlobalDerived::bass_release_coef:
+            d.bass_release_coef = tc(value);
+            break;
+        case GlobalDerived::master_attack_coef:
+            d.master_attack_coef = tc(value);
+            break;
+        case GlobalDerived::master_release_coef:
+            d.master_release_coef = tc(value);
+            break;
+        case GlobalDerived::bass_clip_level:
+            d.bass_clip_level = bass_clip_level_for(value);
+            break;
+        case GlobalDerived::mix_weights:
+            d.bass_mix_weight = (100 - value) * 0.01;
+            d.master_mix_weight = value * 0.01;
+            break;
+        case GlobalDerived::bass_eq_gain:
+            // The design runs with the old High Q bit; below 6 dB High Q is then
+            // switched off, so the next design drops it.
+            design_bass_eq(s, value, s.live.global.bass_eq_freq_hz);
+            if (value < 6) clear_high_q(ctx);
+            break;
+        case GlobalDerived::bass_eq_freq:
+            design_bass_eq(s, s.live.global.bass_eq_gain_db, value);
+            break;
+        case GlobalDerived::overdrive_gain:
+            d.overdrive_gain = db_gain_for(value);
+            break;
+        case GlobalDerived::lookahead_samples:
+            d.lookahead_samples = lookahead_samples_for(value);
+            break;
+        case GlobalDerived::hold_samples:
+            for (int k = 0; k < kMultibandBands; ++k) s.section_state[k][kCompressor].hold_samples = samples(value);
+            break;
+        case GlobalDerived::density_gain:
+            d.density_gain = db_gain_for(value);
+            break;
+        case GlobalDerived::stereo_depth_samples:
+            d.stereo_depth_samples = samples(value);
+            break;
+    }
+}
+
+void apply_global_slider(PanelContext& ctx, const GlobalSlider& row) {
+    const int pos = get_slider_pos(ctx.dialog, row.slider_id);
+    const std::int32_t value = row.inverted ? row.range_max - pos : pos;
+    ctx.settings.live.global.*row.param = value;
+    set_label(ctx, row.label_id, format_global(row.format, value));
+    write_global_derived(ctx, row.derived, value);
+}
+
+}  // namespace
+
+void panel_vscroll(PanelContext& ctx, int id) {
+    mark_modified(ctx);
+    const std::int32_t remembered_section = ctx.state.selected_section;
+    store_group(ctx, kMultibandGroup);
+    store_group(ctx, kDualBandGroup);
+    ctx.state.selected_section = remembered_section;
+    propagate_global(ctx, id);
+    if (const GlobalSlider* row = find_global_slider(id)) apply_global_slider(ctx, *row);
+}
+
+void panel_hscroll(PanelContext& ctx, int id) {
+    if (id != kMultibandPctSlider) return;
+    const std::int32_t value = get_slider_pos(ctx.dialog, kMultibandPctSlider);
+    ctx.settings.live.global.multiband_pct = value;
+    set_label(ctx, kMultibandPctLabel, format_plain(value));
+    mark_modified(ctx);
+}
+
+void show_band(PanelContext& ctx, int band, int section) {
+    if (band < 0 || band >= kBands) return;
+    if (section < 0 || section >= kSections) section = kCompressor;
+    const int s = band < kMultibandBands ? section : kCompressor;
+    const BandSliderRow& row = kBandSliderTable[band];
+    const SectionParams& p = ctx.settings.live.section[band][s];
+    const std::int32_t band_gain = ctx.settings.live.section[band][kCompressor].band_gain_db10;
+    auto show = [&](SliderRole role, std::int32_t value, const LabelText& label) {
+        set_slider_pos(ctx.dialog, row.slider[role].slider_id, value);
+        set_label(ctx, row.slider[role].label_id, label);
+    };
+    show(kAttack2, p.attack2_ms, format_plain(p.attack2_ms));
+    show(kRelease2, p.release2_ms, format_plain(p.release2_ms));
+    show(kAttack1, p.attack1_ms, format_plain(p.attack1_ms));
+    show(kRelease1, p.release1_ms, format_plain(p.release1_ms));
+    show(kThreshold, p.threshold_db10, format_threshold(p.threshold_db10));
+    show(kRatio, p.ratio_x10, format_ratio(p.ratio_x10));
+    show(kBandGain, band_gain, format_band_gain(band_gain));
+    if (band < kMultibandBands)
+        set_check(ctx.dialog, ctl::kSectionOn, section_enable(ctx.settings.live.global, section) != 0);
+}
+
+namespace {
+
+// Check boxes that show an option bit, in the order refresh_all_controls sets them.
+struct OptionCheck {
+    int id;
+    std::int32_t bit;
+};
+constexpr OptionCheck kOptionChecks[] = {
+    {1138, option::bass_eq_high_q},   {1139, option::spare_option}, {1175, option::mono},
+    {1177, option::multiband_bypass}, {1183, option::am_filter},    {1099, option::phase_rotator},
+    {1113, option::show_composite},   {1100, option::four_bands},   {1114, option::track_rms},
+    {1103, option::input_lpf_15k},
+};
+
+// Check boxes that show a 0/1 word.
+struct FieldCheck {
+    int id;
+    std::int32_t GlobalParams::*field;
+};
+constexpr FieldCheck kFieldChecks[] = {
+    {1041, &GlobalParams::bypass_all},       {1030, &GlobalParams::no_clipper},
+    {1033, &GlobalParams::no_stereo_exp},    {1047, &GlobalParams::preemphasis_on},
+    {1034, &GlobalParams::independent_gate}, {1038, &GlobalParams::agc_on},
+};
+
+// Slider positions set by refresh_all_controls, in its order.
+constexpr int kRefreshSliders[] = {1000, 1083, 1141, 1006, 1096, 1150, 1154, 1156, 1160, 1163, 1166, 1169, 1172,
+                                   1180, 1111, 1007, 1008, 1021, 1003, 1070, 1067, 1048, 1134, 1086, 1094};
+
+constexpr int kWide = 1185, kNarrow = 1186, k50us = 1115, k75us = 1116, kPeaking = 1135, kShelving = 1136;
+constexpr int kOutLevelLabel = 1093;
+
+}  // namespace
+
+void refresh_all_controls(PanelContext& ctx) {
+    const GlobalParams& g = ctx.settings.live.global;
+    void* dlg = ctx.dialog;
+
+    for (int id : kRefreshSliders) {
+        std::int32_t pos;
+        if (id == kMultibandPctSlider) {
+            pos = g.multiband_pct;
+        } else {
+            const GlobalSlider& row = *find_global_slider(id);
+            pos = row.inverted ? row.range_max - g.*row.param : g.*row.param;
+        }
+        set_slider_pos(dlg, id, pos);
+    }
+
+    const bool wide = has_option(g, option::am_filter_wide);
+    set_check(dlg, kWide, wide);
+    set_check(dlg, kNarrow, !wide);
+    set_check(dlg, k50us, g.preemphasis_50us != 0);
+    set_check(dlg, k75us, g.preemphasis_50us == 0);
+    const bool shelving = has_option(g, option::bass_eq_shelving);
+    set_check(dlg, kShelving, shelving);
+    set_check(dlg, kPeaking, !shelving);
+
+    set_check(dlg, ctl::kSectionOn, section_enable(ctx.settings.live.global, selected_section_of(ctx.state)) != 0);
+    for (const FieldCheck& c : kFieldChecks) set_check(dlg, c.id, g.*c.field != 0);
+    for (const OptionCheck& c : kOptionChecks) set_check(dlg, c.id, has_option(g, c.bit));
+
+    for (const GlobalSlider& row : kGlobalSliderTable) {
+        const std::int32_t value = g.*row.param;  // Max Gain shows the stored value, not the position
+        set_label(ctx, row.label_id,
+                  row.label_id == kOutLevelLabel ? format_percent(value) : format_global(row.format, value));
+    }
+    // "Multiband %" is not a global-slider row, but its label must not keep the
+    // template's placeholder.
+    set_label(ctx, kMultibandPctLabel, format_plain(g.multiband_pct));
+
+    char name[20];
+    copy_process_name(name, g.process_name);
+    set_control_text(dlg, ctl::kProcessName, name);
+    set_label(ctx, ctl::kBrowsedNumber, format_plain(ctx.settings.selection.browsed_process));
+    set_control_text(dlg, ctl::kNameEdit, name);
+}
+
+void panel_init_dialog(PanelContext& ctx) {
+    // Title: the description followed by 50 blanks.
+    char title[sizeof module_description + 50];
+    std::memcpy(title, module_description, sizeof module_description - 1);
+    std::memset(title + sizeof module_description - 1, ' ', 50);
+    title[sizeof title - 1] = '\0';
+    platform::set_window_text(ctx.dialog, title);
+
+    const int section = selected_section_of(ctx.state);
+    for (int group : {kMultibandGroup, kDualBandGroup}) {
+        const int b = selected_band_of(ctx.state, group);
+        for (const BandSlider& sl : kBandSliderTable[b].slider) {
+            platform::set_slider_range_max(ctx.dialog, sl.slider_id, sl.range_max);
+            platform::set_slider_range_min(ctx.dialog, sl.slider_id, sl.range_min);
+        }
+        show_band(ctx, b, section);
+    }
+
+    platform::start_timer(ctx.dialog, kPanelTimerId, kPanelTimerPeriodMs);
+
+    for (const GlobalSlider& row : kGlobalSliderTable) {
+        if (!row.explicit_range) continue;
+        platform::set_slider_range_max(ctx.dialog, row.slider_id, row.range_max);
+        platform::set_slider_range_min(ctx.dialog, row.slider_id, row.range_min);
+    }
+
+    char scale[16];
+    std::snprintf(scale, sizeof scale, "+%ddB", 25);
+    set_control_text(ctx.dialog, ctl::kMaxGainScale, scale);
+
+    platform::limit_edit_text(ctx.dialog, ctl::kNameEdit, kNameEditLimit);
+    init_meters(ctx);
+    refresh_all_controls(ctx);
+
+    set_check(ctx.dialog, kCfgButton[0], true);
+    set_check(ctx.dialog, ctl::kCompressor, true);
+    set_check(ctx.dialog, kCfgButton[6], true);
+}
+
+namespace {
+
+PanelContext context_of(void* binding, void* dialog) {
+    auto* b = static_cast<PanelBinding*>(binding);
+    return PanelContext{*b->settings, *b->readings, *b->state, dialog};
+}
+
+}  // namespace
+
+platform::DialogCallbacks panel_dialog_callbacks(PanelBinding* binding) {
+    platform::DialogCallbacks cb{};
+    cb.context = binding;
+    cb.init = [](void* c, void* dlg) {
+        PanelContext ctx = context_of(c, dlg);
+        panel_init_dialog(ctx);
+    };
+    cb.vscroll = [](void* c, void* dlg, int id) {
+        PanelContext ctx = context_of(c, dlg);
+        panel_vscroll(ctx, id);
+    };
+    cb.hscroll = [](void* c, void* dlg, int id) {
+        PanelContext ctx = context_of(c, dlg);
+        panel_hscroll(ctx, id);
+    };
+    cb.command = [](void* c, void* dlg, int id) {
+        PanelContext ctx = context_of(c, dlg);
+        panel_command(ctx, id);
+    };
+    cb.timer = [](void* c, void* dlg, int timer_id) {
+        if (timer_id != kPanelTimerId) return;
+        PanelContext ctx = context_of(c, dlg);
+        panel_timer(ctx);
+    };
+    return cb;
+}
+
+}  // namespace qv
