@@ -7,10 +7,11 @@
 #include <cstdint>
 
 #include "dsp/section_state.h"
+#include "settings/derive.h"
 
 namespace qv {
 
-constexpr std::int32_t kMaxLookaheadSamples = 4410;  // 100 ms, the panel's maximum
+// kMaxLookaheadSamples: 100 ms, the panel's maximum.
 constexpr int kRingSlots = kMaxLookaheadSamples + 1;
 
 struct BandDelay {
