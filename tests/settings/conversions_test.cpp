@@ -27,6 +27,16 @@ TEST(Conversions, TimeConstants) {
     EXPECT_GT(std::fabs(tc(1) - std::exp(-4.6 / 44.1)), 1e-12);
 }
 
+TEST(Conversions, TimeConstantsAreCorrectlyRounded) {
+    // Times where a C library's pow is one unit off in the last place; both
+    // targets must derive the correctly rounded coefficient.
+    EXPECT_EQ(tc(3619), 0x1.fffc38e4bdeb1p-1);
+    EXPECT_EQ(tc(9318), 0x1.fffe886252bcbp-1);
+    EXPECT_EQ(tc(11305), 0x1.fffeca67336d7p-1);
+    EXPECT_EQ(tc(16958), 0x1.ffff319b9c4e9p-1);
+    EXPECT_EQ(tc(17072), 0x1.ffff32fc6e07fp-1);
+}
+
 TEST(Conversions, TimeConstantsStayInUnitInterval) {
     EXPECT_EQ(tc(-1), 0.0);
     EXPECT_EQ(tc(kMin), 0.0);
