@@ -1,0 +1,197 @@
+// The 100 ms tick: meters, decays, title warning, GATED and the "E" mark.
+#include <cstring>
+
+#include "panel/texts.h"
+#include "tests/panel/panel_rig.h"
+
+namespace qv {
+namespace {
+
+using test::PanelRig;
+namespace hd = platform::headless;
+
+constexpr int kFirstRow[5] = {1054, 1055, 1056, 1057, 1058};
+constexpr int kSecondRow[5] = {1066, 1117, 1118, 1119, 1120};
+
+TEST(PanelMeters, AgcMetersInDecibels) {
+    PanelRig rig;
+    rig.readings->bass_agc_gain = 10.0;
+    rig.readings->master_agc_gain = 1.0;
+    rig.tick();
+    EXPECT_EQ(rig.meter(1036), 20);
+    EXPECT_EQ(rig.meter(1149), 0);
+    rig.readings->bass_agc_gain = 0.0;
+    rig.readings->master_agc_gain = 17.7;  // 24.96 dB
+    rig.tick();
+    EXPECT_EQ(rig.meter(1036), 0);
+    EXPECT_EQ(rig.meter(1149), 24);
+    rig.readings->bass_agc_gain = -3.0;
+    rig.readings->master_agc_gain = 0.5;  // -6.02 dB: the bar shows 0
+    rig.tick();
+    EXPECT_EQ(rig.meter(1036), 0);
+    EXPECT_EQ(hd::meter_requested_pos(rig.dlg, 1036), 0);
+    EXPECT_EQ(hd::meter_requested_pos(rig.dlg, 1149), -6);
+}
+
+void set_band_gains(PanelRig& rig) {
+    for (int k = 0; k < 7; ++k) {
+        rig.st(k, 0).gain = 0.10 + 0.01 * k;
+        rig.st(k, 1).gain = 0.20 + 0.01 * k;
+        rig.st(k, 2).gain = 0.30 + 0.01 * k;
+        rig.s().mem.bands.band_slow_gain[k] = 0.40 + 0.01 * k;
+        rig.s().mem.bands.band_composite_gain[k] = 0.50 + 0.01 * k;
+    }
+}
+
+TEST(PanelMeters, BandMetersFollowTheMode) {
+    PanelRig rig;
+    set_band_gains(rig);
+    rig.tick();  // Compressor: section gain and slow-detector gain
+    for (int k = 0; k < 5; ++k) {
+        EXPECT_EQ(rig.meter(kFirstRow[k]), static_cast<int>(1000 * (0.10 + 0.01 * k))) << k;
+        EXPECT_EQ(rig.meter(kSecondRow[k]), static_cast<int>(1000 * (0.40 + 0.01 * k))) << k;
+    }
+    EXPECT_EQ(rig.meter(1071), static_cast<int>(1000 * 0.15));
+    EXPECT_EQ(rig.meter(1072), static_cast<int>(1000 * 0.16));
+
+    rig.click(1088);  // Expander: both rows show its gain
+    rig.tick();
+    for (int k = 0; k < 5; ++k) {
+        EXPECT_EQ(rig.meter(kFirstRow[k]), static_cast<int>(1000 * (0.20 + 0.01 * k))) << k;
+        EXPECT_EQ(rig.meter(kSecondRow[k]), rig.meter(kFirstRow[k])) << k;
+    }
+    EXPECT_EQ(rig.meter(1071), static_cast<int>(1000 * 0.15));  // dual band: section 0 whatever the mode
+
+    rig.click(1113);  // Show Composite; a muted band reads 0
+    rig.s().mem.bands.band_composite_gain[3] = 1e-9;
+    rig.tick();
+    EXPECT_EQ(rig.meter(kFirstRow[3]), 0);
+    EXPECT_EQ(rig.meter(kSecondRow[3]), 0);
+    EXPECT_EQ(rig.meter(kFirstRow[1]), 510);
+    EXPECT_EQ(rig.meter(kSecondRow[1]), 510);
+}
+
+TEST(PanelMeters, BypassAllZeroesProcessingMetersWhileLevelsMove) {
+    PanelRig rig;
+    set_band_gains(rig);
+    Readings& r = *rig.readings;
+    r.stereo_image_peak = 5000;
+    r.stereo_activity = 0.5;
+    r.clip_peak_in = 9000;
+    r.clip_peak_out = 8000;
+    r.bass_clip_peak = 700;
+    rig.tick();
+    ASSERT_GT(rig.meter(1082), 0);
+    ASSERT_GT(rig.meter(1131), 0);
+    rig.click(1041);
+    r.input_peak = 12000;
+    r.output_peak = 11000;
+    rig.tick();
+    for (int id : {1054, 1055, 1056, 1057, 1058, 1071, 1072, 1066, 1117, 1118, 1119, 1120, 1082, 1122, 1131, 1132})
+        EXPECT_EQ(rig.meter(id), 0) << id;
+    EXPECT_EQ(rig.meter(1031), 12000);
+    EXPECT_EQ(rig.meter(1059), 11000);
+    // No decay of the stereo and clip values on such a tick.
+    EXPECT_EQ(r.stereo_image_peak, 5000 * 0.95);
+    EXPECT_EQ(r.bass_clip_peak, 700 * 0.95);
+    EXPECT_EQ(rig.state.clip_depth_hold, 1000 * 0.95);
+    EXPECT_EQ(r.input_peak, 12000 * 0.95);
+}
+
+TEST(PanelMeters, PeaksClampAndDecay) {
+    PanelRig rig;
+    Readings& r = *rig.readings;
+    r.input_peak = 40000;
+    r.output_peak = 40000;
+    r.stereo_image_peak = 50000;
+    r.stereo_activity = 3.0;
+    rig.tick();
+    EXPECT_EQ(rig.meter(1031), 32767);
+    EXPECT_EQ(r.input_peak, 32767 * 0.95);                     // stored back as 32767 before decaying
+    EXPECT_EQ(hd::meter_requested_pos(rig.dlg, 1059), 40000);  // OUT passed unclamped
+    EXPECT_EQ(rig.meter(1059), 32767);
+    EXPECT_EQ(r.output_peak, 40000 * 0.95);
+    EXPECT_EQ(rig.meter(1082), 32767);
+    EXPECT_EQ(r.stereo_image_peak, 32767 * 0.95);
+    EXPECT_EQ(rig.meter(1122), 1000);
+    EXPECT_EQ(r.stereo_activity, 3.0 * 0.95);
+    rig.tick();
+    EXPECT_EQ(rig.meter(1031), static_cast<int>(32767 * 0.95));
+    EXPECT_EQ(r.input_peak, 32767 * 0.95 * 0.95);
+}
+
+TEST(PanelMeters, ClipMetersHoldTheDepth) {
+    PanelRig rig;
+    Readings& r = *rig.readings;
+    r.clip_peak_in = 20000;
+    r.clip_peak_out = 15000;
+    r.bass_clip_peak = 70000;
+    rig.tick();
+    EXPECT_EQ(rig.meter(1131), 5000);
+    EXPECT_EQ(rig.meter(1132), 65535);
+    EXPECT_EQ(r.bass_clip_peak, 65535 * 0.95);
+    EXPECT_EQ(r.clip_peak_in, 20000 * 0.95);
+    EXPECT_EQ(r.clip_peak_out, 15000 * 0.95);
+    EXPECT_EQ(rig.state.clip_depth_hold, 5000 * 0.95);
+    // A smaller depth does not replace the held one.
+    r.clip_peak_in = 1000;
+    r.clip_peak_out = 900;
+    rig.tick();
+    EXPECT_EQ(rig.meter(1131), static_cast<int>(5000 * 0.95));
+
+    rig.click(1030);  // No Clipper: both read 0 while the hold still decays
+    rig.tick();
+    EXPECT_EQ(rig.meter(1131), 0);
+    EXPECT_EQ(rig.meter(1132), 0);
+    EXPECT_EQ(rig.state.clip_depth_hold, 5000 * 0.95 * 0.95 * 0.95);
+}
+
+TEST(PanelMeters, FormatWarningOnceEachWay) {
+    PanelRig rig;
+    std::string normal = hd::title(rig.dlg);
+    rig.readings->format_status = 0xFF00;  // the chain refuses the format
+    rig.tick();
+    EXPECT_STREQ(hd::title(rig.dlg), format_message);
+    EXPECT_EQ(rig.readings->format_status, 0xFFFF);
+    platform::set_window_text(rig.dlg, "other");
+    rig.tick();
+    EXPECT_STREQ(hd::title(rig.dlg), "other");  // not rewritten while nothing changes
+    rig.readings->format_status &= 0xFF;        // the chain accepts again
+    rig.tick();
+    EXPECT_STREQ(hd::title(rig.dlg), module_description);
+    EXPECT_EQ(rig.readings->format_status, 0);
+    platform::set_window_text(rig.dlg, normal.c_str());
+    rig.tick();
+    EXPECT_EQ(hd::title(rig.dlg), normal);
+}
+
+TEST(PanelMeters, GatedIndicator) {
+    PanelRig rig;
+    rig.readings->agc_gated = 1;
+    rig.tick();
+    EXPECT_EQ(rig.text(1044), "GATED");
+    rig.readings->agc_gated = 0;
+    rig.tick();
+    EXPECT_EQ(rig.text(1044), "");
+}
+
+std::string marks(PanelRig& rig, int ticks) {
+    std::string out;
+    for (int i = 0; i < ticks; ++i) {
+        rig.tick();
+        out += rig.text(1129).empty() ? '.' : 'E';
+    }
+    return out;
+}
+
+TEST(PanelMeters, EditedMarkBlinksFourOnFourOff) {
+    PanelRig rig;
+    EXPECT_EQ(marks(rig, 4), "....");
+    rig.slide(1154, 10);
+    EXPECT_EQ(marks(rig, 17), ".EEEE....EEEE....");
+    rig.click(1101);  // Save stops it on the next tick
+    EXPECT_EQ(marks(rig, 3), "...");
+}
+
+}  // namespace
+}  // namespace qv
