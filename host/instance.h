@@ -3,7 +3,9 @@
 // use one static instance; tests make fresh ones.
 #include "chain/chain_state.h"
 #include "host/dsp_records.h"
+#include "panel/panel.h"
 #include "panel/panel_state.h"
+#include "platform/dialog.h"
 #include "settings/settings.h"
 
 namespace qv {
@@ -12,10 +14,25 @@ struct Quorvane {
     Settings settings;
     ChainState chain;
     PanelState panel;
+    // How the panel's and the about window's notifications reach this
+    // instance; filled before a window is created, kept while it exists.
+    PanelBinding panel_binding;
+    platform::DialogCallbacks panel_callbacks;
+    platform::DialogCallbacks about_callbacks;
 };
 
+// Init: startup load, panel if it was open, recomputation, start-up tables,
+// about window. Always 0.
 int instance_init(Quorvane& q, DspModule* module);
+// Config: opens the panel unless it is open.
 void instance_config(Quorvane& q, DspModule* module);
+// Quit: stores the panel position, destroys both windows, writes the INI keys.
 void instance_quit(Quorvane& q, DspModule* module);
+
+// Notifications of the window lifecycle (exposed for the tests): the panel
+// moved; a system command reached the panel or the about window.
+void panel_moved(void* binding, void* dialog);
+void panel_sys_command(void* binding, void* dialog, unsigned command);
+void about_sys_command(void* binding, void* dialog, unsigned command);
 
 }  // namespace qv

@@ -1,19 +1,126 @@
+// Init, Config and Quit, and the panel's window lifecycle: creation, moves,
+// minimise, restore and close, and the about window that hides when closed.
 #include "chain/output_stages.h"
 #include "chain/stereo_expander.h"
 #include "chain/test_tone.h"
 #include "host/instance.h"
+#include "panel/control_table.h"
+#include "platform/window.h"
+#include "settings/derive.h"
+#include "settings/host_ini.h"
+#include "settings/startup.h"
 
 namespace qv {
 
-int instance_init(Quorvane& q, DspModule*) {
+namespace {
+
+void* parent_window(const DspModule* m) { return m ? m->parent_window : nullptr; }
+void* module_instance(const DspModule* m) { return m ? m->instance : nullptr; }
+
+// Connects both windows' notifications to this instance. The records live in
+// the instance, so they outlive any window made from them.
+void bind_windows(Quorvane& q) {
+    q.panel_binding = PanelBinding{&q.settings, &q.chain.readings, &q.panel};
+    q.panel_callbacks = panel_dialog_callbacks(&q.panel_binding);
+    q.panel_callbacks.moved = panel_moved;
+    q.panel_callbacks.sys_command = panel_sys_command;
+    q.about_callbacks = platform::DialogCallbacks{};
+    q.about_callbacks.context = &q.panel_binding;
+    q.about_callbacks.sys_command = about_sys_command;
+}
+
+// Creates the panel from template 104 (its creation fills every control),
+// shows it and places it where it stood. A failed creation leaves the handle
+// null and the audio running.
+void open_panel(Quorvane& q, const DspModule* m) {
+    q.panel.panel_window =
+        platform::create_dialog(kPanelTemplate, parent_window(m), module_instance(m), &q.panel_callbacks);
+    if (!q.panel.panel_window) return;
+    platform::show_window(q.panel.panel_window);
+    restore_panel_position(q.settings, q.panel.panel_window);
+}
+
+}  // namespace
+
+int instance_init(Quorvane& q, DspModule* module) {
+    bind_windows(q);
+    const int on_air = startup_load(q.settings);
+    q.settings.selection.on_air_process = on_air;
+    q.settings.selection.browsed_process = on_air;
+    q.settings.selection.process_modified = 0;
+
+    if (q.settings.host.panel_visible != 0) {
+        open_panel(q, module);
+        if (q.panel.panel_window && q.settings.host.panel_minimized != 0)
+            platform::minimize_window(q.panel.panel_window);
+    }
+
+    recompute_all(q.settings);
     build_test_tone_table(q.chain.tone);
     build_fir_taps(q.chain.output);
     clear_stereo_expander(q.chain.expander);
+
+    // Hidden until the panel's About button shows it.
+    q.panel.about_window =
+        platform::create_dialog(kAboutTemplate, parent_window(module), module_instance(module), &q.about_callbacks);
     return 0;
 }
 
-void instance_config(Quorvane&, DspModule*) {}
+void instance_config(Quorvane& q, DspModule* module) {
+    if (q.panel.panel_window) return;  // already open: not even raised
+    bind_windows(q);
+    open_panel(q, module);
+    q.settings.host.panel_visible = 1;
+    // Opening the panel re-initialises the recomputation's memories and
+    // switches the test tone off.
+    recompute_all(q.settings);
+}
 
-void instance_quit(Quorvane&, DspModule*) {}
+void instance_quit(Quorvane& q, DspModule*) {
+    if (q.panel.panel_window) {
+        save_panel_position(q.settings);
+        platform::destroy_window(q.panel.panel_window);
+        q.panel.panel_window = nullptr;
+    }
+    if (q.panel.about_window) {
+        platform::destroy_window(q.panel.about_window);
+        q.panel.about_window = nullptr;
+    }
+    save_host_keys(q.settings);
+}
+
+void panel_moved(void* binding, void* dialog) {
+    auto* b = static_cast<PanelBinding*>(binding);
+    platform::ScreenRect r;
+    if (!b || !platform::window_rect(dialog, r)) return;
+    b->settings->host.panel_pos_x = r.left;
+    b->settings->host.panel_pos_y = r.top;
+}
+
+void panel_sys_command(void* binding, void*, unsigned command) {
+    auto* b = static_cast<PanelBinding*>(binding);
+    if (!b) return;
+    Settings& s = *b->settings;
+    PanelState& p = *b->state;
+    // Compared as delivered: the four low bits are not masked off.
+    if (command == platform::kSysCommandMinimize) {
+        s.host.panel_minimized = 1;
+    } else if (command == platform::kSysCommandRestore) {
+        s.host.panel_minimized = 0;
+    } else if (command == platform::kSysCommandClose) {
+        if (p.panel_window) {
+            save_panel_position(s);
+            platform::destroy_window(p.panel_window);
+            p.panel_window = nullptr;
+            s.host.panel_visible = 0;
+        }
+        if (p.about_window) platform::hide_window(p.about_window);
+    }
+}
+
+void about_sys_command(void*, void* dialog, unsigned command) {
+    // Closing the about window only hides it, so it keeps its place.
+    if (command == platform::kSysCommandClose) platform::hide_window(dialog);
+}
 
 }  // namespace qv

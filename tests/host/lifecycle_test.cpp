@@ -1,0 +1,243 @@
+// Init, Config and Quit, and the panel's window lifecycle, on the headless
+// dialog: which windows exist when, the INI keys at the end, the start-up
+// tables.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "host/instance.h"
+#include "panel/texts.h"
+#include "platform/dialog.h"
+#include "platform/posix/headless_dialog.h"
+#include "platform/posix/posix_window.h"
+#include "platform/profile.h"
+#include "settings/host_ini.h"
+#include "tests/temp_host_dir.h"
+
+namespace qv {
+namespace {
+
+namespace hd = platform::headless;
+
+struct Lifecycle : ::testing::Test {
+    test::TempHostDir host;
+    std::unique_ptr<Quorvane> q = std::make_unique<Quorvane>();
+    DspModule module{};
+
+    void SetUp() override { platform::set_posix_desktop_rect({0, 0, 1024, 768}); }
+    void TearDown() override {
+        // Leave no window behind for the next test, whatever happened.
+        if (q->panel.panel_window || q->panel.about_window) instance_quit(*q, &module);
+        EXPECT_EQ(hd::dialog_count(), 0);
+    }
+
+    std::string ini() const { return host.path("winamp.ini"); }
+    void ini_set(const char* key, int value) {
+        platform::profile_write_string(kIniSection, key, std::to_string(value).c_str(), ini().c_str());
+    }
+    int ini_get(const char* key) const { return platform::profile_read_int(kIniSection, key, -999, ini().c_str()); }
+
+    void* panel() const { return q->panel.panel_window; }
+    void* about() const { return q->panel.about_window; }
+};
+
+TEST_F(Lifecycle, HiddenPanelUntilConfigThenConfigChangesNothing) {
+    ini_set(kKeyVisible, 0);
+    EXPECT_EQ(instance_init(*q, &module), 0);
+    EXPECT_EQ(panel(), nullptr);
+    EXPECT_EQ(q->settings.host.panel_visible, 0);
+    ASSERT_NE(about(), nullptr);
+    EXPECT_FALSE(hd::visible(about()));
+    EXPECT_EQ(hd::dialog_count(), 1);
+
+    instance_config(*q, &module);
+    ASSERT_NE(panel(), nullptr);
+    EXPECT_TRUE(hd::visible(panel()));
+    EXPECT_FALSE(hd::minimized(panel()));
+    EXPECT_EQ(q->settings.host.panel_visible, 1);
+    EXPECT_EQ(hd::timer_period_ms(panel(), 1), 100);
+    EXPECT_EQ(hd::title(panel()), std::string(module_description) + std::string(50, ' '));
+
+    // A second Config neither re-creates nor recomputes (which would switch
+    // the test tone off).
+    void* first = panel();
+    q->settings.mem.test_tone_on = 1;
+    instance_config(*q, &module);
+    EXPECT_EQ(panel(), first);
+    EXPECT_EQ(hd::dialog_count(), 2);
+    EXPECT_EQ(q->settings.mem.test_tone_on, 1);
+}
+
+TEST_F(Lifecycle, ConfigThatOpensThePanelRecomputes) {
+    ini_set(kKeyVisible, 0);
+    instance_init(*q, &module);
+    q->settings.mem.test_tone_on = 1;
+    q->settings.mem.bass_agc_envelope = 123.0;
+    instance_config(*q, &module);
+    EXPECT_EQ(q->settings.mem.test_tone_on, 0);
+    EXPECT_NE(q->settings.mem.bass_agc_envelope, 123.0);
+}
+
+TEST_F(Lifecycle, VisibleAndMinimizedOpensMinimisedAtTheStoredPlace) {
+    ini_set(kKeyVisible, 1);
+    ini_set(kKeyMinimized, 1);
+    ini_set(kKeyPosX, 2000);
+    ini_set(kKeyPosY, 900);
+    instance_init(*q, &module);
+    ASSERT_NE(panel(), nullptr);
+    EXPECT_TRUE(hd::visible(panel()));
+    EXPECT_TRUE(hd::minimized(panel()));
+    platform::ScreenRect r;
+    ASSERT_TRUE(platform::window_rect(panel(), r));
+    EXPECT_EQ(r.left, 992);  // clamped to the desktop: right - 32, bottom - 32
+    EXPECT_EQ(r.top, 736);
+    EXPECT_EQ(q->settings.host.panel_minimized, 1);
+}
+
+TEST_F(Lifecycle, InitStartsFromTheOnAirProcess) {
+    ini_set(kKeyProcessNumber, 7);
+    ini_set(kKeyVisible, 0);
+    instance_init(*q, &module);
+    EXPECT_EQ(q->settings.selection.on_air_process, 7);
+    EXPECT_EQ(q->settings.selection.browsed_process, 7);
+    EXPECT_EQ(q->settings.selection.process_modified, 0);
+    EXPECT_EQ(test::read_bytes(host.path("qv$7.dat")).size(), 18418u);  // defaults written for a missing file
+}
+
+TEST_F(Lifecycle, QuitWithThePanelClosedWritesVisibleZeroAndNoPosition) {
+    ini_set(kKeyVisible, 0);
+    instance_init(*q, &module);
+    instance_quit(*q, &module);
+    EXPECT_EQ(about(), nullptr);
+    EXPECT_EQ(hd::dialog_count(), 0);
+    EXPECT_EQ(ini_get(kKeyVisible), 0);
+    EXPECT_EQ(ini_get(kKeyMinimized), 0);
+    EXPECT_EQ(ini_get(kKeyProcessNumber), 0);
+    EXPECT_EQ(ini_get(kKeyPosX), -999);
+    EXPECT_EQ(ini_get(kKeyPosY), -999);
+}
+
+TEST_F(Lifecycle, QuitWithThePanelOpenStoresItsPositionAndDestroysBoth) {
+    instance_init(*q, &module);  // no INI: Visible defaults to 1
+    ASSERT_NE(panel(), nullptr);
+    hd::drag_window(panel(), 500, 300);
+    EXPECT_EQ(q->settings.host.panel_pos_x, 500);
+    EXPECT_EQ(q->settings.host.panel_pos_y, 300);
+    instance_quit(*q, &module);
+    EXPECT_EQ(panel(), nullptr);
+    EXPECT_EQ(about(), nullptr);
+    EXPECT_EQ(hd::dialog_count(), 0);
+    EXPECT_EQ(ini_get(kKeyVisible), 1);
+    EXPECT_EQ(ini_get(kKeyPosX), 500);
+    EXPECT_EQ(ini_get(kKeyPosY), 300);
+
+    // The next start opens it there.
+    auto next = std::make_unique<Quorvane>();
+    instance_init(*next, &module);
+    platform::ScreenRect r;
+    ASSERT_TRUE(platform::window_rect(next->panel.panel_window, r));
+    EXPECT_EQ(r.left, 500);
+    EXPECT_EQ(r.top, 300);
+    instance_quit(*next, &module);
+}
+
+TEST_F(Lifecycle, InitReturnsZeroWhenThePanelCannotBeCreated) {
+    hd::fail_next_create();
+    EXPECT_EQ(instance_init(*q, &module), 0);
+    EXPECT_EQ(panel(), nullptr);
+    EXPECT_NE(about(), nullptr);
+    // The chain's start-up tables are built regardless.
+    EXPECT_EQ(q->chain.tone.table[157], 32759);
+    // Quit skips the missing panel and still writes the keys.
+    instance_quit(*q, &module);
+    EXPECT_EQ(ini_get(kKeyVisible), 1);
+    EXPECT_EQ(ini_get(kKeyPosX), -999);
+}
+
+TEST_F(Lifecycle, StartUpTables) {
+    ini_set(kKeyVisible, 0);
+    q->chain.expander.stereo_delay_line[889] = 77;
+    q->chain.expander.stereo_diffuser_ring[255] = 1.5;
+    instance_init(*q, &module);
+    const auto& t = q->chain.tone.table;
+    EXPECT_EQ(t[0], 0);
+    EXPECT_EQ(t[157], 32759);
+    EXPECT_EQ(t[314], 52);
+    EXPECT_EQ(t[471], -32759);
+    EXPECT_EQ(t[626], -759);
+    const std::int32_t taps[27] = {78,   219,   2,   -123, 173,  -104, -86, 302,  -369, 133,  428, -1158, 1777, 5480,
+                                   1777, -1158, 428, 133,  -369, 302,  -86, -104, 173,  -123, 2,   219,   78};
+    for (int j = 0; j < 27; ++j) EXPECT_EQ(q->chain.output.fir_coef[j], taps[j]) << j;
+    EXPECT_EQ(q->chain.expander.stereo_delay_line[889], 0);
+    EXPECT_EQ(q->chain.expander.stereo_diffuser_ring[255], 0.0);
+}
+
+TEST_F(Lifecycle, CloseBoxDestroysThePanelHidesAboutAndClearsVisible) {
+    instance_init(*q, &module);
+    ASSERT_NE(panel(), nullptr);
+    hd::click(panel(), 1090);  // About
+    EXPECT_TRUE(hd::visible(about()));
+    hd::drag_window(panel(), 200, 150);
+    void* closed = panel();
+    hd::sys_command(closed, platform::kSysCommandClose);
+    EXPECT_EQ(panel(), nullptr);
+    EXPECT_FALSE(hd::exists(closed));
+    EXPECT_FALSE(hd::visible(about()));
+    EXPECT_TRUE(hd::exists(about()));
+    EXPECT_EQ(q->settings.host.panel_visible, 0);
+    EXPECT_EQ(ini_get(kKeyPosX), 200);  // stored by the close itself
+    EXPECT_EQ(ini_get(kKeyPosY), 150);
+
+    // Config opens it again where it was.
+    instance_config(*q, &module);
+    ASSERT_NE(panel(), nullptr);
+    platform::ScreenRect r;
+    ASSERT_TRUE(platform::window_rect(panel(), r));
+    EXPECT_EQ(r.left, 200);
+    EXPECT_EQ(r.top, 150);
+    EXPECT_EQ(q->settings.host.panel_visible, 1);
+}
+
+TEST_F(Lifecycle, MinimiseAndRestoreKeepTheFlag) {
+    instance_init(*q, &module);
+    ASSERT_NE(panel(), nullptr);
+    hd::sys_command(panel(), platform::kSysCommandMinimize);
+    EXPECT_TRUE(hd::minimized(panel()));
+    EXPECT_EQ(q->settings.host.panel_minimized, 1);
+    // Compared as delivered: a command with low bits set is not a minimise.
+    hd::sys_command(panel(), platform::kSysCommandRestore | 2);
+    EXPECT_EQ(q->settings.host.panel_minimized, 1);
+    hd::sys_command(panel(), platform::kSysCommandRestore);
+    EXPECT_FALSE(hd::minimized(panel()));
+    EXPECT_EQ(q->settings.host.panel_minimized, 0);
+
+    hd::sys_command(panel(), platform::kSysCommandMinimize);
+    instance_quit(*q, &module);
+    EXPECT_EQ(ini_get(kKeyVisible), 1);
+    EXPECT_EQ(ini_get(kKeyMinimized), 1);
+}
+
+TEST_F(Lifecycle, AboutWindowHidesOnItsCloseBoxAndShowsAgain) {
+    instance_init(*q, &module);
+    ASSERT_NE(about(), nullptr);
+    hd::click(panel(), 1090);
+    EXPECT_TRUE(hd::visible(about()));
+    const int panel_x = q->settings.host.panel_pos_x, panel_y = q->settings.host.panel_pos_y;
+    hd::drag_window(about(), 60, 40);
+    hd::sys_command(about(), platform::kSysCommandClose);
+    EXPECT_TRUE(hd::exists(about()));
+    EXPECT_FALSE(hd::visible(about()));
+    hd::click(panel(), 1090);
+    EXPECT_TRUE(hd::visible(about()));
+    platform::ScreenRect r;
+    ASSERT_TRUE(platform::window_rect(about(), r));
+    EXPECT_EQ(r.left, 60);
+    EXPECT_EQ(r.top, 40);
+    // Moving the about window does not move the stored panel position.
+    EXPECT_EQ(q->settings.host.panel_pos_x, panel_x);
+    EXPECT_EQ(q->settings.host.panel_pos_y, panel_y);
+}
+
+}  // namespace
+}  // namespace qv
