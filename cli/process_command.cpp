@@ -167,12 +167,6 @@ int run_process(const ProcessOptions& o) {
         print_error(error);
         return usage ? kExitUsage : kExitFailure;
     }
-    int container = 0;
-    if (!output_container(o.output, container)) {
-        print_error(o.output + ": unsupported output format '." + extension_of(o.output) +
-                    "' (use .wav, .flac or .aiff)");
-        return kExitFailure;
-    }
     if (is_directory(o.input)) {
         print_error(o.input + ": is a directory");
         return kExitFailure;
@@ -192,6 +186,13 @@ int run_process(const ProcessOptions& o) {
     }
     if (!o.plot.empty() && is_directory(o.plot)) {
         print_error(o.plot + ": is a directory");
+        return kExitFailure;
+    }
+    int container = 0;
+    if (!output_container(o.output, container)) {
+        const std::string ext = extension_of(o.output);
+        print_error(o.output + ": unsupported output format " + (ext.empty() ? "(no extension)" : "'." + ext + "'") +
+                    "; use .wav, .flac or .aiff");
         return kExitFailure;
     }
 

@@ -1,0 +1,174 @@
+// The tool's own parts: the streaming WAV header reader, named parameter
+// editing, and the dither to 16 bits.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+
+#include "cli/audio_convert.h"
+#include "cli/param_edit.h"
+#include "cli/wav_stream.h"
+#include "settings/startup.h"
+
+namespace {
+
+using qv::cli::WavHeaderStatus;
+
+std::string u32(std::uint32_t v) { return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
+std::string u16(std::uint32_t v) { return {char(v), char(v >> 8)}; }
+
+std::string fmt_chunk(int tag, int channels, int rate, int bits) {
+    return "fmt " + u32(16) + u16(tag) + u16(channels) + u32(rate) + u32(rate * channels * bits / 8) +
+           u16(channels * bits / 8) + u16(bits);
+}
+
+// Parses bytes fed through a pipe, then reports what is left to read.
+struct Parsed {
+    WavHeaderStatus status;
+    qv::cli::WavStreamFormat format;
+    std::string error;
+    std::string rest;
+};
+
+Parsed parse(const std::string& bytes) {
+    int fds[2];
+    EXPECT_EQ(pipe(fds), 0);
+    EXPECT_EQ(write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fds[1]);
+    Parsed p;
+    p.status = qv::cli::read_wav_header(fds[0], p.format, p.error);
+    char buf[256];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) p.rest.append(buf, static_cast<std::size_t>(n));
+    close(fds[0]);
+    return p;
+}
+
+TEST(WavStreamHeader, AcceptsStreamingLengthsExtraChunksAndExtensibleFormat) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        bool until_eof;
+        int channels;
+    } cases[] = {
+        {"canonical", "RIFF" + u32(40) + "WAVE" + fmt_chunk(1, 2, 44100, 16) + "data" + u32(4) + "abcd", false, 2},
+        {"ffmpeg pipe",
+         "RIFF" + u32(0xFFFFFFFF) + "WAVE" + fmt_chunk(1, 1, 48000, 16) + "data" + u32(0xFFFFFFFF) + "abcd", true, 1},
+        {"zero lengths", "RIFF" + u32(0) + "WAVE" + fmt_chunk(1, 2, 44100, 16) + "data" + u32(0) + "abcd", true, 2},
+        {"odd LIST chunk padded",
+         "RIFF" + u32(0) + "WAVE" + fmt_chunk(1, 2, 44100, 16) + "LIST" + u32(3) + "xyz" + std::string(1, '\0') +
+             "data" + u32(4) + "abcd",
+         false, 2},
+        {"extensible PCM",
+         "RIFF" + u32(0) + "WAVE" + "fmt " + u32(40) + u16(0xFFFE) + u16(2) + u32(44100) + u32(176400) + u16(4) +
+             u16(16) + u16(22) + u16(16) + u32(3) + u16(1) + std::string(14, 'g') + "data" + u32(0xFFFFFFFF) + "abcd",
+         true, 2},
+        {"RF64",
+         "RF64" + u32(0xFFFFFFFF) + "WAVE" + "ds64" + u32(4) + "zzzz" + fmt_chunk(1, 2, 44100, 16) + "data" +
+             u32(0xFFFFFFFF) + "abcd",
+         true, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Parsed p = parse(c.bytes);
+        ASSERT_EQ(p.status, WavHeaderStatus::ok) << p.error;
+        EXPECT_EQ(p.format.until_eof, c.until_eof);
+        EXPECT_EQ(p.format.channels, c.channels);
+        EXPECT_EQ(p.rest, "abcd") << "the header is consumed up to the audio, not beyond";
+    }
+}
+
+TEST(WavStreamHeader, RefusesWhatCannotBeProcessed) {
+    struct Case {
+        std::string bytes;
+        WavHeaderStatus status;
+        const char* message;
+    } cases[] = {
+        {"RIFF" + u32(0) + "WAVE" + fmt_chunk(1, 2, 44100, 24) + "data" + u32(0), WavHeaderStatus::unsupported,
+         "24-bit"},
+        {"RIFF" + u32(0) + "WAVE" + fmt_chunk(1, 6, 44100, 16) + "data" + u32(0), WavHeaderStatus::unsupported,
+         "6 channels"},
+        {"RIFF" + u32(0) + "WAVE" + fmt_chunk(3, 2, 44100, 32) + "data" + u32(0), WavHeaderStatus::unsupported,
+         "not integer PCM"},
+        {"RIFF" + u32(0) + "WAVE" + "data" + u32(0), WavHeaderStatus::not_wav, "before its 'fmt '"},
+        {"OggS and more bytes", WavHeaderStatus::not_wav, "--raw"},
+        {"RIFF" + u32(0) + "WAVE" + fmt_chunk(1, 2, 44100, 16).substr(0, 10), WavHeaderStatus::truncated, "ends"},
+        {"", WavHeaderStatus::truncated, "empty"},
+    };
+    for (const Case& c : cases) {
+        const Parsed p = parse(c.bytes);
+        EXPECT_EQ(p.status, c.status) << p.error;
+        EXPECT_NE(p.error.find(c.message), std::string::npos) << p.error;
+    }
+}
+
+TEST(WavStreamHeader, WrittenHeaderReadsBack) {
+    unsigned char h[qv::cli::kWavHeaderBytes];
+    qv::cli::make_wav_header(h, 1, 44100, qv::cli::kStreamingLength);
+    Parsed p = parse(std::string(reinterpret_cast<char*>(h), sizeof h));
+    ASSERT_EQ(p.status, WavHeaderStatus::ok);
+    EXPECT_TRUE(p.format.until_eof);
+    EXPECT_EQ(p.format.rate, 44100);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(h + 4), 4), std::string(4, '\xFF'));
+    qv::cli::make_wav_header(h, 2, 44100, 1000);
+    p = parse(std::string(reinterpret_cast<char*>(h), sizeof h));
+    EXPECT_FALSE(p.format.until_eof);
+    EXPECT_EQ(p.format.data_bytes, 1000u);
+    EXPECT_EQ(h[4] | (h[5] << 8), 1036);
+}
+
+TEST(ParamEdit, NamesRangesAndOptionBits) {
+    qv::ProcessParams p;
+    qv::fill_defaults(p);
+    std::string error;
+    EXPECT_TRUE(qv::cli::apply_assignment(p, "overdrive_db=30", error)) << error;
+    EXPECT_EQ(p.global.overdrive_db, 30);
+    EXPECT_TRUE(qv::cli::apply_assignment(p, "density_overdrive_db=-20", error)) << error;
+    EXPECT_EQ(p.global.density_overdrive_db, -20);
+    EXPECT_TRUE(qv::cli::apply_assignment(p, "option_flags=0x401", error)) << error;
+    EXPECT_EQ(p.global.option_flags, 0x401);
+    EXPECT_TRUE(qv::cli::apply_assignment(p, "phase_rotator=0", error));
+    EXPECT_TRUE(qv::cli::apply_assignment(p, "mono=1", error));
+    EXPECT_EQ(p.global.option_flags, 0x500);
+    EXPECT_TRUE(qv::cli::apply_assignment(p, "section.4.2.threshold_db10=-200", error));
+    EXPECT_EQ(p.section[4][2].threshold_db10, -200);
+    EXPECT_TRUE(qv::cli::apply_assignment(p, "section.6.0.band_gain_db10=-60", error));
+    EXPECT_EQ(p.section[6][0].band_gain_db10, -60);
+    EXPECT_TRUE(qv::cli::apply_assignment(p, "process_name=MORNING SHOW 2024", error));
+    EXPECT_STREQ(p.global.process_name, "MORNING SHOW 2024");
+
+    const qv::ProcessParams before = p;
+    for (const std::string& bad : std::initializer_list<std::string>{
+             "overdrive_db=31", "section.0.0.band_gain_db10=-121", "section.5.0.band_gain_db10=-61",
+             "section.0.3.ratio_x10=20", "section.0.0.ratio=20", "option_flags=0x1000", "mono=-1",
+             "agc_on=", "agc_on=1.5", "agc_on=010x", "=1", "agc_on", "process_name=" + std::string(20, 'x')}) {
+        EXPECT_FALSE(qv::cli::apply_assignment(p, bad, error)) << bad;
+        EXPECT_FALSE(error.empty());
+    }
+    EXPECT_EQ(std::memcmp(&p, &before, sizeof p), 0) << "a refused assignment changes nothing";
+}
+
+TEST(Dither, TriangularAroundTheValueAndClamped) {
+    qv::cli::TpdfDither d;
+    double sum = 0;
+    int spread[3] = {0, 0, 0};
+    const int n = 100000;
+    for (int i = 0; i < n; ++i) {
+        const int v = qv::cli::dither_to_16(d, 1000.25f / 32768.0f);
+        ASSERT_GE(v, 999);
+        ASSERT_LE(v, 1002);
+        if (v >= 999 && v <= 1001) ++spread[v - 999];
+        sum += v;
+    }
+    EXPECT_NEAR(sum / n, 1000.25, 0.02) << "dither leaves no bias";
+    EXPECT_GT(spread[0], 0);
+    EXPECT_GT(spread[2], spread[0]);
+    EXPECT_EQ(qv::cli::dither_to_16(d, 2.0f), 32767);
+    EXPECT_EQ(qv::cli::dither_to_16(d, -2.0f), -32768);
+    EXPECT_EQ(qv::cli::dither_to_16(d, NAN), -32768);
+}
+
+}  // namespace

@@ -1,0 +1,468 @@
+// Runs the built `quorvane` tool on generated files and checks what it
+// writes against the module driven directly, libebur128, and the files it
+// must leave alone.
+#include <dlfcn.h>
+#include <ebur128.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sndfile.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/dsp_records.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string tool() {
+    const char* p = std::getenv("QUORVANE_CLI");
+    return p ? p : "quorvane";
+}
+
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        char pattern[] = "/tmp/quorvane-cli-test.XXXXXX";
+        path = mkdtemp(pattern);
+    }
+    ~TempDir() { fs::remove_all(path); }
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+};
+
+struct ToolRun {
+    int status = -1;
+    std::string err;
+};
+
+// Runs the tool with stdin/stdout redirected to files (empty: /dev/null).
+// The module is found beside the tool, as a user's run finds it.
+ToolRun run_tool(const std::vector<std::string>& args, const std::string& in = "", const std::string& out = "") {
+    TempDir scratch;
+    const std::string err_path = scratch / "stderr";
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, in.empty() ? "/dev/null" : in.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, out.empty() ? "/dev/null" : out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&fa, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<std::string> argv_s = {tool()};
+    argv_s.insert(argv_s.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : argv_s) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env_s;
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "QUORVANE_MODULE=", 16) != 0 && std::strncmp(*e, "QUORVANE_HOST_DIR=", 18) != 0)
+            env_s.push_back(*e);
+    std::vector<char*> envp;
+    for (std::string& e : env_s) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    pid_t pid;
+    ToolRun r;
+    if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data()) == 0) {
+        int st = 0;
+        waitpid(pid, &st, 0);
+        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    }
+    posix_spawn_file_actions_destroy(&fa);
+    std::ifstream f(err_path);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    r.err = ss.str();
+    return r;
+}
+
+struct Audio {
+    SF_INFO info{};
+    std::vector<std::int16_t> samples;
+};
+
+Audio read_audio(const std::string& path) {
+    Audio a;
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &a.info);
+    if (!f) return a;
+    a.samples.resize(static_cast<std::size_t>(a.info.frames * a.info.channels));
+    sf_readf_short(f, a.samples.data(), a.info.frames);
+    sf_close(f);
+    return a;
+}
+
+// A programme of a few seconds: a quiet then loud mix of a bass and a treble
+// tone with noise, different in each channel, on the float scale.
+double programme(long n, int ch, int rate) {
+    const double t = static_cast<double>(n) / rate;
+    const double level = t < 1.0 ? 0.02 : 0.6;
+    std::uint32_t h = static_cast<std::uint32_t>(n * 2654435761u + ch * 40503u);
+    h ^= h >> 13;
+    h *= 0x5bd1e995u;
+    h ^= h >> 15;
+    const double noise = static_cast<double>(h) / 4294967296.0 - 0.5;
+    return level * (0.5 * std::sin(2 * M_PI * 80 * t + ch) + 0.3 * std::sin(2 * M_PI * 5000 * t) + 0.2 * noise);
+}
+
+void write_audio(const std::string& path, int rate, int channels, int format, double seconds) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+    const long frames = static_cast<long>(seconds * rate);
+    std::vector<double> buf(static_cast<std::size_t>(frames * channels));
+    for (long n = 0; n < frames; ++n)
+        for (int c = 0; c < channels; ++c) buf[static_cast<std::size_t>(n * channels + c)] = programme(n, c, rate);
+    sf_writef_double(f, buf.data(), frames);
+    sf_close(f);
+}
+
+std::string file_bytes(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+std::vector<std::string> dir_listing(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+double summary_figure(const std::string& err, const std::string& label, int column) {
+    std::istringstream lines(err);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const std::size_t at = line.find(label);
+        if (at == std::string::npos) continue;
+        std::istringstream fields(line.substr(at + label.size()));
+        double in = NAN, out = NAN;
+        std::string unit;
+        fields >> in >> unit >> out;
+        return column == 0 ? in : out;
+    }
+    return NAN;
+}
+
+// Feeds the frames of a 44.1 kHz 16-bit file through the module in blocks of
+// the given size, as a player would, with a fresh host directory.
+std::vector<std::int16_t> module_output(const Audio& in, int block_frames) {
+    const char* module_path = std::getenv("QUORVANE_TEST_MODULE");
+    EXPECT_NE(module_path, nullptr);
+    if (!module_path) return {};
+    TempDir host_dir;
+    setenv("QUORVANE_HOST_DIR", host_dir.path.c_str(), 1);
+    void* lib = dlopen(module_path, RTLD_NOW | RTLD_LOCAL);
+    EXPECT_NE(lib, nullptr) << dlerror();
+    if (!lib) return {};
+    auto get_header = reinterpret_cast<DspGetHeaderFn>(dlsym(lib, QUORVANE_EXPORT_NAME));
+    DspModule* m = get_header()->get_module(0);
+    EXPECT_EQ(m->Init(m), 0);
+    std::vector<std::int16_t> out = in.samples;
+    const int ch = in.info.channels;
+    for (long done = 0; done < in.info.frames; done += block_frames) {
+        const int n = static_cast<int>(std::min<long>(block_frames, in.info.frames - done));
+        m->ModifySamples(m, out.data() + done * ch, n, 16, ch, 44100);
+    }
+    m->Quit(m);
+    unsetenv("QUORVANE_HOST_DIR");
+    return out;
+}
+
+double independent_loudness(const Audio& a) {
+    ebur128_state* st = ebur128_init(static_cast<unsigned>(a.info.channels),
+                                     static_cast<unsigned long>(a.info.samplerate), EBUR128_MODE_I);
+    ebur128_add_frames_short(st, a.samples.data(), static_cast<std::size_t>(a.info.frames));
+    double lufs = NAN;
+    ebur128_loudness_global(st, &lufs);
+    ebur128_destroy(&st);
+    return lufs;
+}
+
+TEST(CliProcess, StereoMatchesModuleFedInBlocksAndSummaryMatchesLibebur128) {
+    TempDir d;
+    write_audio(d / "in.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3.0);
+    const ToolRun r =
+        run_tool({"process", d / "in.wav", d / "out.wav", "--settings-dir", d / "settings", "--plot", d / "plot.svg"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Audio in = read_audio(d / "in.wav");
+    const Audio out = read_audio(d / "out.wav");
+    EXPECT_EQ(out.info.samplerate, 44100);
+    EXPECT_EQ(out.info.channels, 2);
+    EXPECT_EQ(out.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    ASSERT_EQ(out.info.frames, in.info.frames);
+
+    const std::vector<std::int16_t> expected = module_output(in, 1000);
+    ASSERT_EQ(out.samples.size(), expected.size());
+    long first_difference = -1;
+    for (std::size_t i = 0; i < expected.size() && first_difference < 0; ++i)
+        if (out.samples[i] != expected[i]) first_difference = static_cast<long>(i);
+    EXPECT_EQ(first_difference, -1);
+
+    EXPECT_NEAR(summary_figure(r.err, "integrated loudness", 0), independent_loudness(in), 0.1) << r.err;
+    EXPECT_NEAR(summary_figure(r.err, "integrated loudness", 1), independent_loudness(out), 0.1) << r.err;
+    EXPECT_TRUE(fs::exists(d / "settings/qv$0.dat")) << "the module writes the defaults on first run";
+    const std::string svg = file_bytes(d / "plot.svg");
+    EXPECT_NE(svg.find("<svg"), std::string::npos);
+    EXPECT_NE(svg.find("<polyline"), std::string::npos);
+}
+
+TEST(CliProcess, ResamplesMonoAndOtherFormatsTo44k16Bit) {
+    TempDir d;
+    struct Case {
+        const char* name;
+        int rate, channels, format;
+        const char* out;
+        int out_container;
+    } cases[] = {
+        {"48k24.wav", 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24, "a.flac", SF_FORMAT_FLAC},
+        {"22k.wav", 22050, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, "b.wav", SF_FORMAT_WAV},
+        {"mono.wav", 44100, 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, "c.wav", SF_FORMAT_WAV},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        write_audio(d / c.name, c.rate, c.channels, c.format, 2.0);
+        const ToolRun r = run_tool({"process", d / c.name, d / c.out, "--settings-dir", d / "settings", "-q"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        const Audio out = read_audio(d / c.out);
+        EXPECT_EQ(out.info.samplerate, 44100);
+        EXPECT_EQ(out.info.channels, c.channels);
+        EXPECT_EQ(out.info.format, c.out_container | SF_FORMAT_PCM_16);
+        EXPECT_NEAR(static_cast<double>(out.info.frames), 2.0 * 44100, 2.0);
+        // The loud second carries signal in every channel.
+        for (int ch = 0; ch < c.channels; ++ch) {
+            double energy = 0;
+            for (long n = 44100; n < out.info.frames; ++n) {
+                const double v = out.samples[static_cast<std::size_t>(n * c.channels + ch)];
+                energy += v * v;
+            }
+            EXPECT_GT(std::sqrt(energy / 44100), 300.0);
+        }
+    }
+}
+
+TEST(CliProcess, FailuresWriteNothing) {
+    TempDir d;
+    write_audio(d / "six.wav", 44100, 6, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.2);
+    write_audio(d / "in.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.2);
+    fs::create_directory(d / "outdir");
+    const std::string in_bytes = file_bytes(d / "in.wav");
+    const std::vector<std::string> before = dir_listing(d.path);
+    const std::string s = d / "settings";
+
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* message;
+    } cases[] = {
+        {{"process", d / "six.wav", d / "out.wav", "--settings-dir", s}, 1, "6 channels"},
+        {{"process", d / "missing.wav", d / "out.wav", "--settings-dir", s}, 1, "missing.wav"},
+        {{"process", d / "in.wav", d / "outdir", "--settings-dir", s}, 1, "is a directory"},
+        {{"process", d / "in.wav", d / "in.wav", "--settings-dir", s}, 1, "may not be the input"},
+        {{"process", d / "in.wav", d / "outdir/../in.wav", "--settings-dir", s}, 1, "may not be the input"},
+        {{"process", d / "in.wav", d / "nodir/out.wav", "--settings-dir", s}, 1, "nodir"},
+        {{"process", d / "in.wav", d / "out.mp3", "--settings-dir", s}, 1, "unsupported output format"},
+        {{"process", d / "in.wav", d / "out.wav", "--preset", d / "in.wav"}, 1, "not a valid process file"},
+        {{"process", d / "in.wav", d / "out.wav", "--process", "101"}, 2, "101"},
+        {{"process", d / "in.wav", d / "out.wav", "--set", "loudness=11"}, 2, "unknown parameter 'loudness'"},
+        {{"process", d / "in.wav"}, 2, "OUT"},
+        {{"stream", "--channels", "2"}, 2, "--raw"},
+        {{}, 2, "subcommand"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun r = run_tool(c.args);
+        SCOPED_TRACE(r.err);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_NE(r.err.find(c.message), std::string::npos);
+        EXPECT_EQ(dir_listing(d.path), before) << "no output, temporary or settings file may be left";
+        EXPECT_TRUE(fs::is_empty(d / "outdir"));
+    }
+    EXPECT_EQ(file_bytes(d / "in.wav"), in_bytes);
+}
+
+TEST(CliProcess, SetTakesEffectWithoutTouchingStoredProcesses) {
+    TempDir d;
+    write_audio(d / "in.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1.0);
+    const std::string s = d / "settings";
+    ASSERT_EQ(run_tool({"process", d / "in.wav", d / "plain.wav", "--settings-dir", s, "-q"}).status, 0);
+    // A player's INI in the same directory keeps every byte.
+    const std::string ini = "[Winamp]\nvolume=200\n[Quorvane2]\nProcessNumber=7\nVisible=1\n";
+    std::ofstream(d / "settings/winamp.ini") << ini;
+    ASSERT_EQ(run_tool({"preset", "defaults", d / "p.dat"}).status, 0);
+    const std::string stored = file_bytes(d / "settings/qv$0.dat");
+    const std::string preset = file_bytes(d / "p.dat");
+
+    ToolRun r = run_tool({"process", d / "in.wav", d / "mono.wav", "--settings-dir", s, "--set", "mono=1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = run_tool({"process", d / "in.wav", d / "mono2.wav", "--preset", d / "p.dat", "--set", "option_flags=0x101"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = run_tool({"process", d / "in.wav", d / "again.wav", "--settings-dir", s, "--process", "0", "-q"});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    const Audio plain = read_audio(d / "plain.wav"), mono = read_audio(d / "mono.wav");
+    const Audio mono2 = read_audio(d / "mono2.wav"), again = read_audio(d / "again.wav");
+    bool plain_is_stereo = false, mono_is_mono = true;
+    for (long n = 0; n < plain.info.frames; ++n) {
+        plain_is_stereo |= plain.samples[2 * n] != plain.samples[2 * n + 1];
+        mono_is_mono &= mono.samples[2 * n] == mono.samples[2 * n + 1];
+    }
+    EXPECT_TRUE(plain_is_stereo);
+    EXPECT_TRUE(mono_is_mono);
+    EXPECT_EQ(mono.samples, mono2.samples);
+    EXPECT_EQ(again.samples, plain.samples) << "the stored process still plays as before";
+    EXPECT_EQ(file_bytes(d / "settings/qv$0.dat"), stored);
+    EXPECT_EQ(file_bytes(d / "p.dat"), preset);
+    EXPECT_EQ(file_bytes(d / "settings/winamp.ini"), ini);
+}
+
+// A streaming WAV header as pipes carry it: unknown lengths, a LIST chunk of
+// odd size (padded) before the data.
+std::string streaming_wav_header(int channels) {
+    auto u32 = [](std::uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+    auto u16 = [](std::uint32_t v) { return std::string{char(v), char(v >> 8)}; };
+    std::string h = "RIFF" + u32(0xFFFFFFFF) + "WAVE";
+    h += "fmt " + u32(16) + u16(1) + u16(channels) + u32(44100) + u32(44100 * 2 * channels) + u16(2 * channels) +
+         u16(16);
+    h += "LIST" + u32(5) + std::string("INFOx") + std::string(1, '\0');
+    h += "data" + u32(0xFFFFFFFF);
+    return h;
+}
+
+TEST(CliStream, WavAndRawStreamsGiveTheSamplesOfProcess) {
+    TempDir d;
+    write_audio(d / "in.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2.0);
+    const Audio in = read_audio(d / "in.wav");
+    const std::string s = d / "settings";
+    ASSERT_EQ(run_tool({"process", d / "in.wav", d / "out.wav", "--settings-dir", s, "-q"}).status, 0);
+    const Audio processed = read_audio(d / "out.wav");
+
+    const std::string pcm(reinterpret_cast<const char*>(in.samples.data()), in.samples.size() * 2);
+    const std::string partial = "\x11";  // a trailing partial frame
+    std::ofstream(d / "stream.wav", std::ios::binary) << streaming_wav_header(2) << pcm << partial;
+    std::ofstream(d / "stream.raw", std::ios::binary) << pcm << partial;
+
+    ToolRun r = run_tool({"stream", "--settings-dir", s}, d / "stream.wav", d / "wav.out");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    r = run_tool({"stream", "--settings-dir", s, "--raw", "--channels", "2", "--rate", "44100"}, d / "stream.raw",
+                 d / "raw.out");
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    const std::string expected(reinterpret_cast<const char*>(processed.samples.data()), processed.samples.size() * 2);
+    const std::string wav_out = file_bytes(d / "wav.out");
+    ASSERT_EQ(wav_out.size(), 44 + expected.size() + 1);
+    EXPECT_EQ(wav_out.substr(0, 4), "RIFF");
+    EXPECT_EQ(wav_out.substr(44, expected.size()) == expected, true);
+    EXPECT_EQ(wav_out.back(), '\x11');
+    // Standard output was a file, so the lengths were filled in at the end.
+    const Audio reread = read_audio(d / "wav.out");
+    EXPECT_EQ(reread.info.channels, 2);
+    EXPECT_EQ(reread.info.samplerate, 44100);
+    EXPECT_EQ(reread.info.frames, processed.info.frames);
+    EXPECT_EQ(file_bytes(d / "raw.out"), expected + partial);
+}
+
+TEST(CliStream, EndsCleanlyWhenTheReaderGoesAway) {
+    TempDir d;
+    {
+        std::ofstream raw(d / "long.raw", std::ios::binary);
+        const std::string second(44100 * 4, '\x01');
+        for (int i = 0; i < 20; ++i) raw << second;
+    }
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    const std::string in = d / "long.raw", settings = d / "settings";
+    posix_spawn_file_actions_addopen(&fa, 0, in.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+    posix_spawn_file_actions_addclose(&fa, fds[0]);
+    std::string t = tool(), a1 = "stream", a2 = "--raw", a3 = "--settings-dir";
+    std::string a4 = settings;
+    char* argv[] = {t.data(), a1.data(), a2.data(), a3.data(), a4.data(), nullptr};
+    pid_t pid;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &fa, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&fa);
+    close(fds[1]);
+    char buf[1000];
+    EXPECT_GT(read(fds[0], buf, sizeof buf), 0);
+    close(fds[0]);
+    int st = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (waitpid(pid, &st, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(60)) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &st, 0);
+            FAIL() << "the tool kept running after its reader closed";
+        }
+        usleep(10000);
+    }
+    ASSERT_TRUE(WIFEXITED(st)) << "killed by signal " << WTERMSIG(st);
+    EXPECT_EQ(WEXITSTATUS(st), 0);
+    EXPECT_FALSE(fs::exists(d / "settings/winamp.ini")) << "the INI it wrote for the run is removed again";
+}
+
+TEST(CliPreset, SetValidatesNamesAndRanges) {
+    TempDir d;
+    const std::string p = d / "p.dat";
+    ASSERT_EQ(run_tool({"preset", "defaults", p}).status, 0);
+    const std::string defaults = file_bytes(p);
+    EXPECT_EQ(defaults.size(), 18418u);
+
+    for (const char* bad :
+         {"loudness=3", "overdrive_db=31", "section.5.0.band_gain_db10=-61", "section.7.0.ratio_x10=20",
+          "section.0.0.ratio_x10=4x", "mono=2", "process_name=twenty characters long"}) {
+        const ToolRun r = run_tool({"preset", "set", p, "overdrive_db=12", bad});
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_NE(r.err.find("unchanged"), std::string::npos) << r.err;
+        EXPECT_EQ(file_bytes(p), defaults) << bad;
+    }
+    const ToolRun ok = run_tool(
+        {"preset", "set", p, "overdrive_db=12", "section.5.0.band_gain_db10=-60", "am_filter=1", "process_name=NEWS"});
+    ASSERT_EQ(ok.status, 0) << ok.err;
+
+    const std::string out = d / "show.txt";
+    ASSERT_EQ(run_tool({"preset", "show", p}, "", out).status, 0);
+    const std::string shown = file_bytes(out);
+    EXPECT_NE(shown.find("\"NEWS\""), std::string::npos);
+    EXPECT_NE(shown.find("overdrive_db                 12  dB"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("am_filter            0x400  1 on"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("5  HF    0 compressor"), std::string::npos) << shown;
+
+    std::ofstream(d / "short.dat") << "2.0";
+    EXPECT_EQ(run_tool({"preset", "set", d / "short.dat", "overdrive_db=1"}).status, 1);
+    EXPECT_EQ(file_bytes(d / "short.dat"), "2.0");
+}
+
+TEST(CliHelp, EverySubcommandHasHelpAndTheToolAVersion) {
+    for (std::vector<std::string> args : {std::vector<std::string>{"--help"},
+                                          {"process", "--help"},
+                                          {"stream", "--help"},
+                                          {"preset", "set", "--help"},
+                                          {"--version"}}) {
+        TempDir d;
+        const ToolRun r = run_tool(args, "", d / "out");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_FALSE(file_bytes(d / "out").empty());
+    }
+}
+
+}  // namespace
