@@ -2,6 +2,7 @@
 // show_band, refresh_all_controls and dialog creation.
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "panel/control_table.h"
 #include "panel/label_format.h"

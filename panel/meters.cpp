@@ -2,6 +2,7 @@
 // indicator, meters with the panel-side decay of the chain's peaks, and the
 // blinking "E" of an edited process.
 #include <cmath>
+#include <initializer_list>
 
 #include "panel/panel_internal.h"
 #include "panel/texts.h"
