@@ -7,7 +7,13 @@ build_dir="${QUORVANE_WINE_BUILD_DIR:-$(cd "$(dirname "$exe")" && pwd)}"
 export WINEPREFIX="${WINEPREFIX:-$build_dir/wineprefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-if [ ! -f "$WINEPREFIX/.quorvane-ready" ]; then
+# Wine's own fonts (MS Sans Serif with the metrics the dialog templates are
+# laid out for, Marlett for the caption buttons) are not put into a new
+# prefix by every distribution's wineboot; the prefix gets a copy.
+wine_fonts=/usr/share/wine/fonts
+prefix_fonts="$WINEPREFIX/drive_c/windows/Fonts"
+fonts_missing() { [ -f "$wine_fonts/marlett.ttf" ] && [ ! -f "$prefix_fonts/marlett.ttf" ]; }
+if [ ! -f "$WINEPREFIX/.quorvane-ready" ] || fonts_missing; then
   mkdir -p "$WINEPREFIX"
   # Tests run in parallel: one of them creates the prefix, the others wait.
   exec 9>"$WINEPREFIX/.quorvane-lock"
@@ -18,6 +24,10 @@ if [ ! -f "$WINEPREFIX/.quorvane-ready" ]; then
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
     wineserver -w || true
     touch "$WINEPREFIX/.quorvane-ready"
+  fi
+  if fonts_missing; then
+    mkdir -p "$prefix_fonts"
+    cp -n "$wine_fonts"/* "$prefix_fonts"/ 2>/dev/null || true
   fi
   exec 9>&-
 fi
