@@ -77,12 +77,19 @@ WavHeaderStatus read_wav_header(int fd, WavStreamFormat& format, std::string& er
         error = std::string("cannot read the stream: ") + std::strerror(errno);
         return WavHeaderStatus::truncated;
     }
-    if (got < 12) {
-        error = got == 0 ? "empty input: expected a WAV header" : "input ends inside the WAV header";
+    if (got == 0) {
+        error = "empty input: expected a WAV header";
         return WavHeaderStatus::truncated;
     }
-    if ((std::memcmp(riff, "RIFF", 4) != 0 && std::memcmp(riff, "RF64", 4) != 0) ||
-        std::memcmp(riff + 8, "WAVE", 4) != 0) {
+    // Whatever of "RIFF....WAVE" arrived must match before a short read counts as truncation.
+    const std::size_t n = static_cast<std::size_t>(got);
+    const bool riff_id = std::memcmp(riff, "RIFF", n < 4 ? n : 4) == 0 || std::memcmp(riff, "RF64", n < 4 ? n : 4) == 0;
+    const bool wave_id = n <= 8 || std::memcmp(riff + 8, "WAVE", n - 8) == 0;
+    if (riff_id && wave_id && n < 12) {
+        error = "input ends inside the WAV header";
+        return WavHeaderStatus::truncated;
+    }
+    if (!riff_id || !wave_id) {
         error = "input is not a WAV stream (use --raw for headerless PCM)";
         return WavHeaderStatus::not_wav;
     }

@@ -95,6 +95,8 @@ TEST(WavStreamHeader, RefusesWhatCannotBeProcessed) {
          "not integer PCM"},
         {"RIFF" + u32(0) + "WAVE" + "data" + u32(0), WavHeaderStatus::not_wav, "before its 'fmt '"},
         {"OggS and more bytes", WavHeaderStatus::not_wav, "--raw"},
+        {"text", WavHeaderStatus::not_wav, "--raw"},
+        {"RIFF" + u32(0), WavHeaderStatus::truncated, "ends"},
         {"RIFF" + u32(0) + "WAVE" + fmt_chunk(1, 2, 44100, 16).substr(0, 10), WavHeaderStatus::truncated, "ends"},
         {"", WavHeaderStatus::truncated, "empty"},
     };

@@ -378,6 +378,13 @@ TEST(CliStream, WavAndRawStreamsGiveTheSamplesOfProcess) {
     EXPECT_EQ(reread.info.samplerate, 44100);
     EXPECT_EQ(reread.info.frames, processed.info.frames);
     EXPECT_EQ(file_bytes(d / "raw.out"), expected + partial);
+
+    // A file with its true data length: a chunk after the data is not audio.
+    std::ofstream(d / "tail.wav", std::ios::binary)
+        << file_bytes(d / "in.wav") << "LIST" << std::string("\4\0\0\0", 4) << "abcd";
+    r = run_tool({"stream", "--settings-dir", s}, d / "tail.wav", d / "tail.out");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(file_bytes(d / "tail.out").substr(44), expected);
 }
 
 TEST(CliStream, EndsCleanlyWhenTheReaderGoesAway) {
