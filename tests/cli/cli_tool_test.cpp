@@ -331,6 +331,15 @@ TEST(CliProcess, SetTakesEffectWithoutTouchingStoredProcesses) {
     EXPECT_EQ(file_bytes(d / "settings/qv$0.dat"), stored);
     EXPECT_EQ(file_bytes(d / "p.dat"), preset);
     EXPECT_EQ(file_bytes(d / "settings/winamp.ini"), ini);
+
+    // --process N plays the stored process N.
+    ASSERT_EQ(run_tool({"preset", "defaults", d / "settings/qv$3.dat"}).status, 0);
+    ASSERT_EQ(run_tool({"preset", "set", d / "settings/qv$3.dat", "mono=1"}).status, 0);
+    r = run_tool({"process", d / "in.wav", d / "three.wav", "--settings-dir", s, "--process", "3"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("process 3 \"DEFAULT\""), std::string::npos) << r.err;
+    EXPECT_EQ(read_audio(d / "three.wav").samples, mono.samples);
+    EXPECT_EQ(file_bytes(d / "settings/winamp.ini"), ini);
 }
 
 // A streaming WAV header as pipes carry it: unknown lengths, a LIST chunk of
