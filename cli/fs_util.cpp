@@ -118,17 +118,11 @@ bool write_file_atomic(const std::string& path, const std::string& bytes, std::s
     std::string temp;
     const int fd = create_temp_beside(path, temp, error);
     if (fd < 0) return false;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = errno_message(path);
-            close(fd);
-            unlink(temp.c_str());
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
+    if (!write_full(fd, bytes.data(), bytes.size())) {
+        error = errno_message(path);
+        close(fd);
+        unlink(temp.c_str());
+        return false;
     }
     const bool synced = fsync(fd) == 0;
     if (close(fd) != 0 || !synced) {
