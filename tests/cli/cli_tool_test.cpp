@@ -304,7 +304,7 @@ TEST(CliProcess, SetTakesEffectWithoutTouchingStoredProcesses) {
     const std::string s = d / "settings";
     ASSERT_EQ(run_tool({"process", d / "in.wav", d / "plain.wav", "--settings-dir", s, "-q"}).status, 0);
     // A player's INI in the same directory keeps every byte.
-    const std::string ini = "[Winamp]\nvolume=200\n[Quorvane2]\nProcessNumber=7\nVisible=1\n";
+    const std::string ini = "[Player]\nvolume=200\n[Quorvane2]\nProcessNumber=7\nVisible=1\n";
     std::ofstream(d / "settings/winamp.ini") << ini;
     ASSERT_EQ(run_tool({"preset", "defaults", d / "p.dat"}).status, 0);
     const std::string stored = file_bytes(d / "settings/qv$0.dat");
