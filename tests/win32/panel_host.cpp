@@ -297,10 +297,11 @@ void offer_screenshot(HWND panel) {
 
 // Init with the INI saying the panel was open: the panel opens, filled.
 void case_open(bool shot) {
+    ini_set("Visible", 1);
     Plugin p;
     if (!start(p)) return;
     Windows w = module_windows();
-    check(w.panel != nullptr && IsWindowVisible(w.panel), "Init opens the panel when Visible is absent (default 1)");
+    check(w.panel != nullptr && IsWindowVisible(w.panel), "Init with Visible 1 opens the panel");
     check(w.about != nullptr && !IsWindowVisible(w.about), "the about window exists and is hidden");
     if (!w.panel) return stop(p);
     check(window_text(w.panel) == padded_title(p.description), "title is the description followed by 50 blanks");
@@ -353,7 +354,8 @@ void case_config() {
     check(ini_int("pos_x", -1) == 123 && ini_int("pos_y", -1) == 77, "the moved position is stored (123, 77)");
 }
 
-// A slider drag changes its label and the sound.
+// A slider drag changes its label and the sound. Like the cases after it, it
+// starts with no INI file at all, so the panel opens (Visible defaults to 1).
 void case_slider() {
     Plugin p;
     if (!start(p)) return;
@@ -585,6 +587,11 @@ void case_about() {
     RECT pr = window_rect(picture);
     check(picture && pr.right - pr.left > 500 && pr.bottom - pr.top > 100, "it shows the picture (%ld x %ld)",
           pr.right - pr.left, pr.bottom - pr.top);
+    const RECT d = desktop(), a = window_rect(w.about);
+    const long dx = (a.left + a.right) / 2 - (d.left + d.right) / 2,
+               dy = (a.top + a.bottom) / 2 - (d.top + d.bottom) / 2;
+    check(dx >= -2 && dx <= 2 && dy >= -2 && dy <= 2, "the about window starts centred on the screen (off by %ld, %ld)",
+          dx, dy);
     SetWindowPos(w.about, nullptr, 60, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     SendMessageA(w.about, WM_SYSCOMMAND, SC_CLOSE, 0);
     run_for(50);
