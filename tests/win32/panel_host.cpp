@@ -602,6 +602,23 @@ void case_about() {
     stop(p);
 }
 
+// A host that hands the module a wrong instance handle: the templates cannot
+// be found, no window is made, and the module still starts, plays and stops.
+void case_no_templates() {
+    Plugin p = load_plugin();
+    check(p.module != nullptr, "module loads");
+    if (!p.module) return;
+    p.module->instance = GetModuleHandleA(nullptr);  // the host's own module: no dialog templates
+    check(p.module->Init(p.module) == 0, "Init returns 0 although the panel cannot be created");
+    check(module_windows().panel == nullptr && module_windows().about == nullptr, "no window exists");
+    Tone tone;
+    check(peak_of(play(p, tone, 4410, 8000)) > 0, "the audio runs");
+    p.module->Config(p.module);
+    check(module_windows().panel == nullptr, "Config cannot open it either, and nothing breaks");
+    stop(p);
+    check(ini_int("Visible", -1) == 1 && !ini_has("pos_x"), "Quit writes the keys, no position");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -638,6 +655,8 @@ int main(int argc, char** argv) {
         case_position();
     else if (which == "about")
         case_about();
+    else if (which == "no_templates")
+        case_no_templates();
     else {
         std::fprintf(stderr, "unknown case %s\n", which.c_str());
         return 2;
