@@ -602,6 +602,63 @@ void case_about() {
     stop(p);
 }
 
+// The player's playback thread feeds blocks while the user works the panel:
+// the level meters follow the audio and fall back after it stops.
+struct Playback {
+    Plugin* plugin;
+    volatile LONG stop;
+    LONG blocks;
+};
+
+DWORD WINAPI playback_thread(void* arg) {
+    auto* pb = static_cast<Playback*>(arg);
+    Tone tone;
+    while (!pb->stop) {
+        play(*pb->plugin, tone, 576, 12000, 576);
+        InterlockedIncrement(&pb->blocks);
+        Sleep(13);  // about real time: 576 frames are 13 ms
+    }
+    return 0;
+}
+
+int meter(HWND panel, int id) { return static_cast<int>(SendDlgItemMessageA(panel, id, PBM_GETPOS, 0, 0)); }
+
+void case_playback() {
+    Plugin p;
+    if (!start(p)) return;
+    HWND panel = module_windows().panel;
+    check(panel != nullptr, "panel open");
+    if (!panel) return stop(p);
+    Playback pb{&p, 0, 0};
+    HANDLE thread = CreateThread(nullptr, 0, playback_thread, &pb, 0, nullptr);
+    run_ticks(panel, 3);
+    const int slider_ids[] = {1003, 1169, 1024, 1064, 1111, 1094, 1042};
+    for (int round = 0; round < 3; ++round) {
+        for (int id : slider_ids) {
+            HWND tb = GetDlgItem(panel, id);
+            const int lo = static_cast<int>(SendMessageA(tb, TBM_GETRANGEMIN, 0, 0));
+            const int hi = static_cast<int>(SendMessageA(tb, TBM_GETRANGEMAX, 0, 0));
+            drag_slider(panel, id, lo + (hi - lo) * (round + 1) / 4);
+        }
+        click(panel, 1075 + round);      // another band's CFG
+        click(panel, 1088 + round % 2);  // Expander, Limiter
+        run_ticks(panel, 2);
+    }
+    drag_slider(panel, 1094, 100);
+    run_ticks(panel, 3);
+    const int in_playing = meter(panel, 1031), out_playing = meter(panel, 1059);
+    check(in_playing > 8000 && out_playing > 1000, "IN and OUT meters follow the playback (%d, %d)", in_playing,
+          out_playing);
+    InterlockedExchange(&pb.stop, 1);
+    WaitForSingleObject(thread, 5000);
+    CloseHandle(thread);
+    check(pb.blocks > 20, "the playback thread ran alongside (%ld blocks)", pb.blocks);
+    run_ticks(panel, 10);
+    const int in_after = meter(panel, 1031);
+    check(in_after < in_playing * 7 / 10, "the IN meter falls after the audio stops (%d -> %d)", in_playing, in_after);
+    stop(p);
+}
+
 // A host that hands the module a wrong instance handle: the templates cannot
 // be found, no window is made, and the module still starts, plays and stops.
 void case_no_templates() {
@@ -657,6 +714,8 @@ int main(int argc, char** argv) {
         case_about();
     else if (which == "no_templates")
         case_no_templates();
+    else if (which == "playback")
+        case_playback();
     else {
         std::fprintf(stderr, "unknown case %s\n", which.c_str());
         return 2;
