@@ -22,17 +22,13 @@ const AmSectionCoefs kAmSection2Coefs = {
 
 namespace {
 
-// w = x - sum(a_m * w[n-m]); y = b0 * w + sum(b_m * w[n-m]); each sum is
-// accumulated from m = 1 up and applied as one term.
+// w = x - a1 w[n-1] - ... - a10 w[n-10]; y = b0 w + b1 w[n-1] + ... + b10 w[n-10],
+// each evaluated term by term from left to right like the lower-order sections.
 inline double am_step(const AmSectionCoefs& c, double (&h)[10], double x) {
-    double feedback = c.a[0] * h[0];
-    double feedforward = c.b[1] * h[0];
-    for (int m = 1; m < 10; ++m) {
-        feedback += c.a[m] * h[m];
-        feedforward += c.b[m + 1] * h[m];
-    }
-    const double w = x - feedback;
-    const double y = c.b[0] * w + feedforward;
+    double w = x;
+    for (int m = 0; m < 10; ++m) w -= c.a[m] * h[m];
+    double y = c.b[0] * w;
+    for (int m = 0; m < 10; ++m) y += c.b[m + 1] * h[m];
     for (int m = 9; m > 0; --m) h[m] = h[m - 1];
     h[0] = w;
     return y;
