@@ -116,9 +116,10 @@ void design_bass_eq(Settings& s, std::int32_t gain_db, std::int32_t freq_hz) {
     // have their poles inside the unit circle.
     const double k = std::sqrt((g_b * g_b - 1) / (g * g - g_b * g_b));
     const double half_angle = shelving ? w / 2 : kPeakingHalfBandwidth;
-    // Tangent and cosine in extended precision, rounded to double.
-    const double t = static_cast<double>(std::tan(static_cast<long double>(half_angle)));
-    const double beta = k * t;
+    // Tangent and cosine in extended precision: the products and quotients
+    // they enter are long double too, rounded once when stored.
+    const long double t = std::tan(static_cast<long double>(half_angle));
+    const double beta = static_cast<double>(k * t);
     c.b0 = (1 + g * beta) / (1 + beta);
     if (shelving) {
         c.b1 = -(1 - g * beta) / (1 + beta);
@@ -126,10 +127,10 @@ void design_bass_eq(Settings& s, std::int32_t gain_db, std::int32_t freq_hz) {
         c.a1 = -(1 - beta) / (1 + beta);
         c.a2 = 0;
     } else {
-        const double cos_w = static_cast<double>(std::cos(static_cast<long double>(w)));
-        c.b1 = -2 * cos_w / (1 + beta);
+        const long double cos_w = std::cos(static_cast<long double>(w));
+        c.b1 = static_cast<double>(-2 * cos_w / (1 + beta));
         c.b2 = (1 - g * beta) / (1 + beta);
-        c.a1 = -2 * cos_w / (1 + beta);
+        c.a1 = static_cast<double>(-2 * cos_w / (1 + beta));
         c.a2 = (1 - beta) / (1 + beta);
     }
 }
