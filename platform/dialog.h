@@ -35,6 +35,7 @@ struct DialogCallbacks {
     void (*command)(void* context, void* dialog, int control_id);
     void (*timer)(void* context, void* dialog, int timer_id);
     // The window moved; its new place is window_rect's (platform/window.h).
+    // Not called for the move of a minimised window to its icon's place.
     void (*moved)(void* context, void* dialog);
     void (*sys_command)(void* context, void* dialog, unsigned command);
 };

@@ -64,7 +64,10 @@ INT_PTR CALLBACK dialog_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) 
             if (cb->timer) cb->timer(cb->context, hwnd, static_cast<int>(wparam));
             break;
         case WM_MOVE:
-            if (cb->moved) cb->moved(cb->context, hwnd);
+            // Minimising moves the window to its icon's place, which is not
+            // where the window stands: only moves of a window that is not
+            // minimised are reported.
+            if (cb->moved && !IsIconic(hwnd)) cb->moved(cb->context, hwnd);
             break;
         case WM_SYSCOMMAND:
             if (cb->sys_command) {

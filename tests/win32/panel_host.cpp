@@ -457,6 +457,11 @@ void case_save() {
     click(panel, 1128);
     click(panel, 1127);
     check(item_text(panel, 1121) == "LATE SHOW", "browsing back to 3 stages the saved name");
+    SetFileAttributesA(in_dir("qv$3.dat").c_str(), FILE_ATTRIBUTE_READONLY);
+    type_into(panel, 1121, "other");
+    click(panel, 1101);
+    check(read_file(in_dir("qv$3.dat")) == file, "Save leaves a read-only qv$3.dat as it was");
+    SetFileAttributesA(in_dir("qv$3.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
     stop(p);
     check(ini_int("ProcessNumber", -1) == 3, "Quit writes ProcessNumber 3, the saved number");
 }
@@ -515,8 +520,12 @@ void case_close() {
     check(ini_int("Visible", -1) == 1, "and Quit then writes Visible 1");
 }
 
-// Minimise and Quit: the next Init opens the panel minimised; restoring clears the flag.
+// Minimise and Quit: the next Init opens the panel minimised; restoring clears
+// the flag and shows the panel where it stood before it was minimised (the
+// icon's place is not a position of the panel).
 void case_minimize() {
+    ini_set("pos_x", 300);
+    ini_set("pos_y", 200);
     Plugin p;
     if (!start(p)) return;
     HWND panel = module_windows().panel;
@@ -527,6 +536,9 @@ void case_minimize() {
     check(IsIconic(panel) != FALSE, "the minimise command minimises the panel");
     stop(p);
     check(ini_int("Visible", -1) == 1 && ini_int("Minimized", -1) == 1, "Quit writes Visible 1, Minimized 1");
+    check(ini_int("pos_x", -1) == 300 && ini_int("pos_y", -1) == 200,
+          "Quit while minimised stores the place the panel stood (got %d, %d)", ini_int("pos_x", -1),
+          ini_int("pos_y", -1));
 
     if (!start(p)) return;
     panel = module_windows().panel;
@@ -535,9 +547,12 @@ void case_minimize() {
         SendMessageA(panel, WM_SYSCOMMAND, SC_RESTORE, 0);
         run_for(100);
         check(!IsIconic(panel), "the restore command restores it");
+        const RECT r = window_rect(panel);
+        check(r.left == 300 && r.top == 200, "restored where it stood (got %ld, %ld)", r.left, r.top);
     }
     stop(p);
     check(ini_int("Minimized", -1) == 0, "after a restore Quit writes Minimized 0");
+    check(ini_int("pos_x", -1) == 300 && ini_int("pos_y", -1) == 200, "and the position is still (300, 200)");
 }
 
 // Stored positions are restored, clamped to the desktop; a move is stored.
