@@ -324,6 +324,7 @@ void panel_init_dialog(PanelContext& ctx) {
     std::memset(title + sizeof module_description - 1, ' ', 50);
     title[sizeof title - 1] = '\0';
     platform::set_window_text(ctx.dialog, title);
+    forget_format_warning(ctx);
 
     const int section = selected_section_of(ctx.state);
     for (int group : {kMultibandGroup, kDualBandGroup}) {

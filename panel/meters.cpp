@@ -181,6 +181,11 @@ void edited_mark(PanelContext& ctx) {
 
 }  // namespace
 
+void forget_format_warning(PanelContext& ctx) {
+    std::int32_t& status = ctx.readings.format_status;
+    publish(status, static_cast<std::int32_t>(read_word(status) & ~kFormatWarningShown));
+}
+
 void init_meters(PanelContext& ctx) {
     for (const MeterRange& m : kMeterRanges) {
         platform::set_meter_range(ctx.dialog, m.id, 0, m.max);

@@ -52,7 +52,9 @@ void clear_high_q(PanelContext& ctx);
 void auto_repeat_tick(PanelContext& ctx);
 // Meter ranges and steps, set at dialog creation.
 void init_meters(PanelContext& ctx);
-// The meters and indicators of one tick (after the auto-repeat).
-void update_meters(PanelContext& ctx);
+// A new panel window starts with the normal title: the mark that the format
+// warning is shown is cleared, so the next tick shows it again while the
+// chain still refuses the format.
+void forget_format_warning(PanelContext& ctx);
 
 }  // namespace qv

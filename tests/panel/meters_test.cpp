@@ -165,6 +165,30 @@ TEST(PanelMeters, FormatWarningOnceEachWay) {
     EXPECT_EQ(hd::title(rig.dlg), normal);
 }
 
+TEST(PanelMeters, ReopenedPanelShowsAFormatWarningStillInForce) {
+    PanelRig rig;
+    rig.readings->format_status = 0xFF00;
+    rig.tick();
+    ASSERT_STREQ(hd::title(rig.dlg), format_message);
+    // Closed and opened again while the chain still refuses the format: the
+    // new window starts with the normal title and the next tick warns again.
+    rig.close();
+    rig.open();
+    EXPECT_NE(std::string(hd::title(rig.dlg)), format_message);
+    rig.tick();
+    EXPECT_STREQ(hd::title(rig.dlg), format_message);
+    EXPECT_EQ(rig.readings->format_status, 0xFFFF);
+
+    // Reopened after the format became acceptable again: nothing to show.
+    rig.readings->format_status = 0x00FF;  // accepted by the chain, warning not yet withdrawn
+    rig.close();
+    rig.open();
+    const std::string normal = hd::title(rig.dlg);
+    rig.tick();
+    EXPECT_EQ(hd::title(rig.dlg), normal);
+    EXPECT_EQ(rig.readings->format_status, 0);
+}
+
 TEST(PanelMeters, GatedIndicator) {
     PanelRig rig;
     rig.readings->agc_gated = 1;
