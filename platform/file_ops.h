@@ -9,7 +9,9 @@ namespace qv::platform {
 bool commit_file(std::FILE* f);
 
 // Renames from over to in one step, replacing an existing to (POSIX rename;
-// Win32 MoveFileExA with MOVEFILE_REPLACE_EXISTING).
+// Win32 MoveFileExA with MOVEFILE_REPLACE_EXISTING). A write-protected to
+// (Win32: read-only attribute; POSIX: no write permission bit, or not
+// writable by this process) is never replaced: false, both files unchanged.
 bool replace_file(const char* from, const char* to);
 
 }  // namespace qv::platform

@@ -104,5 +104,13 @@ TEST_F(Profile, WriteFailuresAreReported) {
     EXPECT_FALSE(std::filesystem::exists(file));
 }
 
+TEST_F(Profile, WriteProtectedFileIsLeftAsItIs) {
+    write_text(file, "[Quorvane2]\r\nVisible=1\r\n");
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read);
+    EXPECT_FALSE(profile_write_string("Quorvane2", "Visible", "0", file.c_str()));
+    EXPECT_EQ(read_text(file), "[Quorvane2]\r\nVisible=1\r\n");
+    EXPECT_EQ(host.entries(), std::vector<std::string>{"host.ini"});
+}
+
 }  // namespace
 }  // namespace qv::platform

@@ -161,6 +161,29 @@ TEST(ProcessFile, FailedSaveKeepsTheOldFileAndSaysSo) {
     EXPECT_FALSE(write_process_file(host.path("no/such/dir/x.dat").c_str(), s->live));
 }
 
+// A write-protected process is the user's way of keeping it: Save fails and
+// the file keeps its bytes, although the rename of the temporary file alone
+// would be allowed by the directory (and is, for root).
+TEST(ProcessFile, SaveRefusesAWriteProtectedFile) {
+    TempHostDir host;
+    auto s = std::make_unique<Settings>();
+    fill_defaults(s->live);
+    ASSERT_TRUE(save_process(*s, 6));
+    const auto before = read_bytes(host.path("qv$6.dat"));
+    std::filesystem::permissions(host.path("qv$6.dat"), std::filesystem::perms::owner_read);
+    s->live.global.overdrive_db = 29;
+    EXPECT_FALSE(save_process(*s, 6));
+    EXPECT_EQ(read_bytes(host.path("qv$6.dat")), before);
+    EXPECT_EQ(host.entries(), std::vector<std::string>{"qv$6.dat"});
+    // Writable again, the same Save succeeds.
+    std::filesystem::permissions(host.path("qv$6.dat"),
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_TRUE(save_process(*s, 6));
+    auto t = std::make_unique<Settings>();
+    ASSERT_TRUE(load_process_live(*t, 6));
+    EXPECT_EQ(t->live.global.overdrive_db, 29);
+}
+
 TEST(ProcessFile, FailedSaveInAnUnwritableDirectory) {
     if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only directories";
     TempHostDir host;
