@@ -141,7 +141,7 @@ int startup_load(Settings& s) {
         bool file_zero_valid = false;
         if (!number_in_range) {
             char path[1024];
-            static ProcessParams scratch;  // window thread only; keeps 18 KB off the stack
+            ProcessParams scratch;  // only its validity matters
             file_zero_valid = process_file_path(0, path, sizeof path) && read_process_file(path, scratch);
         }
         if (!file_zero_valid) save_defaults(s, n);
