@@ -28,6 +28,9 @@ inline std::int32_t bounded_lookahead(std::int32_t lookahead_samples) {
     return lookahead_samples;
 }
 
+// One-pole smoothing of a band gain ahead of the ring: 0.1 new, 0.9 old.
+inline double smooth_band_gain(double gain, double smoothed) { return 0.1 * gain + 0.9 * smoothed; }
+
 // Next slot; an index left beyond a shortened look-ahead wraps to 0.
 inline void advance_ring(BandDelay& d, std::int32_t lookahead_samples) {
     const std::int32_t last = bounded_lookahead(lookahead_samples);

@@ -1,15 +1,15 @@
 #include "chain/clippers.h"
 
+#include <cmath>
+
+#include "dsp/detectors.h"
 #include "dsp/soft_clip.h"
 
 namespace qv {
 
 namespace {
-constexpr int kHigh = 5;
-constexpr int kLow = 6;
-
-inline double magnitude(double x) { return x < 0 ? -x : x; }
-inline double larger(double a, double b) { return a > b ? a : b; }
+constexpr int kHigh = kDualHighBand;
+constexpr int kLow = kDualLowBand;
 }  // namespace
 
 void clippers(ClipperState& st, const Settings& s, Readings& r, double& left, double& right) {
@@ -29,12 +29,14 @@ void clippers(ClipperState& st, const Settings& s, Readings& r, double& left, do
     process_fourth_order(kClipperSplitHigh, st.refilter_high, hir, hil);
     left = hil + lol;
     right = hir + lor;
-    raise_peak(r.clip_peak_out, larger(magnitude(right), magnitude(left)));
+    raise_peak(r.clip_peak_out, peak_level(right, left));
 
-    const double right_before = magnitude(right);
-    const double left_before = magnitude(left);
+    const double right_before = std::fabs(right);
+    const double left_before = std::fabs(left);
     if (clip) soft_clip_pair(s.band_gain_level[kLow], left, right, knee);
-    raise_peak(r.bass_clip_peak, larger(right_before - magnitude(right), left_before - magnitude(left)));
+    const double right_depth = right_before - std::fabs(right);
+    const double left_depth = left_before - std::fabs(left);
+    raise_peak(r.bass_clip_peak, right_depth > left_depth ? right_depth : left_depth);
 }
 
 }  // namespace qv

@@ -12,10 +12,8 @@ constexpr BiquadCoefs kCrossoverHigh = {0.540049956942366, -1.080099913884733, 0
                                         0.30421032509687};
 constexpr BiquadCoefs kCrossoverLow = {0.112055205606069, 0.224110411212137, 0.112055205606069, -0.855989502672595,
                                        0.30421032509687};
-constexpr int kHigh = 5;
-constexpr int kLow = 6;
-constexpr double kSmoothNew = 0.1;
-constexpr double kSmoothOld = 0.9;
+constexpr int kHigh = kDualHighBand;
+constexpr int kLow = kDualLowBand;
 }  // namespace
 
 void dual_band(DualBandState& st, BandDelay& d, Settings& s, Readings& r, double& left, double& right) {
@@ -36,8 +34,8 @@ void dual_band(DualBandState& st, BandDelay& d, Settings& s, Readings& r, double
     compute_band_gains(bands, s.section_state, band_gain_inputs(s, r), kHigh, kLow);
 
     double(&smooth)[kBands] = d.band_smooth_gain;
-    smooth[kLow] = kSmoothNew * bands.band_composite_gain[kLow] + kSmoothOld * smooth[kLow];
-    smooth[kHigh] = kSmoothNew * bands.band_composite_gain[kHigh] + kSmoothOld * smooth[kHigh];
+    smooth[kLow] = smooth_band_gain(bands.band_composite_gain[kLow], smooth[kLow]);
+    smooth[kHigh] = smooth_band_gain(bands.band_composite_gain[kHigh], smooth[kHigh]);
 
     // The ring index is bounded by advance_ring whenever it is written.
     double(&slot)[2][kBands] = d.delay_ring[d.ring_index];
@@ -52,9 +50,7 @@ void dual_band(DualBandState& st, BandDelay& d, Settings& s, Readings& r, double
     right = (smooth[kLow] * olr - smooth[kHigh] * ohr) * clip_drive * 0.01;
     left = (smooth[kLow] * oll - smooth[kHigh] * ohl) * clip_drive * 0.01;
 
-    const double mr = right < 0 ? -right : right;
-    const double ml = left < 0 ? -left : left;
-    raise_peak(r.clip_peak_in, mr > ml ? mr : ml);
+    raise_peak(r.clip_peak_in, peak_level(right, left));
 }
 
 }  // namespace qv

@@ -1,5 +1,7 @@
 #include "chain/multiband.h"
 
+#include <cmath>
+
 #include "chain/gain_inputs.h"
 #include "dsp/detectors.h"
 #include "dsp/gain_computer.h"
@@ -9,10 +11,6 @@ namespace qv {
 namespace {
 constexpr double kInputScale = 0.8;
 constexpr double kInvFullScale = 3.051850947599719e-05;  // 1 / 32767
-constexpr double kSmoothNew = 0.1;                       // one-pole gain smoothing
-constexpr double kSmoothOld = 0.9;
-
-inline double magnitude(double x) { return x < 0 ? -x : x; }
 }  // namespace
 
 bool multiband(MultibandState& st, BandDelay& d, Settings& s, Readings& r, std::int32_t options, bool bypass,
@@ -27,7 +25,7 @@ bool multiband(MultibandState& st, BandDelay& d, Settings& s, Readings& r, std::
     if (options & option::track_rms) {
         for (int k = 0; k < kMultibandBands; ++k)
             bands.band_level[k] =
-                rms_level(magnitude(band_signal[k][0]), magnitude(band_signal[k][1]), st.rms_state[k], k);
+                rms_level(std::fabs(band_signal[k][0]), std::fabs(band_signal[k][1]), st.rms_state[k], k);
     } else {
         for (int k = 0; k < kMultibandBands; ++k)
             bands.band_level[k] = peak_level(band_signal[k][0], band_signal[k][1]);
@@ -55,7 +53,7 @@ bool multiband(MultibandState& st, BandDelay& d, Settings& s, Readings& r, std::
     double band_output[kMultibandBands][2];
     for (int k = 0; k < kMultibandBands; ++k) {
         gain[k] = gain[k] * depth + (1 - depth);  // 0 %: unity, 100 %: the computed gain
-        const double smooth = kSmoothNew * gain[k] + kSmoothOld * d.band_smooth_gain[k];
+        const double smooth = smooth_band_gain(gain[k], d.band_smooth_gain[k]);
         d.band_smooth_gain[k] = smooth;
         const double level = s.band_gain_level[k];
         for (int c = 0; c < 2; ++c) {

@@ -1,15 +1,16 @@
 #include "chain/sample_loop.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "chain/bass_eq.h"
 #include "chain/overdrive.h"
+#include "dsp/detectors.h"
 
 namespace qv {
 
 namespace {
-
-inline double magnitude(double x) { return x < 0 ? -x : x; }
 
 // Clamp to +-32760 and truncate toward zero. A non-finite value (which no
 // stage should produce) becomes silence rather than undefined behaviour.
@@ -66,7 +67,7 @@ int modify_samples(Settings& s, ChainState& c, std::int16_t* samples, int numsam
         if (options & option::input_lpf_15k) input_lowpass(c.input, left, right);
 
         // 3. Input peak, seen by the meters and the AGC gate.
-        const double frame_input_peak = magnitude(left) > magnitude(right) ? magnitude(left) : magnitude(right);
+        const double frame_input_peak = peak_level(left, right);
         raise_peak(r.input_peak, frame_input_peak);
 
         // 4. Phase rotator.
@@ -77,7 +78,7 @@ int modify_samples(Settings& s, ChainState& c, std::int16_t* samples, int numsam
         const StereoExpanderParams expander = {s.derived.stereo_depth_samples, g.stereo_level_pct,
                                                g.no_stereo_exp == 0 && !bypass};
         stereo_expand(c.expander, expander, r, left, right);
-        raise_peak(r.stereo_image_peak, magnitude(right - left));
+        raise_peak(r.stereo_image_peak, std::fabs(right - left));
 
         // 6. Bass EQ, early position (AM filter on; also under Bypass All).
         if (options & option::am_filter) bass_eq(s, options, left, right);
@@ -119,10 +120,10 @@ int modify_samples(Settings& s, ChainState& c, std::int16_t* samples, int numsam
 
         // 17. Output conversion and output peak.
         frame[0] = to_output_sample(left);
-        double out_peak = magnitude(frame[0]);
+        std::int32_t out_peak = std::abs(static_cast<std::int32_t>(frame[0]));
         if (nch == 2) {
             frame[1] = to_output_sample(right);
-            if (magnitude(frame[1]) > out_peak) out_peak = magnitude(frame[1]);
+            out_peak = std::max(out_peak, std::abs(static_cast<std::int32_t>(frame[1])));
         }
         raise_peak(r.output_peak, out_peak);
     }

@@ -6,20 +6,22 @@ namespace qv {
 // Derived coefficients and run-time detector state of one dynamics section
 // (band b, section s: 0 compressor, 1 expander, 2 limiter).
 struct SectionState {
-    double gain;            // linear gain the section produced for the current sample
-    double attack1_coef;    // one-pole coefficients in [0, 1)
+    double gain;          // linear gain the section produced for the current sample
+    double attack1_coef;  // one-pole coefficients in [0, 1)
     double release1_coef;
-    double attack2_coef;    // section 0 only (slow detector)
+    double attack2_coef;  // section 0 only (slow detector)
     double release2_coef;
     std::int32_t threshold_level;  // linear, full scale 32767, >= 1
     double envelope;
-    std::uint32_t hold_counter;    // samples of hold still to run (compared unsigned)
-    std::int32_t hold_samples;     // section 0 only
-    double ratio_exponent;  // 10/ratio - 1 (compressor, limiter) or 1 - 10/ratio (expander)
+    std::uint32_t hold_counter;  // samples of hold still to run (compared unsigned)
+    std::int32_t hold_samples;   // section 0 only
+    double ratio_exponent;       // 10/ratio - 1 (compressor, limiter) or 1 - 10/ratio (expander)
 };
 
-constexpr int kBands = 7;           // 0..4 multiband, 5 dual-band high, 6 dual-band low
+constexpr int kBands = 7;  // 0..4 multiband, 5 dual-band high, 6 dual-band low
 constexpr int kMultibandBands = 5;
+constexpr int kDualHighBand = 5;  // "HF"
+constexpr int kDualLowBand = 6;   // "LF"
 constexpr int kSections = 3;
 constexpr int kCompressor = 0;
 constexpr int kExpander = 1;
