@@ -53,8 +53,8 @@ void compute_band_gains(BandGains& g, SectionState (&section)[kBands][kSections]
                 c = ex.release1_coef;
             }
             ex.envelope = smooth(c, level, ex.envelope);
-            ex.gain =
-                ex.envelope < ex.threshold_level ? gain_power(ex.envelope / ex.threshold_level, ex.ratio_exponent) : 1.0;
+            ex.gain = ex.envelope < ex.threshold_level ? gain_power(ex.envelope / ex.threshold_level, ex.ratio_exponent)
+                                                       : 1.0;
         }
 
         // Compressor: a slow and a fast detector on one threshold and ratio; the deeper gain wins.

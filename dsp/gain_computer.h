@@ -26,7 +26,7 @@ struct GainInputs {
 };
 
 // Expander, two-detector compressor with hold, limiter, mute; bands first..last.
-void compute_band_gains(BandGains& g, SectionState (&section)[kBands][kSections], const GainInputs& in,
-                        int first, int last);
+void compute_band_gains(BandGains& g, SectionState (&section)[kBands][kSections], const GainInputs& in, int first,
+                        int last);
 
 }  // namespace qv

@@ -26,7 +26,8 @@ int qv_modify_samples(DspModule*, short* samples, int numsamples, int bps, int n
 }
 }
 
-DspModule g_module = {qv::module_description, nullptr, nullptr, qv_config, qv_init, qv_modify_samples, qv_quit, nullptr};
+DspModule g_module = {qv::module_description, nullptr, nullptr, qv_config, qv_init,
+                      qv_modify_samples,      qv_quit, nullptr};
 DspHeader g_header = {QUORVANE_DSP_HEADER_VERSION, qv::module_description, qv_get_module};
 
 extern "C" DspModule* qv_get_module(int index) { return index == 0 ? &g_module : nullptr; }

@@ -6,11 +6,11 @@
 namespace qv {
 
 struct ParamInfo {
-    const char* name;   // the word's name in GlobalParams / SectionParams
-    int word;           // word index in its record
-    std::int32_t min;   // panel range
+    const char* name;  // the word's name in GlobalParams / SectionParams
+    int word;          // word index in its record
+    std::int32_t min;  // panel range
     std::int32_t max;
-    const char* unit;   // "ms", "dB", "0.1 dB", "%", "Hz", "0/1", "x10", "bits", ""
+    const char* unit;  // "ms", "dB", "0.1 dB", "%", "Hz", "0/1", "x10", "bits", ""
 };
 
 extern const ParamInfo kGlobalParamTable[];

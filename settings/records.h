@@ -24,47 +24,47 @@ static_assert(sizeof(SectionParams) == 828);
 // Settings that exist once: 254 int32 words; unnamed words are reserved and
 // carried unchanged through load and save.
 struct GlobalParams {
-    char process_name[20];                 // words 0..4, NUL-terminated, <= 19 chars
-    std::int32_t reserved_5_14[10];        // words 5..14
-    std::int32_t agc_on;                   // 15
-    std::int32_t agc_max_gain_db;          // 16, 0..25
-    std::int32_t reserved_17;              // 17
-    std::int32_t band_link_12;             // 18, %
-    std::int32_t overdrive_db;             // 19, 0..30
-    std::int32_t bass_eq_gain_db;          // 20, 0..20
-    std::int32_t stereo_level_pct;         // 21
-    std::int32_t stereo_depth_ms;          // 22, 0..20
-    std::int32_t bypass_all;               // 23
-    std::int32_t bass_clip_threshold;      // 24, 0.1 dB, -100..30
-    std::int32_t no_clipper;               // 25
-    std::int32_t no_stereo_exp;            // 26
-    std::int32_t lookahead_ms;             // 27, 0..100
-    std::int32_t reserved_28;              // 28
-    std::int32_t independent_gate;         // 29
-    std::int32_t preemphasis_50us;         // 30, 1 = 50 us, 0 = 75 us
-    std::int32_t width_limiter;            // 31, stored only
-    std::int32_t gate_threshold_db;        // 32, dB below full scale, 0..90
-    std::int32_t hold_ms;                  // 33, 0..500
-    std::int32_t preemphasis_on;           // 34
-    std::int32_t bass_eq_freq_hz;          // 35, 40..150
-    std::int32_t density_overdrive_db;     // 36, -20..20
-    std::int32_t output_level_pct;         // 37
-    std::int32_t compressor_on;            // 38 (38 + section)
-    std::int32_t expander_on;              // 39
-    std::int32_t limiter_on;               // 40
-    std::int32_t band_link_54;             // 41
-    std::int32_t band_link_43;             // 42
-    std::int32_t band_link_32;             // 43
-    std::int32_t option_flags;             // 44, bits below
-    std::int32_t agc_band_link_pct;        // 45
-    std::int32_t clip_drive;               // 46, %, 40..100
-    std::int32_t master_release_ms;        // 47
-    std::int32_t bass_release_ms;          // 48
-    std::int32_t master_attack_ms;         // 49
-    std::int32_t bass_attack_ms;           // 50
-    std::int32_t master_bass_mix_pct;      // 51, 30..80
-    std::int32_t multiband_pct;            // 52
-    std::int32_t reserved_53_253[201];     // 53..253
+    char process_name[20];              // words 0..4, NUL-terminated, <= 19 chars
+    std::int32_t reserved_5_14[10];     // words 5..14
+    std::int32_t agc_on;                // 15
+    std::int32_t agc_max_gain_db;       // 16, 0..25
+    std::int32_t reserved_17;           // 17
+    std::int32_t band_link_12;          // 18, %
+    std::int32_t overdrive_db;          // 19, 0..30
+    std::int32_t bass_eq_gain_db;       // 20, 0..20
+    std::int32_t stereo_level_pct;      // 21
+    std::int32_t stereo_depth_ms;       // 22, 0..20
+    std::int32_t bypass_all;            // 23
+    std::int32_t bass_clip_threshold;   // 24, 0.1 dB, -100..30
+    std::int32_t no_clipper;            // 25
+    std::int32_t no_stereo_exp;         // 26
+    std::int32_t lookahead_ms;          // 27, 0..100
+    std::int32_t reserved_28;           // 28
+    std::int32_t independent_gate;      // 29
+    std::int32_t preemphasis_50us;      // 30, 1 = 50 us, 0 = 75 us
+    std::int32_t width_limiter;         // 31, stored only
+    std::int32_t gate_threshold_db;     // 32, dB below full scale, 0..90
+    std::int32_t hold_ms;               // 33, 0..500
+    std::int32_t preemphasis_on;        // 34
+    std::int32_t bass_eq_freq_hz;       // 35, 40..150
+    std::int32_t density_overdrive_db;  // 36, -20..20
+    std::int32_t output_level_pct;      // 37
+    std::int32_t compressor_on;         // 38 (38 + section)
+    std::int32_t expander_on;           // 39
+    std::int32_t limiter_on;            // 40
+    std::int32_t band_link_54;          // 41
+    std::int32_t band_link_43;          // 42
+    std::int32_t band_link_32;          // 43
+    std::int32_t option_flags;          // 44, bits below
+    std::int32_t agc_band_link_pct;     // 45
+    std::int32_t clip_drive;            // 46, %, 40..100
+    std::int32_t master_release_ms;     // 47
+    std::int32_t bass_release_ms;       // 48
+    std::int32_t master_attack_ms;      // 49
+    std::int32_t bass_attack_ms;        // 50
+    std::int32_t master_bass_mix_pct;   // 51, 30..80
+    std::int32_t multiband_pct;         // 52
+    std::int32_t reserved_53_253[201];  // 53..253
 };
 static_assert(sizeof(GlobalParams) == 1016);
 

@@ -34,7 +34,7 @@ struct DerivedValues {
 // code only resets them, the panel sets test_tone_on and band_active.
 struct ResetMemories {
     BandGains bands;
-    double bass_agc_envelope;    // 1.0 after every recompute
+    double bass_agc_envelope;  // 1.0 after every recompute
     double master_agc_envelope;
     std::int32_t test_tone_on;
     BiquadState bass_eq_state[4];  // [0] is cleared when shelving/peaking changes

@@ -184,7 +184,8 @@ int main(int argc, char** argv) {
 
     std::vector<short> block(2 * 4096);
     for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<short>((i * 7919) % 20000 - 10000);
-    check(module->ModifySamples(module, block.data(), 4096, 16, 2, 44100) == 4096, "16-bit 44.1 kHz block keeps its length");
+    check(module->ModifySamples(module, block.data(), 4096, 16, 2, 44100) == 4096,
+          "16-bit 44.1 kHz block keeps its length");
     bool in_range = true;
     for (short v : block) in_range = in_range && v >= -32760 && v <= 32760;
     check(in_range, "output within +-32760");
