@@ -1,8 +1,10 @@
-// Throughput of the whole chain: modify_samples on ten seconds of a
-// programme-like stereo signal in 4096-frame blocks, as a host would call it.
-// Reports frames per second and the realtime factor at 44.1 kHz.
+// Throughput of the whole chain: a processor on ten seconds of a
+// programme-like stereo signal in 4096-frame blocks, as a host would call it,
+// and on digital silence after programme. Reports frames per second and the
+// realtime factor at 44.1 kHz.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -11,7 +13,7 @@
 #include <vector>
 
 #include "chain/sample_loop.h"
-#include "settings/derive.h"
+#include "host/processor.h"
 #include "settings/startup.h"
 
 namespace {
@@ -46,23 +48,21 @@ std::vector<std::int16_t> make_signal() {
     return v;
 }
 
-struct Module {
-    std::unique_ptr<Settings> s = std::make_unique<Settings>();
-    std::unique_ptr<ChainState> c = std::make_unique<ChainState>();
-};
+std::unique_ptr<Processor> make(void (*configure)(GlobalParams&)) {
+    ProcessParams p;
+    fill_defaults(p);
+    configure(p.global);
+    return make_processor(p);
+}
+
+void count_frames(benchmark::State& state, std::int64_t frames) {
+    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+    state.counters["realtime_x"] = benchmark::Counter(static_cast<double>(frames) / kRate, benchmark::Counter::kIsRate);
+}
 
 void run_chain(benchmark::State& state, void (*configure)(GlobalParams&)) {
     static const std::vector<std::int16_t> signal = make_signal();
-    Module m;
-    fill_defaults(m.s->live);
-    configure(m.s->live.global);
-    clamp_ratios(m.s->live);
-    derive_all_sections(m.s->live, m.s->section_state, m.s->band_gain_level);
-    recompute_all(*m.s);
-    build_test_tone_table(m.c->tone);
-    build_fir_taps(m.c->output);
-    clear_stereo_expander(m.c->expander);
-
+    auto m = make(configure);
     std::vector<std::int16_t> block(2 * kBlockFrames);
     std::size_t at = 0;
     std::int64_t frames = 0;
@@ -70,12 +70,52 @@ void run_chain(benchmark::State& state, void (*configure)(GlobalParams&)) {
         if (at + block.size() > signal.size()) at = 0;
         std::memcpy(block.data(), signal.data() + at, block.size() * sizeof(std::int16_t));
         at += block.size();
-        modify_samples(*m.s, *m.c, block.data(), kBlockFrames, 16, 2, kRate);
+        processor_run(*m, block.data(), kBlockFrames, 2);
         benchmark::DoNotOptimize(block.data());
         frames += kBlockFrames;
     }
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
-    state.counters["realtime_x"] = benchmark::Counter(static_cast<double>(frames) / kRate, benchmark::Counter::kIsRate);
+    count_frames(state, frames);
+}
+
+// Digital silence after loud programme: the recursive filters decay toward
+// zero, through subnormal numbers unless the chain's floating-point mode
+// flushes them. Each 60 s of silence follows 10 s of programme (not timed).
+// with_chain_mode false runs the chain in the host's default mode, to show
+// what the mode saves.
+void run_silence_after_programme(benchmark::State& state, bool with_chain_mode) {
+    static const std::vector<std::int16_t> signal = make_signal();
+    auto m = make([](GlobalParams&) {});
+    std::vector<std::int16_t> block(2 * kBlockFrames);
+    auto run = [&](std::int16_t* data) {
+        if (with_chain_mode)
+            processor_run(*m, data, kBlockFrames, 2);
+        else
+            modify_samples(m->channel, m->chain, data, kBlockFrames, 16, 2, kRate);
+    };
+    auto programme = [&] {
+        for (std::size_t at = 0; at + block.size() <= signal.size(); at += block.size()) {
+            std::memcpy(block.data(), signal.data() + at, block.size() * sizeof(std::int16_t));
+            run(block.data());
+        }
+    };
+    constexpr int kSilentBlocks = 60 * kRate / kBlockFrames;
+    programme();
+    int silent = 0;
+    std::int64_t frames = 0;
+    for (auto _ : state) {
+        if (silent == kSilentBlocks) {
+            state.PauseTiming();
+            programme();
+            silent = 0;
+            state.ResumeTiming();
+        }
+        std::fill(block.begin(), block.end(), 0);
+        run(block.data());
+        benchmark::DoNotOptimize(block.data());
+        ++silent;
+        frames += kBlockFrames;
+    }
+    count_frames(state, frames);
 }
 
 void default_process(GlobalParams&) {}
@@ -93,9 +133,13 @@ void heaviest_switches(GlobalParams& g) {
 
 void BM_DefaultProcess(benchmark::State& state) { run_chain(state, default_process); }
 void BM_HeaviestSwitches(benchmark::State& state) { run_chain(state, heaviest_switches); }
+void BM_SilenceAfterProgramme(benchmark::State& state) { run_silence_after_programme(state, true); }
+void BM_SilenceAfterProgrammeHostFpMode(benchmark::State& state) { run_silence_after_programme(state, false); }
 
 BENCHMARK(BM_DefaultProcess)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 BENCHMARK(BM_HeaviestSwitches)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+BENCHMARK(BM_SilenceAfterProgramme)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+BENCHMARK(BM_SilenceAfterProgrammeHostFpMode)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 
 }  // namespace
 

@@ -2,10 +2,10 @@
 
 namespace qv {
 
-void bass_eq(Settings& s, std::int32_t options, double& left, double& right) {
+void bass_eq(BassEqState& st, const ChainParams& s, std::int32_t options, double& left, double& right) {
     if (s.live.global.bass_eq_gain_db < 1) return;
     const BiquadCoefs& c = s.derived.bass_eq_coefs;
-    BiquadState(&state)[4] = s.mem.bass_eq_state;
+    BiquadState(&state)[4] = st.section;
     process_biquad(c, state[0], left, right);
     if (options & option::bass_eq_high_q) {
         process_biquad(c, state[1], left, right);

@@ -1,9 +1,9 @@
 #pragma once
 // Every memory of the processing chain, one record per stage. Zero when the
-// module is loaded; a module instance owns exactly one. The memories that the
-// recomputation re-initialises (AGC envelopes, band gain computer, bass EQ
-// states, test-tone switch) live in Settings::mem instead.
+// processor is made; written by the audio thread only (the meters read the
+// readings through atomics). A processor instance owns exactly one.
 #include "chain/band_delay.h"
+#include "chain/bass_eq.h"
 #include "chain/clippers.h"
 #include "chain/dual_band.h"
 #include "chain/gated_agc.h"
@@ -22,14 +22,20 @@ struct ChainState {
     InputFilterState input;
     StereoExpanderState expander;
     AgcState agc;
+    BassEqState bass_eq;
     EmphasisState emphasis;
     MultibandState multiband;
+    BandGains bands;  // gain computers of bands 0..6 (multiband and dual band)
     BandDelay delay;  // look-ahead ring shared by the multiband and dual-band stages
     DualBandState dual_band;
     ClipperState clippers;
     OutputFilterState output;  // output FIR (taps built by Init) and de-emphasis
     OutputLevelState output_level;
     TestTone tone;
+    // The request counts of the last parameter set whose requests were
+    // carried out (see ChainParams).
+    std::uint32_t memory_reset_seen;
+    std::uint32_t bass_eq_clear_seen;
     Readings readings;
 };
 

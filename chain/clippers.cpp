@@ -12,7 +12,7 @@ constexpr int kHigh = kDualHighBand;
 constexpr int kLow = kDualLowBand;
 }  // namespace
 
-void clippers(ClipperState& st, const Settings& s, Readings& r, double& left, double& right) {
+void clippers(ClipperState& st, const ChainParams& s, Readings& r, double& left, double& right) {
     const bool clip = s.live.global.no_clipper == 0;
     const std::int32_t knee = s.derived.soft_clip_knee;
 

@@ -27,6 +27,6 @@ struct ClipperState {
 
 // Raises clip_peak_out (after the split-band clipper) and bass_clip_peak (the
 // depth of the final clipper).
-void clippers(ClipperState& st, const Settings& s, Readings& r, double& left, double& right);
+void clippers(ClipperState& st, const ChainParams& s, Readings& r, double& left, double& right);
 
 }  // namespace qv

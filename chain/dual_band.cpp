@@ -16,9 +16,8 @@ constexpr int kHigh = kDualHighBand;
 constexpr int kLow = kDualLowBand;
 }  // namespace
 
-void dual_band(DualBandState& st, BandDelay& d, Settings& s, Readings& r, double& left, double& right) {
-    BandGains& bands = s.mem.bands;
-
+void dual_band(DualBandState& st, BandGains& bands, BandDelay& d, const ChainParams& s, Readings& r, double& left,
+               double& right) {
     double hr = right, hl = left;
     double lr = right, ll = left;
     process_biquad(kCrossoverHigh, st.crossover_high, hr, hl);
@@ -31,7 +30,7 @@ void dual_band(DualBandState& st, BandDelay& d, Settings& s, Readings& r, double
 
     bands.band_level[kHigh] = peak_level(hr, hl);
     bands.band_level[kLow] = peak_level(lr, ll);
-    compute_band_gains(bands, s.section_state, band_gain_inputs(s, r), kHigh, kLow);
+    compute_band_gains(bands, s.section_coefs, band_gain_inputs(s, r), kHigh, kLow);
 
     double(&smooth)[kBands] = d.band_smooth_gain;
     smooth[kLow] = smooth_band_gain(bands.band_composite_gain[kLow], smooth[kLow]);
@@ -46,7 +45,7 @@ void dual_band(DualBandState& st, BandDelay& d, Settings& s, Readings& r, double
 
     // High band subtracted: with this crossover the difference has no notch at
     // 6 kHz (a +3 dB rise instead).
-    const double clip_drive = s.live.global.clip_drive;
+    const double clip_drive = s.derived.clip_drive_pct;
     right = (smooth[kLow] * olr - smooth[kHigh] * ohr) * clip_drive * 0.01;
     left = (smooth[kLow] * oll - smooth[kHigh] * ohl) * clip_drive * 0.01;
 

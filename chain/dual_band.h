@@ -17,6 +17,7 @@ struct DualBandState {
 
 // Uses the ring slot the multiband stage selected for this frame (or the last
 // one, when "BYPASS" skipped it). Raises clip_peak_in.
-void dual_band(DualBandState& st, BandDelay& d, Settings& s, Readings& r, double& left, double& right);
+void dual_band(DualBandState& st, BandGains& bands, BandDelay& d, const ChainParams& s, Readings& r, double& left,
+               double& right);
 
 }  // namespace qv

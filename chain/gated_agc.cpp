@@ -42,10 +42,9 @@ inline double follow(const EnvelopeStep& p, double level, double& envelope, std:
 }
 }  // namespace
 
-void gated_agc(AgcState& st, Settings& s, Readings& r, bool bypass, double frame_input_peak, double& left,
+void gated_agc(AgcState& st, const ChainParams& s, Readings& r, bool bypass, double frame_input_peak, double& left,
                double& right) {
     const DerivedValues& dv = s.derived;
-    const GlobalParams& g = s.live.global;
 
     double bl = left, br = right;
     double ml = left, mr = right;
@@ -60,13 +59,13 @@ void gated_agc(AgcState& st, Settings& s, Readings& r, bool bypass, double frame
     std::int32_t gated = read_word(r.agc_gated);
     const EnvelopeStep master = {dv.master_attack_coef, dv.master_release_coef, dv.agc_level_floor, dv.gate_level,
                                  frame_input_peak};
-    const double gm = follow(master, master_level, s.mem.master_agc_envelope, gated);
+    const double gm = follow(master, master_level, st.master_envelope, gated);
     const EnvelopeStep bass = {dv.bass_attack_coef, dv.bass_release_coef, dv.agc_level_floor, dv.gate_level,
                                frame_input_peak};
-    double gb = follow(bass, bass_level, s.mem.bass_agc_envelope, gated);
+    double gb = follow(bass, bass_level, st.bass_envelope, gated);
     publish(r.agc_gated, gated);
 
-    link_gains(gm, gb, g.agc_band_link_pct);
+    link_gains(gm, gb, dv.agc_band_link_pct);
 
     ml *= gm;
     mr *= gm;
@@ -88,7 +87,7 @@ void gated_agc(AgcState& st, Settings& s, Readings& r, bool bypass, double frame
     }
     left *= kNoAgcTrim;
     right *= kNoAgcTrim;
-    if (g.agc_on) {
+    if (s.live.global.agc_on) {
         // Bass minus master: with equal gains a first-order all-pass of the input.
         left = bl - ml;
         right = br - mr;

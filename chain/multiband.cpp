@@ -13,10 +13,10 @@ constexpr double kInputScale = 0.8;
 constexpr double kInvFullScale = 3.051850947599719e-05;  // 1 / 32767
 }  // namespace
 
-bool multiband(MultibandState& st, BandDelay& d, Settings& s, Readings& r, std::int32_t options, bool bypass,
+bool multiband(MultibandState& st, BandGains& bands, BandDelay& d, const ChainParams& s, Readings& r,
+               std::int32_t options, bool bypass,
                double& left, double& right) {
-    const GlobalParams& g = s.live.global;
-    BandGains& bands = s.mem.bands;
+    const DerivedValues& dv = s.derived;
 
     const double mb_input[2] = {kInputScale * right, kInputScale * left};
     double band_signal[kMultibandBands][2];
@@ -31,24 +31,24 @@ bool multiband(MultibandState& st, BandDelay& d, Settings& s, Readings& r, std::
             bands.band_level[k] = peak_level(band_signal[k][0], band_signal[k][1]);
     }
 
-    compute_band_gains(bands, s.section_state, band_gain_inputs(s, r), 0, kMultibandBands - 1);
+    compute_band_gains(bands, s.section_coefs, band_gain_inputs(s, r), 0, kMultibandBands - 1);
 
     // Outward from band 1, which the link never changes; each step uses the
     // result of the one before.
     double(&gain)[kBands] = bands.band_composite_gain;
-    link_gains(gain[1], gain[0], g.band_link_12);
-    link_gains(gain[1], gain[2], g.band_link_32);
-    link_gains(gain[2], gain[3], g.band_link_43);
-    link_gains(gain[3], gain[4], g.band_link_54);
+    link_gains(gain[1], gain[0], dv.band_link_12_pct);
+    link_gains(gain[1], gain[2], dv.band_link_32_pct);
+    link_gains(gain[2], gain[3], dv.band_link_43_pct);
+    link_gains(gain[3], gain[4], dv.band_link_54_pct);
 
     if (bypass) {
         publish(r.agc_gated, 0);
         return false;
     }
 
-    advance_ring(d, s.derived.lookahead_samples);
+    advance_ring(d, dv.lookahead_samples);
     double(&slot)[2][kBands] = d.delay_ring[d.ring_index];
-    const double depth = g.multiband_pct * 0.01;
+    const double depth = dv.multiband_depth;
 
     double band_output[kMultibandBands][2];
     for (int k = 0; k < kMultibandBands; ++k) {

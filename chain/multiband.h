@@ -20,7 +20,8 @@ struct MultibandState {
 // Entered when "BYPASS" is clear or Bypass All is set. Under Bypass All only
 // the analysis runs (meters keep moving), agc_gated is cleared, the pair is
 // left alone and the result is false: the frame goes on to the test-tone mix.
-bool multiband(MultibandState& st, BandDelay& d, Settings& s, Readings& r, std::int32_t options, bool bypass,
+bool multiband(MultibandState& st, BandGains& bands, BandDelay& d, const ChainParams& s, Readings& r,
+               std::int32_t options, bool bypass,
                double& left, double& right);
 
 }  // namespace qv

@@ -12,8 +12,8 @@ struct OutputLevelState {
 };
 
 // Right then left; does nothing with "No Clipper". Output can reach 34908.
-void final_soft_clip(const Settings& s, double& left, double& right);
+void final_soft_clip(const ChainParams& s, double& left, double& right);
 // "OUT LEV %", then with "AM FILTER" the two tenth-order sections and 0.9.
-void output_level_and_am(OutputLevelState& st, const Settings& s, std::int32_t options, double& left, double& right);
+void output_level_and_am(OutputLevelState& st, const ChainParams& s, std::int32_t options, double& left, double& right);
 
 }  // namespace qv

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "dsp/section_state.h"
+
 namespace qv {
 
 struct Readings {
@@ -22,6 +24,10 @@ struct Readings {
     double clip_peak_in;    // dual-band output, ahead of the clippers
     double clip_peak_out;   // after the split-band clippers
     double bass_clip_peak;  // depth of the final clipper
+    // Gain computer outputs of the last frame of the last block.
+    double section_gain[kBands][kSections];
+    double band_slow_gain[kBands];
+    double band_composite_gain[kBands];
 };
 
 static_assert(std::atomic_ref<double>::required_alignment <= alignof(double));
@@ -36,6 +42,15 @@ inline T read_word(const T& word) {
 template <typename T>
 inline void publish(T& word, T value) {
     std::atomic_ref<T>(word).store(value, std::memory_order_relaxed);
+}
+
+// Sets or clears bits of a word that both threads own parts of, without
+// touching the other bits (format_status).
+inline void set_bits(std::int32_t& word, std::int32_t bits) {
+    std::atomic_ref<std::int32_t>(word).fetch_or(bits, std::memory_order_relaxed);
+}
+inline void clear_bits(std::int32_t& word, std::int32_t bits) {
+    std::atomic_ref<std::int32_t>(word).fetch_and(~bits, std::memory_order_relaxed);
 }
 
 // peak <- max(peak, value); a lost race with the panel's decay costs one tick.

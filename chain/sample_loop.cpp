@@ -27,26 +27,59 @@ void refuse_format(Readings& r) {
     publish(r.agc_gated, 0);
     publish(r.master_agc_gain, 0.0);
     publish(r.bass_agc_gain, 0.0);
-    publish(r.format_status, read_word(r.format_status) | 0xFF00);
+    set_bits(r.format_status, 0xFF00);
+}
+
+// The gain computers' outputs of the block's last frame, for the meters.
+void publish_band_readings(const BandGains& bands, Readings& r) {
+    for (int b = 0; b < kBands; ++b) {
+        for (int k = 0; k < kSections; ++k) publish(r.section_gain[b][k], bands.section[b][k].gain);
+        publish(r.band_slow_gain[b], bands.band_slow_gain[b]);
+        publish(r.band_composite_gain[b], bands.band_composite_gain[b]);
+    }
 }
 
 }  // namespace
 
-int modify_samples(Settings& s, ChainState& c, std::int16_t* samples, int numsamples, int bps, int nch, int srate) {
+void apply_requests(const ChainParams& p, ChainState& c) {
+    if (p.memory_reset_count != c.memory_reset_seen) {
+        c.memory_reset_seen = p.memory_reset_count;
+        // Detectors restart from zero, the AGC at its largest gain.
+        BandGains& bands = c.bands;
+        for (int b = 0; b < kBands; ++b) {
+            for (SectionMemory& m : bands.section[b]) {
+                m.envelope = 0;
+                m.hold_counter = 0;
+            }
+            bands.band_composite_gain[b] = 0;
+            bands.slow_envelope[b] = 0;
+        }
+        c.agc.bass_envelope = 1.0;
+        c.agc.master_envelope = 1.0;
+    }
+    if (p.bass_eq_clear_count != c.bass_eq_clear_seen) {
+        c.bass_eq_clear_seen = p.bass_eq_clear_count;
+        c.bass_eq = BassEqState{};
+    }
+}
+
+int modify_samples(ParamChannel& channel, ChainState& c, std::int16_t* samples, int numsamples, int bps, int nch,
+                   int srate) {
     Readings& r = c.readings;
     if (bps != 16 || srate < 44100 || nch <= 0 || (samples == nullptr && numsamples > 0)) {
         refuse_format(r);
         return numsamples;
     }
-    publish(r.format_status, read_word(r.format_status) & 0xFF);
+    clear_bits(r.format_status, ~0xFF);
 
+    const ChainParams& s = acquire_params(channel);
+    apply_requests(s, c);
     const GlobalParams& g = s.live.global;
+    // One parameter set for the whole block: every frame takes the same route.
+    const bool bypass = g.bypass_all != 0;
+    const std::int32_t options = g.option_flags;
     std::int16_t* frame = samples;
     for (int n = 0; n < numsamples; ++n, frame += nch) {
-        // The panel may change any switch between two frames; each frame
-        // takes its route from one reading of them.
-        const bool bypass = g.bypass_all != 0;
-        const std::int32_t options = g.option_flags;
         double left, right;
 
         // 1. Input conversion.
@@ -75,20 +108,20 @@ int modify_samples(Settings& s, ChainState& c, std::int16_t* samples, int numsam
 
         // 5. Stereo expander; its delay line runs every frame, its injection
         //    only with "No Stereo Exp" clear and not bypassed.
-        const StereoExpanderParams expander = {s.derived.stereo_depth_samples, g.stereo_level_pct,
+        const StereoExpanderParams expander = {s.derived.stereo_depth_samples, s.derived.stereo_level_pct,
                                                g.no_stereo_exp == 0 && !bypass};
         stereo_expand(c.expander, expander, r, left, right);
         raise_peak(r.stereo_image_peak, std::fabs(right - left));
 
         // 6. Bass EQ, early position (AM filter on; also under Bypass All).
-        if (options & option::am_filter) bass_eq(s, options, left, right);
+        if (options & option::am_filter) bass_eq(c.bass_eq, s, options, left, right);
 
         // 7. Two-band gated AGC (detectors and gate run under Bypass All too).
         gated_agc(c.agc, s, r, bypass, frame_input_peak, left, right);
 
         if (!bypass) {
             // 8. Bass EQ, late position.
-            if (!(options & option::am_filter)) bass_eq(s, options, left, right);
+            if (!(options & option::am_filter)) bass_eq(c.bass_eq, s, options, left, right);
             // 9. Overdrive gain.
             apply_overdrive(s, left, right);
             // 10. Pre-emphasis.
@@ -99,18 +132,18 @@ int modify_samples(Settings& s, ChainState& c, std::int16_t* samples, int numsam
         //     its analysis runs and the frame continues at the test-tone mix.
         bool full_path = !bypass;
         if (!(options & option::multiband_bypass) || bypass)
-            full_path = multiband(c.multiband, c.delay, s, r, options, bypass, left, right);
+            full_path = multiband(c.multiband, c.bands, c.delay, s, r, options, bypass, left, right);
 
         if (full_path) {
             // 12. Dual-band compressor, then the split-band and final clippers.
-            dual_band(c.dual_band, c.delay, s, r, left, right);
+            dual_band(c.dual_band, c.bands, c.delay, s, r, left, right);
             clippers(c.clippers, s, r, left, right);
             // 13. Output FIR (pre-emphasis on) or de-emphasis.
             output_filter(c.output, g.preemphasis_on != 0, left, right);
         }
 
         // 14. Test-tone mix, every frame.
-        mix_test_tone(c.tone, s.mem.test_tone_on, left, right);
+        mix_test_tone(c.tone, s.test_tone_on, left, right);
 
         // 15. Final soft clip at 32760.
         final_soft_clip(s, left, right);
@@ -127,6 +160,7 @@ int modify_samples(Settings& s, ChainState& c, std::int16_t* samples, int numsam
         }
         raise_peak(r.output_peak, out_peak);
     }
+    publish_band_readings(c.bands, r);
     return numsamples;
 }
 

@@ -25,36 +25,46 @@ inline double smooth(double c, double x, double env) { return (1.0 - c) * x + c 
 // its threshold, so skipping the library call there saves a third of the chain.
 inline double gain_power(double base, double exponent) { return base == 1.0 ? 1.0 : std::pow(base, exponent); }
 
+// The expander's and the limiter's detector: an attack reloads the fixed
+// hold, the envelope then stays put until the hold has run out, then releases.
+inline void held_detector_step(SectionMemory& m, const SectionCoefs& k, double x) {
+    double c;
+    if (x > m.envelope) {
+        c = k.attack1_coef;
+        m.hold_counter = kFixedHoldSamples;
+    } else if (m.hold_counter > 0) {
+        c = 1.0;
+        --m.hold_counter;
+    } else {
+        c = k.release1_coef;
+    }
+    m.envelope = smooth(c, x, m.envelope);
+}
+
 }  // namespace
 
-void compute_band_gains(BandGains& g, SectionState (&section)[kBands][kSections], const GainInputs& in, int first,
-                        int last) {
+void compute_band_gains(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections], const GainInputs& in,
+                        int first, int last) {
     if (first < 0) first = 0;
     if (last > kBands - 1) last = kBands - 1;
     for (int k = first; k <= last; ++k) {
         const double level = g.band_level[k];
-        SectionState& ex = section[k][kExpander];
-        SectionState& co = section[k][kCompressor];
-        SectionState& li = section[k][kLimiter];
+        SectionMemory& ex = g.section[k][kExpander];
+        SectionMemory& co = g.section[k][kCompressor];
+        SectionMemory& li = g.section[k][kLimiter];
+        const SectionCoefs& exc = coefs[k][kExpander];
+        const SectionCoefs& coc = coefs[k][kCompressor];
+        const SectionCoefs& lic = coefs[k][kLimiter];
         const bool dual = k >= kMultibandBands;
 
         // Expander (multiband bands only): gain (env / threshold)^exponent below threshold.
         if (dual || in.expander_on == 0) {
             ex.gain = 1.0;
         } else {
-            double c;
-            if (level > ex.envelope) {
-                c = ex.attack1_coef;
-                ex.hold_counter = kFixedHoldSamples;
-            } else if (ex.hold_counter > 0) {
-                c = 1.0;
-                --ex.hold_counter;
-            } else {
-                c = ex.release1_coef;
-            }
-            ex.envelope = smooth(c, level, ex.envelope);
-            ex.gain = ex.envelope < ex.threshold_level ? gain_power(ex.envelope / ex.threshold_level, ex.ratio_exponent)
-                                                       : 1.0;
+            held_detector_step(ex, exc, level);
+            ex.gain = ex.envelope < exc.threshold_level
+                          ? gain_power(ex.envelope / exc.threshold_level, exc.ratio_exponent)
+                          : 1.0;
         }
 
         // Compressor: a slow and a fast detector on one threshold and ratio; the deeper gain wins.
@@ -63,34 +73,34 @@ void compute_band_gains(BandGains& g, SectionState (&section)[kBands][kSections]
             co.gain = 1.0;
         } else {
             double& slow = g.slow_envelope[k];
-            double c = level < in.gate_level ? kGateFreezeCoef : co.release2_coef;
-            if (level > slow) c = co.attack2_coef;  // an attack overrides the gate
+            double c = level < in.gate_level ? kGateFreezeCoef : coc.release2_coef;
+            if (level > slow) c = coc.attack2_coef;  // an attack overrides the gate
             slow = smooth(c, level, slow);
-            if (co.threshold_level > slow) slow = co.threshold_level;  // never rests below the threshold
-            const double u = gain_power(slow / co.threshold_level, co.ratio_exponent);
+            if (coc.threshold_level > slow) slow = coc.threshold_level;  // never rests below the threshold
+            const double u = gain_power(slow / coc.threshold_level, coc.ratio_exponent);
             g.band_slow_gain[k] = u;
 
             if (level > co.envelope) {
                 if (co.hold_counter < 2u) {
-                    c = co.attack1_coef;
-                    co.hold_counter = static_cast<std::uint32_t>(co.hold_samples);
+                    c = coc.attack1_coef;
+                    co.hold_counter = static_cast<std::uint32_t>(coc.hold_samples);
                 } else {
-                    c = 1.0 - (1.0 - co.attack1_coef) * kReattackSlowdown;
-                    co.hold_counter = static_cast<std::uint32_t>(co.hold_samples) / kReattackHoldDivisor;
+                    c = 1.0 - (1.0 - coc.attack1_coef) * kReattackSlowdown;
+                    co.hold_counter = static_cast<std::uint32_t>(coc.hold_samples) / kReattackHoldDivisor;
                 }
             } else if (co.hold_counter > 0) {
                 c = 1.0;
                 --co.hold_counter;
             } else if (in.independent_gate) {
-                c = level < in.gate_level ? kGateFreezeCoef : co.release1_coef;
+                c = level < in.gate_level ? kGateFreezeCoef : coc.release1_coef;
             } else if (in.agc_gated) {
                 c = kGateFreezeCoef;
             } else {
-                c = co.release1_coef;
+                c = coc.release1_coef;
             }
             co.envelope = smooth(c, level, co.envelope);
-            if (co.envelope < co.threshold_level) co.envelope = co.threshold_level;
-            const double v = gain_power(co.envelope / co.threshold_level, co.ratio_exponent);
+            if (co.envelope < coc.threshold_level) co.envelope = coc.threshold_level;
+            const double v = gain_power(co.envelope / coc.threshold_level, coc.ratio_exponent);
             co.gain = u < v ? u : v;
         }
 
@@ -98,22 +108,13 @@ void compute_band_gains(BandGains& g, SectionState (&section)[kBands][kSections]
         // so that switching it on starts from a current envelope.
         const double gain = ex.gain * co.gain;
         const double x = level * gain;
-        double c;
-        if (x > li.envelope) {
-            c = li.attack1_coef;
-            li.hold_counter = kFixedHoldSamples;
-        } else if (li.hold_counter > 0) {
-            c = 1.0;
-            --li.hold_counter;
-        } else {
-            c = li.release1_coef;
-        }
-        li.envelope = smooth(c, x, li.envelope);
-        li.gain = (li.threshold_level < li.envelope && !dual && in.limiter_on) ? li.threshold_level / li.envelope : 1.0;
+        held_detector_step(li, lic, x);
+        li.gain =
+            (lic.threshold_level < li.envelope && !dual && in.limiter_on) ? lic.threshold_level / li.envelope : 1.0;
 
         // Written once, so a meter reading it from another thread never sees a partial product.
         // A muted band's envelopes and counters keep running.
-        g.band_composite_gain[k] = g.band_active[k] == 0 ? kMutedGain : gain * li.gain;
+        g.band_composite_gain[k] = in.band_active[k] == 0 ? kMutedGain : gain * li.gain;
     }
 }
 

@@ -5,14 +5,15 @@
 
 namespace qv {
 
-// Per-band run-time values of the band gain computer, shared by the
-// multiband (bands 0..4) and dual-band (5, 6) stages and read by the meters.
+// Per-band memories of the band gain computer, shared by the multiband
+// (bands 0..4) and dual-band (5, 6) stages. Audio thread only; the meters see
+// them through the chain's readings.
 struct BandGains {
+    SectionMemory section[kBands][kSections];
     double band_level[kBands];           // detector output of this sample
     double slow_envelope[kBands];        // compressor's slow detector
     double band_slow_gain[kBands];       // gain of the slow detector alone (meters)
     double band_composite_gain[kBands];  // product of the section gains
-    std::int32_t band_active[kBands];    // 0 while the band's M button mutes it
 };
 
 // Switches and levels the gain computer reads besides its own records.
@@ -23,10 +24,11 @@ struct GainInputs {
     std::int32_t compressor_on;  // sections of bands 0..4 only
     std::int32_t expander_on;
     std::int32_t limiter_on;
+    const std::int32_t* band_active;  // [kBands], 0 while the band's M button mutes it
 };
 
 // Expander, two-detector compressor with hold, limiter, mute; bands first..last.
-void compute_band_gains(BandGains& g, SectionState (&section)[kBands][kSections], const GainInputs& in, int first,
-                        int last);
+void compute_band_gains(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections], const GainInputs& in,
+                        int first, int last);
 
 }  // namespace qv

@@ -3,19 +3,23 @@
 
 namespace qv {
 
-// Derived coefficients and run-time detector state of one dynamics section
-// (band b, section s: 0 compressor, 1 expander, 2 limiter).
-struct SectionState {
-    double gain;          // linear gain the section produced for the current sample
+// Derived values of one dynamics section (band b, section s: 0 compressor,
+// 1 expander, 2 limiter). Written by the control side only.
+struct SectionCoefs {
     double attack1_coef;  // one-pole coefficients in [0, 1)
     double release1_coef;
     double attack2_coef;  // section 0 only (slow detector)
     double release2_coef;
     std::int32_t threshold_level;  // linear, full scale 32767, >= 1
+    std::int32_t hold_samples;     // section 0 only
+    double ratio_exponent;         // 10/ratio - 1 (compressor, limiter) or 1 - 10/ratio (expander)
+};
+
+// Detector memories of one dynamics section. Written by the audio thread only.
+struct SectionMemory {
+    double gain;  // linear gain the section produced for the current sample
     double envelope;
     std::uint32_t hold_counter;  // samples of hold still to run (compared unsigned)
-    std::int32_t hold_samples;   // section 0 only
-    double ratio_exponent;       // 10/ratio - 1 (compressor, limiter) or 1 - 10/ratio (expander)
 };
 
 constexpr int kBands = 7;  // 0..4 multiband, 5 dual-band high, 6 dual-band low

@@ -1,8 +1,8 @@
 #pragma once
-// One module instance: every module-wide record. The exported entry points
-// use one static instance; tests make fresh ones.
-#include "chain/chain_state.h"
+// One module instance: the processor and the panel that works it. The
+// exported entry points use one static instance; tests make fresh ones.
 #include "host/dsp_records.h"
+#include "host/processor.h"
 #include "panel/panel.h"
 #include "panel/panel_state.h"
 #include "platform/dialog.h"
@@ -11,8 +11,7 @@
 namespace qv {
 
 struct Quorvane {
-    Settings settings;
-    ChainState chain;
+    Processor core;
     PanelState panel;
     // How the panel's and the about window's notifications reach this
     // instance; filled before a window is created, kept while it exists.
@@ -28,6 +27,8 @@ int instance_init(Quorvane& q, DspModule* module);
 void instance_config(Quorvane& q, DspModule* module);
 // Quit: stores the panel position, destroys both windows, writes the INI keys.
 void instance_quit(Quorvane& q, DspModule* module);
+// ModifySamples, on the audio thread, under the chain's floating-point mode.
+int instance_modify_samples(Quorvane& q, short* samples, int numsamples, int bps, int nch, int srate);
 
 // Notifications of the window lifecycle (exposed for the tests): the panel
 // moved; a system command reached the panel or the about window.

@@ -1,10 +1,12 @@
 // Init, Config and Quit, and the panel's window lifecycle: creation, moves,
 // minimise, restore and close, and the about window that hides when closed.
 #include "chain/output_stages.h"
+#include "chain/sample_loop.h"
 #include "chain/stereo_expander.h"
 #include "chain/test_tone.h"
 #include "host/instance.h"
 #include "panel/control_table.h"
+#include "platform/fp_mode.h"
 #include "platform/window.h"
 #include "settings/derive.h"
 #include "settings/host_ini.h"
@@ -20,7 +22,7 @@ void* module_instance(const DspModule* m) { return m ? m->instance : nullptr; }
 // Connects both windows' notifications to this instance. The records live in
 // the instance, so they outlive any window made from them.
 void bind_windows(Quorvane& q) {
-    q.panel_binding = PanelBinding{&q.settings, &q.chain.readings, &q.panel};
+    q.panel_binding = PanelBinding{&q.core.settings, &q.core.chain.readings, &q.panel, &q.core.channel};
     q.panel_callbacks = panel_dialog_callbacks(&q.panel_binding);
     q.panel_callbacks.moved = panel_moved;
     q.panel_callbacks.sys_command = panel_sys_command;
@@ -37,28 +39,30 @@ void open_panel(Quorvane& q, const DspModule* m) {
         platform::create_dialog(kPanelTemplate, parent_window(m), module_instance(m), &q.panel_callbacks);
     if (!q.panel.panel_window) return;
     platform::show_window(q.panel.panel_window);
-    restore_panel_position(q.settings, q.panel.panel_window);
+    restore_panel_position(q.core.settings, q.panel.panel_window);
 }
 
 }  // namespace
 
 int instance_init(Quorvane& q, DspModule* module) {
+    Settings& s = q.core.settings;
     bind_windows(q);
-    const int on_air = startup_load(q.settings);
-    q.settings.selection.on_air_process = on_air;
-    q.settings.selection.browsed_process = on_air;
-    q.settings.selection.process_modified = 0;
+    const int on_air = startup_load(s);
+    s.selection.on_air_process = on_air;
+    s.selection.browsed_process = on_air;
+    s.selection.process_modified = 0;
 
-    if (q.settings.host.panel_visible != 0) {
+    if (s.host.panel_visible != 0) {
         open_panel(q, module);
-        if (q.panel.panel_window && q.settings.host.panel_minimized != 0)
-            platform::minimize_window(q.panel.panel_window);
+        if (q.panel.panel_window && s.host.panel_minimized != 0) platform::minimize_window(q.panel.panel_window);
     }
 
-    recompute_all(q.settings);
-    build_test_tone_table(q.chain.tone);
-    build_fir_taps(q.chain.output);
-    clear_stereo_expander(q.chain.expander);
+    recompute_all(s);
+    request_memory_reset(s);
+    build_test_tone_table(q.core.chain.tone);
+    build_fir_taps(q.core.chain.output);
+    clear_stereo_expander(q.core.chain.expander);
+    publish_params(q.core.channel, s);
 
     // Hidden until the panel's About button shows it.
     q.panel.about_window =
@@ -70,15 +74,17 @@ void instance_config(Quorvane& q, DspModule* module) {
     if (q.panel.panel_window) return;  // already open: not even raised
     bind_windows(q);
     open_panel(q, module);
-    q.settings.host.panel_visible = 1;
-    // Opening the panel re-initialises the recomputation's memories and
-    // switches the test tone off.
-    recompute_all(q.settings);
+    q.core.settings.host.panel_visible = 1;
+    // The panel opens on freshly derived values, every band sounding and the
+    // test tone off; what the detectors remember is left alone, so opening a
+    // window does not change the level on air.
+    recompute_all(q.core.settings);
+    publish_params(q.core.channel, q.core.settings);
 }
 
 void instance_quit(Quorvane& q, DspModule*) {
     if (q.panel.panel_window) {
-        save_panel_position(q.settings);
+        save_panel_position(q.core.settings);
         platform::destroy_window(q.panel.panel_window);
         q.panel.panel_window = nullptr;
     }
@@ -86,7 +92,12 @@ void instance_quit(Quorvane& q, DspModule*) {
         platform::destroy_window(q.panel.about_window);
         q.panel.about_window = nullptr;
     }
-    save_host_keys(q.settings);
+    save_host_keys(q.core.settings);
+}
+
+int instance_modify_samples(Quorvane& q, short* samples, int numsamples, int bps, int nch, int srate) {
+    const platform::ChainFpMode mode;
+    return modify_samples(q.core.channel, q.core.chain, samples, numsamples, bps, nch, srate);
 }
 
 void panel_moved(void* binding, void* dialog) {

@@ -1,6 +1,5 @@
 // The exported entry point and the two records the host reads. Everything
 // here works on the module's one static instance.
-#include "chain/sample_loop.h"
 #include "host/dsp_records.h"
 #include "host/instance.h"
 #include "panel/texts.h"
@@ -22,7 +21,7 @@ void qv_config(DspModule* m) { qv::instance_config(g_instance, m); }
 int qv_init(DspModule* m) { return qv::instance_init(g_instance, m); }
 void qv_quit(DspModule* m) { qv::instance_quit(g_instance, m); }
 int qv_modify_samples(DspModule*, short* samples, int numsamples, int bps, int nch, int srate) {
-    return qv::modify_samples(g_instance.settings, g_instance.chain, samples, numsamples, bps, nch, srate);
+    return qv::instance_modify_samples(g_instance, samples, numsamples, bps, nch, srate);
 }
 }
 
@@ -41,8 +40,9 @@ QV_EXPORT DspHeader* winampDSPGetHeader2(void) { return &g_header; }
 // the AGC gains after each block to plot them. The Windows module exports
 // nothing but winampDSPGetHeader2.
 QV_EXPORT void quorvane_agc_gains(double* master_gain, double* bass_gain) {
-    *master_gain = g_instance.chain.readings.master_agc_gain;
-    *bass_gain = g_instance.chain.readings.bass_agc_gain;
+    const qv::ProcessorReadings r = qv::processor_readings(g_instance.core);
+    *master_gain = r.master_agc_gain;
+    *bass_gain = r.bass_agc_gain;
 }
 #endif
 

@@ -88,7 +88,7 @@ void set_option(GlobalParams& g, std::int32_t bit, bool on) {
 void band_walk(PanelContext& ctx, int id) {
     for (int k = 0; k < kBands; ++k) {
         if (id == kMuteButton[k]) {
-            ctx.settings.mem.bands.band_active[k] = get_check(ctx.dialog, kMuteButton[k]) ? 0 : 1;
+            ctx.settings.band_active[k] = get_check(ctx.dialog, kMuteButton[k]) ? 0 : 1;
             return;
         }
         if (get_check(ctx.dialog, kCfgButton[k])) {
@@ -148,7 +148,7 @@ void run(PanelContext& ctx, const CommandRow& row, int id) {
             }
             break;
         case A::test_tone:
-            s.mem.test_tone_on = checked ? 1 : 0;
+            s.test_tone_on = checked ? 1 : 0;
             break;
         case A::about:
             if (ctx.state.about_window) platform::show_window(ctx.state.about_window);

@@ -1,6 +1,9 @@
 // Sliders: the two band groups, GLOBAL propagation, the global sliders,
 // show_band, refresh_all_controls and dialog creation.
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <cstring>
 #include <initializer_list>
 
@@ -66,7 +69,7 @@ void store_group(PanelContext& ctx, int group) {
     band_gain = read(kBandGain);
     set_label(ctx, row.slider[kBandGain].label_id, format_band_gain(band_gain));
 
-    SectionState& st = ctx.settings.section_state[b][s];
+    SectionCoefs& st = ctx.settings.section_coefs[b][s];
     st.threshold_level = threshold_level_for(p.threshold_db10);
     st.release1_coef = tc(p.release1_ms);
     st.attack1_coef = tc(p.attack1_ms);
@@ -90,10 +93,10 @@ void propagate_global(PanelContext& ctx, int id) {
     const int b = selected_band_of(ctx.state, kMultibandGroup);
     const int s = selected_section_of(ctx.state);
     const SectionParams& from = set.live.section[b][s];
-    const SectionState& from_st = set.section_state[b][s];
+    const SectionCoefs& from_st = set.section_coefs[b][s];
     for (int k = 0; k < kMultibandBands; ++k) {
         SectionParams& to = set.live.section[k][s];
-        SectionState& to_st = set.section_state[k][s];
+        SectionCoefs& to_st = set.section_coefs[k][s];
         switch (role) {
             case kAttack2:
                 to.attack2_ms = from.attack2_ms;
@@ -178,7 +181,7 @@ void write_global_derived(PanelContext& ctx, GlobalDerived derived, std::int32_t
             d.lookahead_samples = lookahead_samples_for(value);
             break;
         case GlobalDerived::hold_samples:
-            for (int k = 0; k < kMultibandBands; ++k) s.section_state[k][kCompressor].hold_samples = samples(value);
+            for (int k = 0; k < kMultibandBands; ++k) s.section_coefs[k][kCompressor].hold_samples = samples(value);
             break;
         case GlobalDerived::density_gain:
             d.density_gain = db_gain_for(value);
@@ -195,6 +198,7 @@ void apply_global_slider(PanelContext& ctx, const GlobalSlider& row) {
     ctx.settings.live.global.*row.param = value;
     set_label(ctx, row.label_id, format_global(row.format, value));
     write_global_derived(ctx, row.derived, value);
+    derive_limited_percentages(ctx.settings);
 }
 
 }  // namespace
@@ -213,6 +217,7 @@ void panel_hscroll(PanelContext& ctx, int id) {
     if (id != kMultibandPctSlider) return;
     const std::int32_t value = get_slider_pos(ctx.dialog, kMultibandPctSlider);
     ctx.settings.live.global.multiband_pct = value;
+    derive_limited_percentages(ctx.settings);
     set_label(ctx, kMultibandPctLabel, format_plain(value));
     mark_modified(ctx);
 }
@@ -283,7 +288,11 @@ void refresh_all_controls(PanelContext& ctx) {
             pos = g.multiband_pct;
         } else {
             const GlobalSlider& row = *find_global_slider(id);
-            pos = row.inverted ? row.range_max - g.*row.param : g.*row.param;
+            // 64-bit: a stored word far outside the slider's range must not overflow.
+            const std::int64_t p = row.inverted ? std::int64_t{row.range_max} - g.*row.param : g.*row.param;
+            pos = static_cast<std::int32_t>(
+                std::clamp<std::int64_t>(p, std::numeric_limits<std::int32_t>::min(),
+                                         std::numeric_limits<std::int32_t>::max()));
         }
         set_slider_pos(dlg, id, pos);
     }
@@ -364,6 +373,12 @@ PanelContext context_of(void* binding, void* dialog) {
     return PanelContext{*b->settings, *b->readings, *b->state, dialog};
 }
 
+// Whatever a notification changed reaches the chain as one whole set.
+void publish_edits(void* binding) {
+    auto* b = static_cast<PanelBinding*>(binding);
+    if (b->channel) publish_params(*b->channel, *b->settings);
+}
+
 }  // namespace
 
 platform::DialogCallbacks panel_dialog_callbacks(PanelBinding* binding) {
@@ -376,14 +391,17 @@ platform::DialogCallbacks panel_dialog_callbacks(PanelBinding* binding) {
     cb.vscroll = [](void* c, void* dlg, int id) {
         PanelContext ctx = context_of(c, dlg);
         panel_vscroll(ctx, id);
+        publish_edits(c);
     };
     cb.hscroll = [](void* c, void* dlg, int id) {
         PanelContext ctx = context_of(c, dlg);
         panel_hscroll(ctx, id);
+        publish_edits(c);
     };
     cb.command = [](void* c, void* dlg, int id) {
         PanelContext ctx = context_of(c, dlg);
         panel_command(ctx, id);
+        publish_edits(c);
     };
     cb.timer = [](void* c, void* dlg, int timer_id) {
         if (timer_id != kPanelTimerId) return;

@@ -80,10 +80,10 @@ void format_warning(PanelContext& ctx) {
     const bool shown = (now & kFormatWarningShown) != 0;
     if (refused == shown) return;
     if (refused) {
-        publish(status, static_cast<std::int32_t>(now | kFormatWarningShown));
+        set_bits(status, kFormatWarningShown);
         platform::set_window_text(ctx.dialog, format_message);
     } else {
-        publish(status, std::int32_t{0});
+        clear_bits(status, 0xFF);  // the panel's half
         platform::set_window_text(ctx.dialog, module_description);
     }
 }
@@ -99,23 +99,23 @@ void save_error_expiry(PanelContext& ctx) {
 
 void band_meters(PanelContext& ctx) {
     const Settings& s = ctx.settings;
-    const BandGains& bands = s.mem.bands;
+    const Readings& r = ctx.readings;
     const int section = selected_section_of(ctx.state);
     for (int k = 0; k < kMultibandBands; ++k) {
         double first, second;
         if (has_option(s.live.global, option::show_composite)) {
-            first = second = bands.band_composite_gain[k];
+            first = second = read_word(r.band_composite_gain[k]);
         } else if (section != kCompressor) {
-            first = second = s.section_state[k][section].gain;
+            first = second = read_word(r.section_gain[k][section]);
         } else {
-            first = s.section_state[k][kCompressor].gain;
-            second = bands.band_slow_gain[k];
+            first = read_word(r.section_gain[k][kCompressor]);
+            second = read_word(r.band_slow_gain[k]);
         }
         set_meter(ctx, kBandMeters[k], 1000.0 * first);
         set_meter(ctx, kBandMeters[7 + k], 1000.0 * second);
     }
-    set_meter(ctx, kHfMeter, 1000.0 * s.section_state[5][kCompressor].gain);
-    set_meter(ctx, kLfMeter, 1000.0 * s.section_state[6][kCompressor].gain);
+    set_meter(ctx, kHfMeter, 1000.0 * read_word(r.section_gain[5][kCompressor]));
+    set_meter(ctx, kLfMeter, 1000.0 * read_word(r.section_gain[6][kCompressor]));
 }
 
 void stereo_meters(PanelContext& ctx) {
@@ -183,7 +183,7 @@ void edited_mark(PanelContext& ctx) {
 
 void forget_format_warning(PanelContext& ctx) {
     std::int32_t& status = ctx.readings.format_status;
-    publish(status, static_cast<std::int32_t>(read_word(status) & ~kFormatWarningShown));
+    clear_bits(status, kFormatWarningShown);
 }
 
 void init_meters(PanelContext& ctx) {

@@ -5,6 +5,7 @@
 #include "chain/readings.h"
 #include "panel/panel_state.h"
 #include "platform/dialog.h"
+#include "settings/param_channel.h"
 #include "settings/settings.h"
 
 namespace qv {
@@ -44,13 +45,15 @@ void step_process(PanelContext& ctx, int amount, bool up);
 void save_live_process(PanelContext& ctx);
 void load_staged_process(PanelContext& ctx);
 
-// Routing of a dialog's notifications to the handlers above. The binding
-// must outlive the dialog; moved and sys_command are left null for the window
+// Routing of a dialog's notifications to the handlers above; after each
+// slider, scroll or command notification the working set is published. The
+// binding must outlive the dialog; moved and sys_command are left null for the window
 // lifecycle to fill in.
 struct PanelBinding {
     Settings* settings;
     Readings* readings;
     PanelState* state;
+    ParamChannel* channel;  // where the edits are published; null: nowhere
 };
 platform::DialogCallbacks panel_dialog_callbacks(PanelBinding* binding);
 

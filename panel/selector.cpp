@@ -91,11 +91,12 @@ void load_staged_process(PanelContext& ctx) {
     for (int b = 0; b < kBands; ++b)
         for (int k = 0; k < kSections; ++k) {
             s.live.section[b][k] = s.staged.params.section[b][k];
-            s.section_state[b][k] = s.staged.section_state[b][k];
+            s.section_coefs[b][k] = s.staged.section_coefs[b][k];
         }
     for (int b = 0; b < kMultibandBands; ++b)
         s.band_gain_level[b] = band_gain_level_for(s.live.section[b][kCompressor].band_gain_db10);
     recompute_all(s);
+    request_memory_reset(s);
 
     for (int k = 0; k < kBands; ++k)
         if (platform::get_check(ctx.dialog, kCfgButton[k])) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "platform/fp_mode.h"
 #include "settings/conversions.h"
 
 namespace qv {
@@ -71,7 +72,7 @@ std::int32_t lookahead_samples_for(std::int32_t lookahead_ms) {
 
 std::int32_t hold_samples_for(std::int32_t hold_ms) { return std::max<std::int32_t>(0, samples(hold_ms)); }
 
-void derive_section_coefs(const SectionParams& p, SectionState& st, int s, bool with_second_detector) {
+void derive_section_coefs(const SectionParams& p, SectionCoefs& st, int s, bool with_second_detector) {
     st.ratio_exponent = ratio_exponent_for(p.ratio_x10, s);
     st.threshold_level = threshold_level_for(p.threshold_db10);
     st.attack1_coef = tc(p.attack1_ms);
@@ -82,7 +83,7 @@ void derive_section_coefs(const SectionParams& p, SectionState& st, int s, bool 
     }
 }
 
-void derive_all_sections(const ProcessParams& p, SectionState (&st)[kBands][kSections],
+void derive_all_sections(const ProcessParams& p, SectionCoefs (&st)[kBands][kSections],
                          std::int32_t (&band_gain_level)[kBands]) {
     for (int s = 0; s < kSections; ++s)
         for (int b = 0; b < kBands; ++b) derive_section_coefs(p.section[b][s], st[b][s], s, s == kCompressor);
@@ -91,6 +92,9 @@ void derive_all_sections(const ProcessParams& p, SectionState (&st)[kBands][kSec
 }
 
 void design_bass_eq(Settings& s, std::int32_t gain_db, std::int32_t freq_hz) {
+    // The design's long double arithmetic must not depend on the precision a
+    // host left in the x87 control word.
+    const platform::ExtendedPrecision extended;
     const std::int32_t flags = s.live.global.option_flags;
     // With High Q the section runs four times in cascade, a third of the gain each.
     if (flags & option::bass_eq_high_q) gain_db = gain_db / 3;
@@ -102,9 +106,11 @@ void design_bass_eq(Settings& s, std::int32_t gain_db, std::int32_t freq_hz) {
     const double g_b = 0.892 * g;  // gain at the band edges, about 0.99 dB below g
 
     const std::int32_t shelving = (flags & option::bass_eq_shelving) ? 1 : 0;
-    if (shelving != s.mem.bass_eq_last_shelving) {
-        s.mem.bass_eq_last_shelving = shelving;
-        s.mem.bass_eq_state[0] = BiquadState{};
+    if (shelving != s.bass_eq_last_shelving) {
+        // The other shape's memories would ring at full scale through the new
+        // coefficients: every cascaded section starts from silence.
+        s.bass_eq_last_shelving = shelving;
+        ++s.bass_eq_clear_count;
     }
 
     BiquadCoefs& c = s.derived.bass_eq_coefs;
@@ -135,62 +141,79 @@ void design_bass_eq(Settings& s, std::int32_t gain_db, std::int32_t freq_hz) {
     }
 }
 
+void limit_stereo_depth(GlobalParams& g) {
+    if (g.stereo_depth_ms < 0 || g.stereo_depth_ms > kMaxStereoDepthMs) g.stereo_depth_ms = 0;
+}
+
 void derive_stereo_depth(Settings& s) {
-    std::int32_t& ms = s.live.global.stereo_depth_ms;
-    if (ms < 0 || ms > kMaxStereoDepthMs) ms = 0;
-    s.derived.stereo_depth_samples = samples(ms);
+    limit_stereo_depth(s.live.global);
+    s.derived.stereo_depth_samples = samples(s.live.global.stereo_depth_ms);
+}
+
+void derive_limited_percentages(Settings& s) {
+    const GlobalParams& g = s.live.global;
+    DerivedValues& d = s.derived;
+    auto pct = [](std::int32_t v) { return std::clamp<std::int32_t>(v, 0, 100); };
+    d.agc_band_link_pct = pct(g.agc_band_link_pct);
+    d.band_link_12_pct = pct(g.band_link_12);
+    d.band_link_32_pct = pct(g.band_link_32);
+    d.band_link_43_pct = pct(g.band_link_43);
+    d.band_link_54_pct = pct(g.band_link_54);
+    d.multiband_depth = pct(g.multiband_pct) * 0.01;
+    d.stereo_level_pct = pct(g.stereo_level_pct);
+    d.clip_drive_pct = std::clamp<std::int32_t>(g.clip_drive, 40, 100);
+    d.output_level_pct = pct(g.output_level_pct);
+}
+
+void request_memory_reset(Settings& s) { ++s.memory_reset_count; }
+
+void derive_loaded_process(Settings& s) {
+    clamp_ratios(s.live);
+    derive_all_sections(s.live, s.section_coefs, s.band_gain_level);
+    limit_stereo_depth(s.live.global);
+}
+
+std::int32_t latency_frames_for(const ChainParams& p) {
+    const GlobalParams& g = p.live.global;
+    if (g.bypass_all != 0) return 0;
+    if (has_option(g, option::multiband_bypass)) return 1;
+    const std::int32_t ring = std::clamp<std::int32_t>(p.derived.lookahead_samples, 0, kMaxLookaheadSamples) + 1;
+    return 2 * ring;
 }
 
 void recompute_all(Settings& s) {
     const GlobalParams& g = s.live.global;
     DerivedValues& d = s.derived;
-    BandGains& bands = s.mem.bands;
 
-    // 1
     d.soft_clip_knee = soft_clip_knee_level();
-    // 2: every band sounds
-    for (auto& active : bands.band_active) active = 1;
-    // 3: detector memories restart from zero
-    for (int b = 0; b < kBands; ++b) {
-        for (auto& st : s.section_state[b]) {
-            st.envelope = 0;
-            st.hold_counter = 0;
-        }
-        bands.band_composite_gain[b] = 0;
-        bands.slow_envelope[b] = 0;
-    }
-    // 4: dual-band clip levels, reduced by the knee
+    for (auto& active : s.band_active) active = 1;
+    // Dual-band clip levels, reduced by the knee.
     for (int b = kMultibandBands; b < kBands; ++b)
         s.band_gain_level[b] = dual_band_clip_level_for(s.live.section[b][kCompressor].band_gain_db10);
-    // 5
-    s.mem.test_tone_on = 0;
-    // 6
+    s.test_tone_on = 0;
+    // Levels and gains.
     d.overdrive_gain = db_gain_for(g.overdrive_db);
     d.density_gain = db_gain_for(g.density_overdrive_db);
     d.agc_level_floor = agc_level_floor_for(g.agc_max_gain_db);
     d.gate_level = gate_level_for(g.gate_threshold_db);
-    // 7
     design_bass_eq(s, g.bass_eq_gain_db, g.bass_eq_freq_hz);
-    // 8
+    // Lengths in samples.
     d.lookahead_samples = lookahead_samples_for(g.lookahead_ms);
     d.bass_clip_level = bass_clip_level_for(g.bass_clip_threshold);
     for (int b = 0; b < kBands; ++b)
-        s.section_state[b][kCompressor].hold_samples =
+        s.section_coefs[b][kCompressor].hold_samples =
             b < kMultibandBands ? hold_samples_for(g.hold_ms) : kDualBandHoldSamples;
-    // 9
+    // The AGC's time constants.
     d.bass_release_coef = tc(g.bass_release_ms);
     d.master_release_coef = tc(g.master_release_ms);
     d.bass_attack_coef = tc(g.bass_attack_ms);
     d.master_attack_coef = tc(g.master_attack_ms);
-    // 10: the AGC restarts at its largest gain
-    s.mem.bass_agc_envelope = 1.0;
-    s.mem.master_agc_envelope = 1.0;
-    // 11: mixing weights of the AGC's master and bass bands; the percentage
-    // is limited to 0..100 so that neither weight leaves [0, 1].
+    // Mixing weights of the AGC's master and bass bands; the percentage is
+    // limited to 0..100 so that neither weight leaves [0, 1].
     const double mix_pct = std::clamp<std::int32_t>(g.master_bass_mix_pct, 0, 100);
     d.bass_mix_weight = (100 - mix_pct) * 0.01;
     d.master_mix_weight = mix_pct * 0.01;
-    // 12
+    derive_limited_percentages(s);
     derive_stereo_depth(s);
 }
 

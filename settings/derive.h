@@ -53,25 +53,45 @@ constexpr std::int32_t kMaxLookaheadSamples = 4410;
 // Writes ratio_exponent, threshold_level, attack1_coef, release1_coef and,
 // with the second detector, attack2_coef and release2_coef of section s
 // (0 compressor, 1 expander, 2 limiter) from p into st.
-void derive_section_coefs(const SectionParams& p, SectionState& st, int s, bool with_second_detector);
+void derive_section_coefs(const SectionParams& p, SectionCoefs& st, int s, bool with_second_detector);
 
 // The loaders' derivation: all 21 records (section 0, 1, 2; bands 0..6
 // within a section; second detector for section 0 only), then
 // band_gain_level of bands 0..4. Bands 5 and 6 come from recompute_all.
-void derive_all_sections(const ProcessParams& p, SectionState (&st)[kBands][kSections],
+void derive_all_sections(const ProcessParams& p, SectionCoefs (&st)[kBands][kSections],
                          std::int32_t (&band_gain_level)[kBands]);
 
-// The full recomputation of the live set, run at Init, Config and Load. Also
-// resets the chain memories listed in Settings::mem and the section envelopes
-// and hold counters. Does not touch the section coefficients nor
-// band_gain_level of bands 0..4.
+// What every load of a whole process into the live records does: ratios
+// clamped, section coefficients and band_gain_level 0..4 derived, a stored
+// stereo depth outside 0..20 ms replaced by 0.
+void derive_loaded_process(Settings& s);
+
+// Frames by which the chain delays its output with these parameters: the
+// look-ahead ring is passed twice (multiband, then dual band), each time
+// lookahead_samples + 1 frames; once "BYPASS" skips the multiband stage the
+// dual band's pass through the idle ring costs one frame; Bypass All none.
+// The filters' group delay comes on top and is not counted.
+std::int32_t latency_frames_for(const ChainParams& p);
+
+// The full recomputation of the live set, run at Init, Config and Load:
+// every band sounds, the test tone is off, every derived value is rewritten.
+// Does not touch the section coefficients nor band_gain_level of bands 0..4.
 void recompute_all(Settings& s);
+// Asks the audio thread to re-initialise the detector memories (envelopes
+// and hold counters from zero, the AGC at its largest gain) at the first
+// block that plays the next publication (Init and Load; not Config).
+void request_memory_reset(Settings& s);
+
+// The percentages of DerivedValues, limited to the panel's ranges.
+void derive_limited_percentages(Settings& s);
 
 // Redesigns derived.bass_eq_coefs from gain_db and freq_hz and the shelving
-// and High Q bits of option_flags; clears mem.bass_eq_state[0] when the
-// shelving bit differs from the last design's.
+// and High Q bits of option_flags; when the shelving bit differs from the
+// last design's, asks the audio thread to clear all four section states.
 void design_bass_eq(Settings& s, std::int32_t gain_db, std::int32_t freq_hz);
 
+// A stored stereo depth outside 0..20 ms is replaced by 0.
+void limit_stereo_depth(GlobalParams& g);
 // stereo_depth_samples from stereo_depth_ms; a stored time outside 0..20 ms
 // is replaced by 0 in the live record.
 void derive_stereo_depth(Settings& s);

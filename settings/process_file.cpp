@@ -133,7 +133,7 @@ int load_process_staged(Settings& s, int n) {
         return 0;
     }
     clamp_ratios(st.params);
-    derive_all_sections(st.params, st.section_state, st.band_gain_level);
+    derive_all_sections(st.params, st.section_coefs, st.band_gain_level);
     return 1;
 }
 

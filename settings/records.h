@@ -126,12 +126,11 @@ inline std::int32_t& section_enable(GlobalParams& g, int s) {
     return s == kCompressor ? g.compressor_on : s == kExpander ? g.expander_on : g.limiter_on;
 }
 
-// A process read from disk while browsing; only the derived fields of its
-// SectionState (coefficients, threshold_level, ratio_exponent) are filled,
-// and band_gain_level for bands 0..4.
+// A process read from disk while browsing, with its section coefficients
+// (hold_samples excepted) and band_gain_level for bands 0..4.
 struct StagedProcess {
     ProcessParams params;
-    SectionState section_state[kBands][kSections];
+    SectionCoefs section_coefs[kBands][kSections];
     std::int32_t band_gain_level[kBands];
 };
 

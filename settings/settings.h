@@ -1,7 +1,8 @@
 #pragma once
-// Everything of the settings subsystem that lives for the whole module:
-// the live process with its derived values, the staged process, the process
-// selection and the host keys. One instance per module instance.
+// The control side's records: the parameter set the chain plays (the live
+// process with its derived values and the panel's switches), and what only
+// the control side keeps (the staged process, the process selection, the
+// host keys). One instance per processor instance.
 #include <cstdint>
 
 #include "dsp/filters.h"
@@ -27,18 +28,16 @@ struct DerivedValues {
     double bass_mix_weight;    // (100 - master_bass_mix_pct) * 0.01
     double master_mix_weight;  // master_bass_mix_pct * 0.01
     BiquadCoefs bass_eq_coefs;
-};
-
-// Run-time memories of the chain that the full recomputation (and the bass
-// EQ design) re-initialise; the chain writes them every frame, the settings
-// code only resets them, the panel sets test_tone_on and band_active.
-struct ResetMemories {
-    BandGains bands;
-    double bass_agc_envelope;  // 1.0 after every recompute
-    double master_agc_envelope;
-    std::int32_t test_tone_on;
-    BiquadState bass_eq_state[4];  // [0] is cleared when shelving/peaking changes
-    std::int32_t bass_eq_last_shelving;
+    // Stored percentages as the chain uses them, limited to the panel's ranges.
+    std::int32_t agc_band_link_pct;  // 0..100
+    std::int32_t band_link_12_pct;   // 0..100 each
+    std::int32_t band_link_32_pct;
+    std::int32_t band_link_43_pct;
+    std::int32_t band_link_54_pct;
+    double multiband_depth;          // multiband_pct 0..100, times 0.01
+    std::int32_t stereo_level_pct;   // 0..100
+    std::int32_t clip_drive_pct;     // 40..100
+    std::int32_t output_level_pct;   // 0..100
 };
 
 // Panel-side process bookkeeping that belongs with the process.
@@ -57,15 +56,28 @@ struct HostKeys {
     std::int32_t panel_pos_y = 10;
 };
 
-struct Settings {
+// One complete parameter set: everything the chain reads. The control side
+// edits its working copy (Settings) and publishes whole copies of it; the
+// audio thread takes one at the start of each block and only reads it.
+struct ChainParams {
     ProcessParams live;
-    SectionState section_state[kBands][kSections];
+    SectionCoefs section_coefs[kBands][kSections];
     std::int32_t band_gain_level[kBands];  // 0..4 band gain (32767 = 0 dB); 5, 6 clip level - knee
     DerivedValues derived;
-    ResetMemories mem;
+    std::int32_t band_active[kBands];  // 0 while the band's M button mutes it
+    std::int32_t test_tone_on;
+    // Requests to the audio thread, carried out at the block boundary where it
+    // first sees a new value. Only ever incremented, so a later publication
+    // still carries an earlier request.
+    std::uint32_t memory_reset_count;    // detector envelopes, holds, AGC envelopes
+    std::uint32_t bass_eq_clear_count;   // the four bass EQ section states
+};
+
+struct Settings : ChainParams {
     StagedProcess staged;
     ProcessSelection selection;
     HostKeys host;
+    std::int32_t bass_eq_last_shelving;  // shape of the last bass EQ design
 };
 
 }  // namespace qv

@@ -147,10 +147,7 @@ int startup_load(Settings& s) {
         if (!file_zero_valid) save_defaults(s, n);
     }
 
-    clamp_ratios(s.live);
-    derive_all_sections(s.live, s.section_state, s.band_gain_level);
-    if (s.live.global.stereo_depth_ms > kMaxStereoDepthMs || s.live.global.stereo_depth_ms < 0)
-        s.live.global.stereo_depth_ms = 0;
+    derive_loaded_process(s);
     return n;
 }
 

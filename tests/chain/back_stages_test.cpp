@@ -34,7 +34,7 @@ struct Multiband : Rig {
         const double in[2] = {0.8 * right, 0.8 * left};
         double bands[5][2];
         split_bands(reference, false, in, bands);
-        ASSERT_TRUE(multiband(c->multiband, c->delay, *s, r, 0, false, left, right));
+        ASSERT_TRUE(multiband(c->multiband, c->bands, c->delay, *s, r, 0, false, left, right));
         ASSERT_LE(c->delay.ring_index, kMaxLookaheadSamples);
         if (out) out[0] = right, out[1] = left;
         for (int ch = 0; ch < 2 && direct; ++ch)
@@ -89,21 +89,21 @@ TEST(Multiband, BypassAllRunsOnlyTheAnalysis) {
     m.r.agc_gated = 1;
     const std::int32_t index = m.c->delay.ring_index;
     double l = 5000, r = -7000;
-    EXPECT_FALSE(multiband(m.c->multiband, m.c->delay, *m.s, m.r, 0, true, l, r));
+    EXPECT_FALSE(multiband(m.c->multiband, m.c->bands, m.c->delay, *m.s, m.r, 0, true, l, r));
     EXPECT_EQ(l, 5000.0);
     EXPECT_EQ(r, -7000.0);
     EXPECT_EQ(m.r.agc_gated, 0);
     EXPECT_EQ(m.c->delay.ring_index, index);
-    EXPECT_GT(m.s->mem.bands.band_level[1], 0.0);
+    EXPECT_GT(m.c->bands.band_level[1], 0.0);
 }
 
 TEST(Multiband, LinkRunsOutwardFromBandOne) {
     Rig rig;
-    BandGains& b = rig.s->mem.bands;
+    BandGains& b = rig.c->bands;
     // Loud band 1 only: the link pulls its neighbours' gains down in turn.
     for (int n = 0; n < 4000; ++n) {
         double l = 0, r = 30000 * std::sin(2 * 3.14159265358979 * 250 * n / 44100);
-        multiband(rig.c->multiband, rig.c->delay, *rig.s, rig.c->readings, 0, false, l, r);
+        multiband(rig.c->multiband, rig.c->bands, rig.c->delay, *rig.s, rig.c->readings, 0, false, l, r);
     }
     const double g1 = b.band_composite_gain[1];
     ASSERT_LT(g1, 0.9);
@@ -117,6 +117,7 @@ TEST(Multiband, LinkRunsOutwardFromBandOne) {
 TEST(DualBand, LowToneComesOutDelayedAndAlmostUnchanged) {
     Rig rig;
     rig.g().clip_drive = 100;
+    derive_limited_percentages(*rig.s);
     rig.s->derived.density_gain = 1;
     const int delay = rig.s->derived.lookahead_samples + 1;
     std::vector<double> in, out;
@@ -125,7 +126,7 @@ TEST(DualBand, LowToneComesOutDelayedAndAlmostUnchanged) {
         const double x = 1000 * std::sin(2 * 3.14159265358979 * 100 * n / 44100);
         double l = x, r = x;
         advance_ring(rig.c->delay, rig.s->derived.lookahead_samples);
-        dual_band(rig.c->dual_band, rig.c->delay, *rig.s, rig.c->readings, l, r);
+        dual_band(rig.c->dual_band, rig.c->bands, rig.c->delay, *rig.s, rig.c->readings, l, r);
         EXPECT_EQ(l, r);
         in.push_back(x);
         out.push_back(l);
@@ -270,12 +271,14 @@ TEST(OutputLevel, SoftClipLevelAndAmFilter) {
     EXPECT_EQ(l, 40000.0);
 
     rig.g().output_level_pct = 0;
+    derive_limited_percentages(*rig.s);
     l = 12345, r = -3;
     output_level_and_am(rig.c->output_level, *rig.s, 0, l, r);
     EXPECT_EQ(l, 0.0);
     EXPECT_EQ(r, 0.0);
 
     rig.g().output_level_pct = 100;
+    derive_limited_percentages(*rig.s);
     auto am = [&](double hz) {
         return sine_gain(
             hz,

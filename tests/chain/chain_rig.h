@@ -1,6 +1,8 @@
 #pragma once
 // A fresh module-sized chain for tests: settings loaded like Init loads them,
-// the Init-built tables, deterministic stimuli and an output checksum.
+// the Init-built tables, deterministic stimuli and an output checksum. Whole
+// blocks run in the chain's floating-point mode, as the host entry points
+// run them.
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "chain/sample_loop.h"
+#include "platform/fp_mode.h"
 #include "settings/derive.h"
 #include "settings/startup.h"
 
@@ -15,6 +18,7 @@ namespace qv::test {
 
 struct Rig {
     std::unique_ptr<Settings> s = std::make_unique<Settings>();
+    std::unique_ptr<ParamChannel> ch = std::make_unique<ParamChannel>();
     std::unique_ptr<ChainState> c = std::make_unique<ChainState>();
     GlobalParams& g() { return s->live.global; }
 
@@ -26,22 +30,30 @@ struct Rig {
         build_fir_taps(c->output);
         clear_stereo_expander(c->expander);
     }
-    // Re-derives everything after a test changed parameters (what Load does).
+    // Re-derives everything after a test changed parameters, and restarts
+    // the memories at the next block (what Load does).
     void derive() {
         clamp_ratios(s->live);
-        derive_all_sections(s->live, s->section_state, s->band_gain_level);
+        derive_all_sections(s->live, s->section_coefs, s->band_gain_level);
         recompute_all(*s);
+        request_memory_reset(*s);
+        apply_requests(*s, *c);  // at once, for tests that drive single stages
     }
+    // Every run plays the settings as the test left them.
     int run(std::vector<std::int16_t>& block, int nch = 2, int srate = 44100) {
         const int frames = static_cast<int>(block.size()) / nch;
-        return modify_samples(*s, *c, block.data(), frames, 16, nch, srate);
+        publish_params(*ch, *s);
+        const platform::ChainFpMode mode;
+        return modify_samples(*ch, *c, block.data(), frames, 16, nch, srate);
     }
     // Runs the stream in blocks of at most block_frames.
     void run_in_blocks(std::vector<std::int16_t>& stream, int block_frames, int nch = 2) {
         const int frames = static_cast<int>(stream.size()) / nch;
+        publish_params(*ch, *s);
+        const platform::ChainFpMode mode;
         for (int at = 0; at < frames; at += block_frames) {
             const int n = frames - at < block_frames ? frames - at : block_frames;
-            modify_samples(*s, *c, stream.data() + static_cast<std::ptrdiff_t>(at) * nch, n, 16, nch, 44100);
+            modify_samples(*ch, *c, stream.data() + static_cast<std::ptrdiff_t>(at) * nch, n, 16, nch, 44100);
         }
     }
 };

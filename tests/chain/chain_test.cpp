@@ -25,7 +25,7 @@ TEST(Chain, BypassAllPassesTheInputThroughTheAlwaysOnParts) {
     for (std::size_t i = 0; i < in.size(); ++i) ASSERT_EQ(out[i], clamp_out(in[i])) << i;
     EXPECT_EQ(rig.c->readings.master_agc_gain, 0.0);
     EXPECT_EQ(rig.c->readings.agc_gated, 0);
-    EXPECT_GT(rig.s->mem.bands.band_level[0], 0.0);  // the band analysis still runs
+    EXPECT_GT(rig.c->bands.band_level[0], 0.0);  // the band analysis still runs
 }
 
 TEST(Chain, BypassAllKeepsTheInputLowpassAndTheEarlyBassEq) {
@@ -43,7 +43,7 @@ TEST(Chain, BypassAllKeepsTheInputLowpassAndTheEarlyBassEq) {
     for (std::size_t i = 0; i < in.size(); i += 2) {
         double l = in[i], r = in[i + 1];
         input_lowpass(reference.c->input, l, r);
-        bass_eq(*reference.s, options, l, r);
+        bass_eq(reference.c->bass_eq, *reference.s, options, l, r);
         mix_test_tone(reference.c->tone, 0, l, r);
         final_soft_clip(*reference.s, l, r);
         ASSERT_EQ(out[i], clamp_out(l)) << i;
@@ -54,7 +54,7 @@ TEST(Chain, BypassAllKeepsTheInputLowpassAndTheEarlyBassEq) {
 TEST(Chain, TestToneSoundsUnderBypassAll) {
     Rig rig;
     rig.g().bypass_all = 1;
-    rig.s->mem.test_tone_on = 1;
+    rig.s->test_tone_on = 1;
     std::vector<std::int16_t> out(2 * 2000, 0);
     rig.run(out);
     EXPECT_EQ(rig.c->tone.mix, 1000);
@@ -67,12 +67,12 @@ TEST(Chain, MultibandBypassFreezesMetersAndRing) {
     auto warm = test::programme(3000, 3);
     rig.run(warm);
     rig.g().option_flags |= option::multiband_bypass;
-    const double gain = rig.s->mem.bands.band_composite_gain[2];
+    const double gain = rig.c->bands.band_composite_gain[2];
     const std::int32_t index = rig.c->delay.ring_index;
     rig.c->readings.clip_peak_in = 0;
     auto more = test::programme(3000, 4);
     rig.run(more);
-    EXPECT_EQ(rig.s->mem.bands.band_composite_gain[2], gain);
+    EXPECT_EQ(rig.c->bands.band_composite_gain[2], gain);
     EXPECT_EQ(rig.c->delay.ring_index, index);
     EXPECT_GT(rig.c->readings.clip_peak_in, 0.0);  // the dual band still runs
 }
@@ -125,7 +125,7 @@ void switch_everything_on(Rig& rig, bool with_bypasses) {
     g.stereo_depth_ms = 20;
     g.no_clipper = with_bypasses ? 1 : 0;
     rig.derive();
-    rig.s->mem.test_tone_on = 1;
+    rig.s->test_tone_on = 1;
 }
 
 TEST(Chain, BlockSizeDoesNotChangeTheOutput) {
@@ -153,7 +153,6 @@ bool all_finite(const Rig& rig) {
     };
     auto check_record = [&](const auto& rec) { check(reinterpret_cast<const double*>(&rec), sizeof rec / 8); };
     const ChainState& c = *rig.c;
-    const Settings& s = *rig.s;
     check_record(c.input.lowpass);
     check_record(c.input.rotator);
     check(c.expander.stereo_diffuser_ring, kStereoRingSlots);
@@ -168,14 +167,12 @@ bool all_finite(const Rig& rig) {
     check_record(c.clippers);
     check_record(c.output.deemphasis_state);
     check_record(c.output_level);
-    check_record(s.mem.bands.band_level);
-    check_record(s.mem.bands.slow_envelope);
-    check_record(s.mem.bands.band_composite_gain);
-    check(&s.mem.bass_agc_envelope, 1);
-    check(&s.mem.master_agc_envelope, 1);
-    check_record(s.mem.bass_eq_state);
-    for (const auto& band : s.section_state)
-        for (const SectionState& st : band) check(&st.envelope, 1), check(&st.gain, 1);
+    check_record(c.bands.band_level);
+    check_record(c.bands.slow_envelope);
+    check_record(c.bands.band_composite_gain);
+    check_record(c.bass_eq);
+    for (const auto& band : c.bands.section)
+        for (const SectionMemory& st : band) check(&st.envelope, 1), check(&st.gain, 1);
     const Readings& r = c.readings;
     for (double v : {r.input_peak, r.output_peak, r.stereo_image_peak, r.stereo_activity, r.master_agc_gain,
                      r.bass_agc_gain, r.clip_peak_in, r.clip_peak_out, r.bass_clip_peak})
@@ -253,7 +250,7 @@ TEST(Chain, SampledCombinationsAtTheEndsOfThePanelRanges) {
             }
         }
         rig.derive();
-        rig.s->mem.test_tone_on = coin();
+        rig.s->test_tone_on = coin();
         expect_sane(rig, hot ? "hot" : "cold", g.option_flags);
     }
 }

@@ -125,7 +125,7 @@ TEST(GatedAgc, SilenceGatesAndStartsFromTheLargestGain) {
     double l = 0, r = 0;
     a.frame(0, l, r);
     EXPECT_EQ(a.r.agc_gated, 1);
-    EXPECT_EQ(a.s->mem.master_agc_envelope, 921.0);
+    EXPECT_EQ(a.st.master_envelope, 921.0);
     EXPECT_DOUBLE_EQ(a.r.master_agc_gain, 16384.0 / 921);
     EXPECT_NEAR(a.r.master_agc_gain, 17.79, 0.005);
     EXPECT_DOUBLE_EQ(a.r.bass_agc_gain, 16384.0 / 921);
@@ -134,15 +134,15 @@ TEST(GatedAgc, SilenceGatesAndStartsFromTheLargestGain) {
 TEST(GatedAgc, GateNeedsTheLevelStrictlyAboveThePeak) {
     Agc a;
     ASSERT_EQ(a.s->derived.gate_level, 327);
-    a.s->mem.master_agc_envelope = a.s->mem.bass_agc_envelope = 20000;
+    a.st.master_envelope = a.st.bass_envelope = 20000;
     double l = 0, r = 0;
     a.frame(327, l, r);  // not gated: the release branch leaves the flag
     EXPECT_EQ(a.r.agc_gated, 0);
-    EXPECT_DOUBLE_EQ(a.s->mem.master_agc_envelope, a.s->derived.master_release_coef * 20000);
-    const double env = a.s->mem.master_agc_envelope;
+    EXPECT_DOUBLE_EQ(a.st.master_envelope, a.s->derived.master_release_coef * 20000);
+    const double env = a.st.master_envelope;
     a.frame(326.99, l, r);
     EXPECT_EQ(a.r.agc_gated, 1);
-    EXPECT_DOUBLE_EQ(a.s->mem.master_agc_envelope, 0.99999988 * env);
+    EXPECT_DOUBLE_EQ(a.st.master_envelope, 0.99999988 * env);
     l = r = 30000;  // attack in both bands clears the flag
     a.frame(30000, l, r);
     EXPECT_EQ(a.r.agc_gated, 0);
@@ -152,12 +152,13 @@ TEST(GatedAgc, BandLinkPullsOnlyTheBassGain) {
     for (int pct : {0, 50, 100}) {
         Agc a;
         a.g().agc_band_link_pct = pct;
-        a.s->mem.master_agc_envelope = 16384;  // gM about 1
-        a.s->mem.bass_agc_envelope = 4096;     // gB about 4
+        a.derive();
+        a.st.master_envelope = 16384;  // gM about 1
+        a.st.bass_envelope = 4096;     // gB about 4
         double l = 0, r = 0;
         a.frame(0, l, r);
-        const double gm = 16384 / a.s->mem.master_agc_envelope;
-        const double gb = 16384 / a.s->mem.bass_agc_envelope;
+        const double gm = 16384 / a.st.master_envelope;
+        const double gb = 16384 / a.st.bass_envelope;
         EXPECT_EQ(a.r.master_agc_gain, gm);
         EXPECT_DOUBLE_EQ(a.r.bass_agc_gain, (gb * (100 - pct) + gm * pct) * 0.01) << pct;
     }
@@ -173,15 +174,15 @@ TEST(GatedAgc, WithoutAgcThePairIsTrimmedAndUnderBypassLeftAlone) {
     EXPECT_GT(a.r.master_agc_gain, 0.0);
 
     a.g().agc_on = 1;
-    a.s->mem.master_agc_envelope = 20000;
-    const double env = a.s->mem.master_agc_envelope;
+    a.st.master_envelope = 20000;
+    const double env = a.st.master_envelope;
     l = 1000, r = -2000;
     a.frame(2000, l, r, true);
     EXPECT_EQ(l, 1000.0);
     EXPECT_EQ(r, -2000.0);
     EXPECT_EQ(a.r.master_agc_gain, 0.0);
     EXPECT_EQ(a.r.bass_agc_gain, 0.0);
-    EXPECT_NE(a.s->mem.master_agc_envelope, env);  // the detectors keep running
+    EXPECT_NE(a.st.master_envelope, env);  // the detectors keep running
 }
 
 TEST(GatedAgc, EqualGainsGiveAFlatHalfAmplitudeRecombination) {
@@ -208,7 +209,7 @@ TEST(BassEq, ZeroGainLeavesThePairBitIdentical) {
     rig.s->derived.bass_eq_coefs = {0.5, 0.1, 0.2, 0.3, 0.1};  // never used at 0 dB
     for (std::int32_t options : {0, option::bass_eq_high_q, option::am_filter}) {
         double l = 1234.5678, r = -0.001;
-        bass_eq(*rig.s, options, l, r);
+        bass_eq(rig.c->bass_eq, *rig.s, options, l, r);
         EXPECT_EQ(l, 1234.5678);
         EXPECT_EQ(r, -0.001);
     }
@@ -220,10 +221,10 @@ TEST(BassEq, HighQIsTheFourthPowerOfOneSection) {
     rig.g().option_flags = option::bass_eq_high_q;  // each section 3 dB
     rig.derive();
     auto gain = [&](double hz, std::int32_t options) {
-        for (auto& st : rig.s->mem.bass_eq_state) st = BiquadState{};
+        rig.c->bass_eq = BassEqState{};
         return sine_gain(hz, [&](double x) {
             double l = x, r = -x;
-            bass_eq(*rig.s, options, l, r);
+            bass_eq(rig.c->bass_eq, *rig.s, options, l, r);
             return r;
         });
     };

@@ -63,7 +63,7 @@ void wide_stereo(Rig& r) {
 void bypass_all_with_tone(Rig& r) {
     r.g().bypass_all = 1;
     r.g().option_flags |= option::input_lpf_15k;
-    r.s->mem.test_tone_on = 1;
+    r.s->test_tone_on = 1;
 }
 void multiband_bypass_no_clipper(Rig& r) {
     r.g().option_flags |= option::multiband_bypass;
@@ -89,9 +89,9 @@ TEST(Golden, OutputsMatchTheBaseline) {
     for (const Golden& gold : kGoldens) {
         Rig rig;
         gold.configure(rig);
-        const std::int32_t tone = rig.s->mem.test_tone_on;
+        const std::int32_t tone = rig.s->test_tone_on;
         rig.derive();  // as a Load would, which also switches the tone off
-        rig.s->mem.test_tone_on = tone;
+        rig.s->test_tone_on = tone;
         auto out = gold.stimulus();
         rig.run(out, gold.nch);
         const std::uint64_t sum = test::fnv1a(out);

@@ -11,14 +11,15 @@ namespace {
 // dual bands alike, all envelopes at rest (the state after a recompute).
 struct Rig {
     BandGains g{};
-    SectionState sec[kBands][kSections]{};
+    SectionCoefs sec[kBands][kSections]{};
+    std::int32_t band_active[kBands];
     GainInputs in{};
 
     Rig() {
         for (int k = 0; k < kBands; ++k) {
-            g.band_active[k] = 1;
+            band_active[k] = 1;
             for (int s = 0; s < kSections; ++s) {
-                SectionState& st = sec[k][s];
+                SectionCoefs& st = sec[k][s];
                 st.attack1_coef = 0.9;
                 st.release1_coef = 0.999;
                 st.attack2_coef = 0.99;
@@ -30,6 +31,7 @@ struct Rig {
         }
         in.gate_level = 100;
         in.compressor_on = 1;
+        in.band_active = band_active;
     }
     void run(int band, double level, int samples = 1) {
         for (int n = 0; n < samples; ++n) {
@@ -37,7 +39,8 @@ struct Rig {
             compute_band_gains(g, sec, in, band, band);
         }
     }
-    SectionState& co(int k) { return sec[k][kCompressor]; }
+    SectionMemory& co(int k) { return g.section[k][kCompressor]; }
+    SectionMemory& mem(int k, int s) { return g.section[k][s]; }
 };
 
 TEST(GainComputer, SilenceFromResetGivesUnityAtOnce) {
@@ -60,7 +63,7 @@ TEST(GainComputer, CompressorAndExpanderSettleOnTheirCurves) {
     e.in.compressor_on = 0;
     e.in.expander_on = 1;
     e.run(1, 500.0, 2000);
-    EXPECT_NEAR(e.sec[1][kExpander].gain, std::sqrt(0.5), 1e-9);
+    EXPECT_NEAR(e.mem(1, kExpander).gain, std::sqrt(0.5), 1e-9);
     EXPECT_NEAR(e.g.band_composite_gain[1], std::sqrt(0.5), 1e-9);
     EXPECT_EQ(e.co(1).gain, 1.0);
 }
@@ -71,22 +74,22 @@ TEST(GainComputer, ExpanderAndLimiterHoldFiveHundredSamples) {
     r.in.expander_on = 1;
     r.sec[0][kExpander].attack1_coef = 0.5;
     r.run(0, 800.0);  // one attack sample: envelope 400
-    const double held = r.sec[0][kExpander].envelope;
+    const double held = r.mem(0, kExpander).envelope;
     EXPECT_EQ(held, 400.0);
-    const double limiter_held = r.sec[0][kLimiter].envelope;
+    const double limiter_held = r.mem(0, kLimiter).envelope;
     for (int n = 0; n < 500; ++n) {
         r.run(0, 0.0);
-        ASSERT_EQ(r.sec[0][kExpander].envelope, held) << n;
-        ASSERT_EQ(r.sec[0][kLimiter].envelope, limiter_held) << n;
+        ASSERT_EQ(r.mem(0, kExpander).envelope, held) << n;
+        ASSERT_EQ(r.mem(0, kLimiter).envelope, limiter_held) << n;
     }
     r.run(0, 0.0);
-    EXPECT_EQ(r.sec[0][kExpander].envelope, 0.999 * held);
-    EXPECT_LT(r.sec[0][kLimiter].envelope, limiter_held);
+    EXPECT_EQ(r.mem(0, kExpander).envelope, 0.999 * held);
+    EXPECT_LT(r.mem(0, kLimiter).envelope, limiter_held);
 }
 
 TEST(GainComputer, ReattackDuringHoldIsSlowedAndReloadsAFifth) {
     Rig r;
-    SectionState& c = r.co(0);
+    SectionMemory& c = r.co(0);
     r.run(0, 0.0);  // envelopes rest on the threshold
     r.run(0, 5000.0);
     EXPECT_EQ(c.envelope, (1.0 - 0.9) * 5000.0 + 0.9 * 1000.0);
@@ -114,7 +117,7 @@ TEST(GainComputer, ReattackDuringHoldIsSlowedAndReloadsAFifth) {
         EXPECT_EQ(c.hold_counter, counter < 2 ? 100u : 20u) << counter;
     }
     // hold_samples / 5 is an integer division.
-    c.hold_samples = 14;
+    r.sec[0][kCompressor].hold_samples = 14;
     c.hold_counter = 3;
     c.envelope = 1000.0;
     r.run(0, 5000.0);
@@ -124,7 +127,7 @@ TEST(GainComputer, ReattackDuringHoldIsSlowedAndReloadsAFifth) {
 TEST(GainComputer, GateFreezesReleasesStrictly) {
     const double freeze = 0.9999988;
     Rig r;
-    SectionState& c = r.co(0);
+    SectionMemory& c = r.co(0);
     r.in.independent_gate = 1;
     r.in.gate_level = 1500;
     c.envelope = 3000.0;
@@ -158,7 +161,7 @@ TEST(GainComputer, LimiterCapsAfterTheOtherSections) {
     r.in.compressor_on = 0;
     r.sec[0][kLimiter].attack1_coef = 0.0;
     r.run(0, 4000.0);
-    EXPECT_EQ(r.sec[0][kLimiter].envelope, 4000.0);  // tracked while switched off
+    EXPECT_EQ(r.mem(0, kLimiter).envelope, 4000.0);  // tracked while switched off
     EXPECT_EQ(r.g.band_composite_gain[0], 1.0);
     r.in.limiter_on = 1;
     r.run(0, 4000.0);
@@ -180,8 +183,8 @@ TEST(GainComputer, DualBandsIgnoreTheSwitches) {
         }
         for (int k : {5, 6}) {
             EXPECT_NEAR(r.g.band_composite_gain[k], std::sqrt(0.5), 1e-9) << k;
-            EXPECT_EQ(r.sec[k][kExpander].gain, 1.0);
-            EXPECT_EQ(r.sec[k][kLimiter].gain, 1.0);
+            EXPECT_EQ(r.mem(k, kExpander).gain, 1.0);
+            EXPECT_EQ(r.mem(k, kLimiter).gain, 1.0);
         }
         if (on) {
             EXPECT_LT(r.g.band_composite_gain[0], 1e-3);
@@ -193,7 +196,7 @@ TEST(GainComputer, DualBandsIgnoreTheSwitches) {
 
 TEST(GainComputer, MutedBandReportsTinyGainAndKeepsRunning) {
     Rig r;
-    r.g.band_active[2] = 0;
+    r.band_active[2] = 0;
     r.run(2, 2000.0, 3);
     EXPECT_EQ(r.g.band_composite_gain[2], 1e-6);
     EXPECT_GT(r.co(2).envelope, 1000.0);

@@ -3,6 +3,8 @@
 // tables.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include <memory>
 #include <string>
 
@@ -46,7 +48,7 @@ TEST_F(Lifecycle, HiddenPanelUntilConfigThenConfigChangesNothing) {
     ini_set(kKeyVisible, 0);
     EXPECT_EQ(instance_init(*q, &module), 0);
     EXPECT_EQ(panel(), nullptr);
-    EXPECT_EQ(q->settings.host.panel_visible, 0);
+    EXPECT_EQ(q->core.settings.host.panel_visible, 0);
     ASSERT_NE(about(), nullptr);
     EXPECT_FALSE(hd::visible(about()));
     EXPECT_EQ(hd::dialog_count(), 1);
@@ -55,28 +57,32 @@ TEST_F(Lifecycle, HiddenPanelUntilConfigThenConfigChangesNothing) {
     ASSERT_NE(panel(), nullptr);
     EXPECT_TRUE(hd::visible(panel()));
     EXPECT_FALSE(hd::minimized(panel()));
-    EXPECT_EQ(q->settings.host.panel_visible, 1);
+    EXPECT_EQ(q->core.settings.host.panel_visible, 1);
     EXPECT_EQ(hd::timer_period_ms(panel(), 1), 100);
     EXPECT_EQ(hd::title(panel()), std::string(module_description) + std::string(50, ' '));
 
     // A second Config neither re-creates nor recomputes (which would switch
     // the test tone off).
     void* first = panel();
-    q->settings.mem.test_tone_on = 1;
+    q->core.settings.test_tone_on = 1;
     instance_config(*q, &module);
     EXPECT_EQ(panel(), first);
     EXPECT_EQ(hd::dialog_count(), 2);
-    EXPECT_EQ(q->settings.mem.test_tone_on, 1);
+    EXPECT_EQ(q->core.settings.test_tone_on, 1);
 }
 
-TEST_F(Lifecycle, ConfigThatOpensThePanelRecomputes) {
+TEST_F(Lifecycle, ConfigThatOpensThePanelRecomputesButLeavesTheDetectors) {
     ini_set(kKeyVisible, 0);
     instance_init(*q, &module);
-    q->settings.mem.test_tone_on = 1;
-    q->settings.mem.bass_agc_envelope = 123.0;
+    std::vector<short> block(2 * 64, 1000);
+    instance_modify_samples(*q, block.data(), 64, 16, 2, 44100);  // carries out Init's reset
+    EXPECT_EQ(q->core.chain.memory_reset_seen, q->core.settings.memory_reset_count);
+    q->core.settings.test_tone_on = 1;
+    q->core.chain.agc.bass_envelope = 123.0;
     instance_config(*q, &module);
-    EXPECT_EQ(q->settings.mem.test_tone_on, 0);
-    EXPECT_NE(q->settings.mem.bass_agc_envelope, 123.0);
+    instance_modify_samples(*q, block.data(), 0, 16, 2, 44100);  // the next block boundary
+    EXPECT_EQ(q->core.settings.test_tone_on, 0);
+    EXPECT_EQ(q->core.chain.agc.bass_envelope, 123.0);
 }
 
 TEST_F(Lifecycle, VisibleAndMinimizedOpensMinimisedAtTheStoredPlace) {
@@ -92,16 +98,16 @@ TEST_F(Lifecycle, VisibleAndMinimizedOpensMinimisedAtTheStoredPlace) {
     ASSERT_TRUE(platform::window_rect(panel(), r));
     EXPECT_EQ(r.left, 992);  // clamped to the desktop: right - 32, bottom - 32
     EXPECT_EQ(r.top, 736);
-    EXPECT_EQ(q->settings.host.panel_minimized, 1);
+    EXPECT_EQ(q->core.settings.host.panel_minimized, 1);
 }
 
 TEST_F(Lifecycle, InitStartsFromTheOnAirProcess) {
     ini_set(kKeyProcessNumber, 7);
     ini_set(kKeyVisible, 0);
     instance_init(*q, &module);
-    EXPECT_EQ(q->settings.selection.on_air_process, 7);
-    EXPECT_EQ(q->settings.selection.browsed_process, 7);
-    EXPECT_EQ(q->settings.selection.process_modified, 0);
+    EXPECT_EQ(q->core.settings.selection.on_air_process, 7);
+    EXPECT_EQ(q->core.settings.selection.browsed_process, 7);
+    EXPECT_EQ(q->core.settings.selection.process_modified, 0);
     EXPECT_EQ(test::read_bytes(host.path("qv$7.dat")).size(), 18418u);  // defaults written for a missing file
 }
 
@@ -122,8 +128,8 @@ TEST_F(Lifecycle, QuitWithThePanelOpenStoresItsPositionAndDestroysBoth) {
     instance_init(*q, &module);  // no INI: Visible defaults to 1
     ASSERT_NE(panel(), nullptr);
     hd::drag_window(panel(), 500, 300);
-    EXPECT_EQ(q->settings.host.panel_pos_x, 500);
-    EXPECT_EQ(q->settings.host.panel_pos_y, 300);
+    EXPECT_EQ(q->core.settings.host.panel_pos_x, 500);
+    EXPECT_EQ(q->core.settings.host.panel_pos_y, 300);
     instance_quit(*q, &module);
     EXPECT_EQ(panel(), nullptr);
     EXPECT_EQ(about(), nullptr);
@@ -148,7 +154,7 @@ TEST_F(Lifecycle, InitReturnsZeroWhenThePanelCannotBeCreated) {
     EXPECT_EQ(panel(), nullptr);
     EXPECT_NE(about(), nullptr);
     // The chain's start-up tables are built regardless.
-    EXPECT_EQ(q->chain.tone.table[157], 32759);
+    EXPECT_EQ(q->core.chain.tone.table[157], 32759);
     // Quit skips the missing panel and still writes the keys.
     instance_quit(*q, &module);
     EXPECT_EQ(ini_get(kKeyVisible), 1);
@@ -157,10 +163,10 @@ TEST_F(Lifecycle, InitReturnsZeroWhenThePanelCannotBeCreated) {
 
 TEST_F(Lifecycle, StartUpTables) {
     ini_set(kKeyVisible, 0);
-    q->chain.expander.stereo_delay_line[889] = 77;
-    q->chain.expander.stereo_diffuser_ring[255] = 1.5;
+    q->core.chain.expander.stereo_delay_line[889] = 77;
+    q->core.chain.expander.stereo_diffuser_ring[255] = 1.5;
     instance_init(*q, &module);
-    const auto& t = q->chain.tone.table;
+    const auto& t = q->core.chain.tone.table;
     EXPECT_EQ(t[0], 0);
     EXPECT_EQ(t[157], 32759);
     EXPECT_EQ(t[314], 52);
@@ -168,9 +174,9 @@ TEST_F(Lifecycle, StartUpTables) {
     EXPECT_EQ(t[626], -759);
     const std::int32_t taps[27] = {78,   219,   2,   -123, 173,  -104, -86, 302,  -369, 133,  428, -1158, 1777, 5480,
                                    1777, -1158, 428, 133,  -369, 302,  -86, -104, 173,  -123, 2,   219,   78};
-    for (int j = 0; j < 27; ++j) EXPECT_EQ(q->chain.output.fir_coef[j], taps[j]) << j;
-    EXPECT_EQ(q->chain.expander.stereo_delay_line[889], 0);
-    EXPECT_EQ(q->chain.expander.stereo_diffuser_ring[255], 0.0);
+    for (int j = 0; j < 27; ++j) EXPECT_EQ(q->core.chain.output.fir_coef[j], taps[j]) << j;
+    EXPECT_EQ(q->core.chain.expander.stereo_delay_line[889], 0);
+    EXPECT_EQ(q->core.chain.expander.stereo_diffuser_ring[255], 0.0);
 }
 
 TEST_F(Lifecycle, CloseBoxDestroysThePanelHidesAboutAndClearsVisible) {
@@ -185,7 +191,7 @@ TEST_F(Lifecycle, CloseBoxDestroysThePanelHidesAboutAndClearsVisible) {
     EXPECT_FALSE(hd::exists(closed));
     EXPECT_FALSE(hd::visible(about()));
     EXPECT_TRUE(hd::exists(about()));
-    EXPECT_EQ(q->settings.host.panel_visible, 0);
+    EXPECT_EQ(q->core.settings.host.panel_visible, 0);
     EXPECT_EQ(ini_get(kKeyPosX), 200);  // stored by the close itself
     EXPECT_EQ(ini_get(kKeyPosY), 150);
 
@@ -196,7 +202,7 @@ TEST_F(Lifecycle, CloseBoxDestroysThePanelHidesAboutAndClearsVisible) {
     ASSERT_TRUE(platform::window_rect(panel(), r));
     EXPECT_EQ(r.left, 200);
     EXPECT_EQ(r.top, 150);
-    EXPECT_EQ(q->settings.host.panel_visible, 1);
+    EXPECT_EQ(q->core.settings.host.panel_visible, 1);
 }
 
 TEST_F(Lifecycle, MinimiseAndRestoreKeepTheFlag) {
@@ -204,13 +210,13 @@ TEST_F(Lifecycle, MinimiseAndRestoreKeepTheFlag) {
     ASSERT_NE(panel(), nullptr);
     hd::sys_command(panel(), platform::kSysCommandMinimize);
     EXPECT_TRUE(hd::minimized(panel()));
-    EXPECT_EQ(q->settings.host.panel_minimized, 1);
+    EXPECT_EQ(q->core.settings.host.panel_minimized, 1);
     // Compared as delivered: a command with low bits set is not a minimise.
     hd::sys_command(panel(), platform::kSysCommandRestore | 2);
-    EXPECT_EQ(q->settings.host.panel_minimized, 1);
+    EXPECT_EQ(q->core.settings.host.panel_minimized, 1);
     hd::sys_command(panel(), platform::kSysCommandRestore);
     EXPECT_FALSE(hd::minimized(panel()));
-    EXPECT_EQ(q->settings.host.panel_minimized, 0);
+    EXPECT_EQ(q->core.settings.host.panel_minimized, 0);
 
     hd::sys_command(panel(), platform::kSysCommandMinimize);
     instance_quit(*q, &module);
@@ -223,7 +229,7 @@ TEST_F(Lifecycle, AboutWindowHidesOnItsCloseBoxAndShowsAgain) {
     ASSERT_NE(about(), nullptr);
     hd::click(panel(), 1090);
     EXPECT_TRUE(hd::visible(about()));
-    const int panel_x = q->settings.host.panel_pos_x, panel_y = q->settings.host.panel_pos_y;
+    const int panel_x = q->core.settings.host.panel_pos_x, panel_y = q->core.settings.host.panel_pos_y;
     hd::drag_window(about(), 60, 40);
     hd::sys_command(about(), platform::kSysCommandClose);
     EXPECT_TRUE(hd::exists(about()));
@@ -235,8 +241,8 @@ TEST_F(Lifecycle, AboutWindowHidesOnItsCloseBoxAndShowsAgain) {
     EXPECT_EQ(r.left, 60);
     EXPECT_EQ(r.top, 40);
     // Moving the about window does not move the stored panel position.
-    EXPECT_EQ(q->settings.host.panel_pos_x, panel_x);
-    EXPECT_EQ(q->settings.host.panel_pos_y, panel_y);
+    EXPECT_EQ(q->core.settings.host.panel_pos_x, panel_x);
+    EXPECT_EQ(q->core.settings.host.panel_pos_y, panel_y);
 }
 
 }  // namespace

@@ -325,7 +325,7 @@ TEST(PanelCommands, ButtonsWriteTheirWords) {
     rig.click(1041);
     EXPECT_EQ(rig.g().bypass_all, 0);
     rig.click(1029);
-    EXPECT_EQ(rig.s().mem.test_tone_on, 1);
+    EXPECT_EQ(rig.s().test_tone_on, 1);
     rig.click(1030);
     rig.click(1033);
     rig.click(1034);
@@ -387,11 +387,11 @@ TEST(PanelCommands, BandWalkSelectsBandsAndMuteEndsIt) {
     EXPECT_FALSE(rig.checked(1074));
 
     rig.click(1106);  // M of band 2: mutes it at once
-    EXPECT_EQ(rig.s().mem.bands.band_active[2], 0);
+    EXPECT_EQ(rig.s().band_active[2], 0);
     rig.click(1106);
-    EXPECT_EQ(rig.s().mem.bands.band_active[2], 1);
+    EXPECT_EQ(rig.s().band_active[2], 1);
     rig.click(1110);  // LF mute
-    EXPECT_EQ(rig.s().mem.bands.band_active[6], 0);
+    EXPECT_EQ(rig.s().band_active[6], 0);
 
     // The walk stops at the clicked M button: bands after it are not re-synced.
     platform::set_check(rig.dlg, 1077, false);

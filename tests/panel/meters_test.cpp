@@ -35,11 +35,11 @@ TEST(PanelMeters, AgcMetersInDecibels) {
 
 void set_band_gains(PanelRig& rig) {
     for (int k = 0; k < 7; ++k) {
-        rig.st(k, 0).gain = 0.10 + 0.01 * k;
-        rig.st(k, 1).gain = 0.20 + 0.01 * k;
-        rig.st(k, 2).gain = 0.30 + 0.01 * k;
-        rig.s().mem.bands.band_slow_gain[k] = 0.40 + 0.01 * k;
-        rig.s().mem.bands.band_composite_gain[k] = 0.50 + 0.01 * k;
+        rig.readings->section_gain[k][0] = 0.10 + 0.01 * k;
+        rig.readings->section_gain[k][1] = 0.20 + 0.01 * k;
+        rig.readings->section_gain[k][2] = 0.30 + 0.01 * k;
+        rig.readings->band_slow_gain[k] = 0.40 + 0.01 * k;
+        rig.readings->band_composite_gain[k] = 0.50 + 0.01 * k;
     }
 }
 
@@ -63,7 +63,7 @@ TEST(PanelMeters, BandMetersFollowTheMode) {
     EXPECT_EQ(rig.meter(1071), static_cast<int>(1000 * 0.15));  // dual band: section 0 whatever the mode
 
     rig.click(1113);  // Show Composite; a muted band reads 0
-    rig.s().mem.bands.band_composite_gain[3] = 1e-9;
+    rig.readings->band_composite_gain[3] = 1e-9;
     rig.tick();
     EXPECT_EQ(rig.meter(kFirstRow[3]), 0);
     EXPECT_EQ(rig.meter(kSecondRow[3]), 0);

@@ -26,6 +26,7 @@ struct PanelRig {
     TempHostDir host;
     std::unique_ptr<Settings> settings = std::make_unique<Settings>();
     std::unique_ptr<Readings> readings = std::make_unique<Readings>();
+    std::unique_ptr<ParamChannel> channel = std::make_unique<ParamChannel>();
     PanelState state;
     PanelBinding binding{};
     platform::DialogCallbacks callbacks{};
@@ -33,9 +34,9 @@ struct PanelRig {
 
     explicit PanelRig(bool open = true) {
         fill_defaults(settings->live);
-        derive_all_sections(settings->live, settings->section_state, settings->band_gain_level);
+        derive_all_sections(settings->live, settings->section_coefs, settings->band_gain_level);
         recompute_all(*settings);
-        binding = PanelBinding{settings.get(), readings.get(), &state};
+        binding = PanelBinding{settings.get(), readings.get(), &state, channel.get()};
         callbacks = panel_dialog_callbacks(&binding);
         if (open) this->open();
     }
@@ -59,7 +60,7 @@ struct PanelRig {
     Settings& s() { return *settings; }
     GlobalParams& g() { return settings->live.global; }
     SectionParams& sec(int b, int k) { return settings->live.section[b][k]; }
-    SectionState& st(int b, int k) { return settings->section_state[b][k]; }
+    SectionCoefs& st(int b, int k) { return settings->section_coefs[b][k]; }
     std::int32_t modified() const { return settings->selection.process_modified; }
 
     std::string text(int id) const { return hd::text(dlg, id); }

@@ -201,9 +201,9 @@ TEST(PanelSelector, LoadTakesTheStagedProcessOnAir) {
     EXPECT_TRUE(rig.checked(1175));
     EXPECT_EQ(rig.text(1125), "LOUD");
     // The chain made every band active and stopped the tone; the buttons follow.
-    EXPECT_EQ(rig.s().mem.bands.band_active[2], 1);
+    EXPECT_EQ(rig.s().band_active[2], 1);
     EXPECT_FALSE(rig.checked(1106));
-    EXPECT_EQ(rig.s().mem.test_tone_on, 0);
+    EXPECT_EQ(rig.s().test_tone_on, 0);
     EXPECT_FALSE(rig.checked(1029));
 
     // A second Load re-applies the staged copy without reading the file again.

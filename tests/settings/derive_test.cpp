@@ -18,7 +18,7 @@ namespace {
 std::unique_ptr<Settings> default_settings() {
     auto s = std::make_unique<Settings>();
     fill_defaults(s->live);
-    derive_all_sections(s->live, s->section_state, s->band_gain_level);
+    derive_all_sections(s->live, s->section_coefs, s->band_gain_level);
     return s;
 }
 
@@ -34,18 +34,18 @@ double angle(int hz) { return hz * 6.283185307 / 44100; }
 
 TEST(Derive, SectionsOfTheDefaultProcess) {
     auto s = default_settings();
-    const SectionState& comp = s->section_state[0][kCompressor];
+    const SectionCoefs& comp = s->section_coefs[0][kCompressor];
     EXPECT_EQ(comp.threshold_level, 16422);
     EXPECT_DOUBLE_EQ(comp.ratio_exponent, -0.75);
     EXPECT_EQ(comp.attack1_coef, tc(40));
     EXPECT_EQ(comp.release1_coef, tc(1000));
     EXPECT_EQ(comp.attack2_coef, tc(500));
     EXPECT_EQ(comp.release2_coef, tc(20000));
-    EXPECT_DOUBLE_EQ(s->section_state[3][kExpander].ratio_exponent, 0.6);
-    EXPECT_EQ(s->section_state[3][kExpander].release1_coef, tc(200));
-    EXPECT_EQ(s->section_state[2][kLimiter].ratio_exponent, 0.0);
-    EXPECT_EQ(s->section_state[2][kLimiter].threshold_level, lvl200(-40));
-    EXPECT_EQ(s->section_state[5][kLimiter].threshold_level, 16422);
+    EXPECT_DOUBLE_EQ(s->section_coefs[3][kExpander].ratio_exponent, 0.6);
+    EXPECT_EQ(s->section_coefs[3][kExpander].release1_coef, tc(200));
+    EXPECT_EQ(s->section_coefs[2][kLimiter].ratio_exponent, 0.0);
+    EXPECT_EQ(s->section_coefs[2][kLimiter].threshold_level, lvl200(-40));
+    EXPECT_EQ(s->section_coefs[5][kLimiter].threshold_level, 16422);
     // Band gains +3.0, -1.0, 0, +3.0, +3.0 dB; bands 5 and 6 wait for recompute_all.
     EXPECT_EQ(s->band_gain_level[0], lvl200(30));
     EXPECT_EQ(s->band_gain_level[1], lvl200(-10));
@@ -55,7 +55,7 @@ TEST(Derive, SectionsOfTheDefaultProcess) {
 
 TEST(Derive, SecondDetectorOnlyWhenAsked) {
     auto s = default_settings();
-    SectionState st{};
+    SectionCoefs st{};
     st.attack2_coef = 0.25;
     st.release2_coef = 0.5;
     derive_section_coefs(s->live.section[0][kExpander], st, kExpander, false);
@@ -102,9 +102,9 @@ TEST(Derive, RecomputeAllOfTheDefaultProcess) {
     EXPECT_EQ(d.gate_level, 327);
     EXPECT_EQ(d.lookahead_samples, 441);
     EXPECT_EQ(d.bass_clip_level, 32767);
-    for (int b = 0; b < kMultibandBands; ++b) EXPECT_EQ(s->section_state[b][kCompressor].hold_samples, 882);
-    EXPECT_EQ(s->section_state[5][kCompressor].hold_samples, 500);
-    EXPECT_EQ(s->section_state[6][kCompressor].hold_samples, 500);
+    for (int b = 0; b < kMultibandBands; ++b) EXPECT_EQ(s->section_coefs[b][kCompressor].hold_samples, 882);
+    EXPECT_EQ(s->section_coefs[5][kCompressor].hold_samples, 500);
+    EXPECT_EQ(s->section_coefs[6][kCompressor].hold_samples, 500);
     EXPECT_EQ(d.master_attack_coef, tc(200));
     EXPECT_EQ(d.bass_attack_coef, tc(500));
     EXPECT_EQ(d.master_release_coef, tc(4000));
@@ -121,42 +121,49 @@ TEST(Derive, RecomputeAllOfTheDefaultProcess) {
     EXPECT_EQ(s->band_gain_level[6], 16422 - 2148);
 }
 
-TEST(Derive, RecomputeAllResetsChainMemoriesButNotCoefficients) {
+TEST(Derive, RecomputeAllRewritesSwitchesButNotCoefficientsNorMemories) {
     auto s = default_settings();
-    for (auto& band : s->section_state)
-        for (auto& st : band) {
-            st.envelope = 123;
-            st.hold_counter = 77;
-            st.gain = 0.5;
-        }
-    for (int b = 0; b < kBands; ++b) {
-        s->mem.bands.band_active[b] = 0;
-        s->mem.bands.band_composite_gain[b] = 3;
-        s->mem.bands.slow_envelope[b] = 4;
-    }
-    s->mem.test_tone_on = 1;
-    s->mem.bass_agc_envelope = 5000;
-    s->mem.master_agc_envelope = 6000;
+    for (int b = 0; b < kBands; ++b) s->band_active[b] = 0;
+    s->test_tone_on = 1;
     s->band_gain_level[0] = 42;  // bands 0..4 are the loaders' business
-    const SectionState before = s->section_state[2][kCompressor];
+    const SectionCoefs before = s->section_coefs[2][kCompressor];
+    const std::uint32_t resets = s->memory_reset_count;
     recompute_all(*s);
-    for (int b = 0; b < kBands; ++b) {
-        for (const auto& st : s->section_state[b]) {
-            EXPECT_EQ(st.envelope, 0.0);
-            EXPECT_EQ(st.hold_counter, 0u);
-        }
-        EXPECT_EQ(s->mem.bands.band_active[b], 1);
-        EXPECT_EQ(s->mem.bands.band_composite_gain[b], 0.0);
-        EXPECT_EQ(s->mem.bands.slow_envelope[b], 0.0);
-    }
-    EXPECT_EQ(s->mem.test_tone_on, 0);
-    EXPECT_EQ(s->mem.bass_agc_envelope, 1.0);
-    EXPECT_EQ(s->mem.master_agc_envelope, 1.0);
+    for (int b = 0; b < kBands; ++b) EXPECT_EQ(s->band_active[b], 1);
+    EXPECT_EQ(s->test_tone_on, 0);
     EXPECT_EQ(s->band_gain_level[0], 42);
-    const SectionState& after = s->section_state[2][kCompressor];
+    const SectionCoefs& after = s->section_coefs[2][kCompressor];
     EXPECT_EQ(after.attack1_coef, before.attack1_coef);
     EXPECT_EQ(after.threshold_level, before.threshold_level);
     EXPECT_EQ(after.ratio_exponent, before.ratio_exponent);
+    // Recomputing (as opening the panel does) asks for no memory reset; Load does.
+    EXPECT_EQ(s->memory_reset_count, resets);
+    request_memory_reset(*s);
+    EXPECT_EQ(s->memory_reset_count, resets + 1);
+}
+
+TEST(Derive, StoredPercentagesAreLimitedToThePanelRanges) {
+    auto s = default_settings();
+    GlobalParams& g = s->live.global;
+    const std::int32_t lo = std::numeric_limits<std::int32_t>::min();
+    g.agc_band_link_pct = lo;
+    g.band_link_12 = lo;
+    g.band_link_54 = 1000;
+    g.multiband_pct = -3;
+    g.stereo_level_pct = 101;
+    g.clip_drive = 0;
+    g.output_level_pct = std::numeric_limits<std::int32_t>::max();
+    recompute_all(*s);
+    const DerivedValues& d = s->derived;
+    EXPECT_EQ(d.agc_band_link_pct, 0);
+    EXPECT_EQ(d.band_link_12_pct, 0);
+    EXPECT_EQ(d.band_link_32_pct, 40);  // in range: as stored
+    EXPECT_EQ(d.band_link_54_pct, 100);
+    EXPECT_EQ(d.multiband_depth, 0.0);
+    EXPECT_EQ(d.stereo_level_pct, 100);
+    EXPECT_EQ(d.clip_drive_pct, 40);
+    EXPECT_EQ(d.output_level_pct, 100);
+    EXPECT_EQ(g.agc_band_link_pct, lo);  // the stored word is kept
 }
 
 TEST(Derive, OutOfRangeWordsDeriveSafeValues) {
@@ -168,7 +175,7 @@ TEST(Derive, OutOfRangeWordsDeriveSafeValues) {
     g.stereo_depth_ms = 25;
     recompute_all(*s);
     EXPECT_EQ(s->derived.lookahead_samples, 4410);
-    EXPECT_EQ(s->section_state[0][kCompressor].hold_samples, 0);
+    EXPECT_EQ(s->section_coefs[0][kCompressor].hold_samples, 0);
     EXPECT_EQ(s->derived.bass_mix_weight, 0.0);
     EXPECT_EQ(s->derived.master_mix_weight, 1.0);
     EXPECT_EQ(s->derived.stereo_depth_samples, 0);
@@ -231,27 +238,21 @@ TEST(BassEq, ShelvingIsFirstOrderWithTheGainAtDc) {
     EXPECT_TRUE(stable(c));
 }
 
-TEST(BassEq, ModeChangeClearsTheFirstStateOnce) {
+TEST(BassEq, ModeChangeAsksForAClearOnce) {
     auto s = default_settings();
-    auto dirty = [&] {
-        for (auto& st : s->mem.bass_eq_state) st.ch[0].w1 = st.ch[1].w2 = 5;
-    };
-    dirty();
-    design_bass_eq(*s, 6, 65);  // still peaking: nothing cleared
-    EXPECT_EQ(s->mem.bass_eq_state[0].ch[0].w1, 5.0);
+    const std::uint32_t clears = s->bass_eq_clear_count;
+    design_bass_eq(*s, 6, 65);  // still peaking: nothing asked
+    EXPECT_EQ(s->bass_eq_clear_count, clears);
     s->live.global.option_flags |= option::bass_eq_shelving;
     design_bass_eq(*s, 6, 65);
-    EXPECT_EQ(s->mem.bass_eq_state[0].ch[0].w1, 0.0);
-    EXPECT_EQ(s->mem.bass_eq_state[0].ch[1].w2, 0.0);
-    EXPECT_EQ(s->mem.bass_eq_state[1].ch[0].w1, 5.0);  // only the first section's state
-    EXPECT_EQ(s->mem.bass_eq_last_shelving, 1);
-    dirty();
-    design_bass_eq(*s, 8, 90);  // shelving again: kept
-    EXPECT_EQ(s->mem.bass_eq_state[0].ch[0].w1, 5.0);
+    EXPECT_EQ(s->bass_eq_clear_count, clears + 1);
+    EXPECT_EQ(s->bass_eq_last_shelving, 1);
+    design_bass_eq(*s, 8, 90);  // shelving again: nothing asked
+    EXPECT_EQ(s->bass_eq_clear_count, clears + 1);
     s->live.global.option_flags &= ~option::bass_eq_shelving;
     design_bass_eq(*s, 0, 90);  // back to peaking, even for a pass-through
-    EXPECT_EQ(s->mem.bass_eq_state[0].ch[0].w1, 0.0);
-    EXPECT_EQ(s->mem.bass_eq_last_shelving, 0);
+    EXPECT_EQ(s->bass_eq_clear_count, clears + 2);
+    EXPECT_EQ(s->bass_eq_last_shelving, 0);
 }
 
 TEST(BassEq, ExtremeWordsGiveFiniteStableSections) {

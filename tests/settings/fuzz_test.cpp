@@ -56,10 +56,10 @@ void expect_coef(double c) {
     ASSERT_LE(c, 1.0);
 }
 
-void check_sections(const SectionState (&st)[kBands][kSections], const std::int32_t (&band_gain_level)[kBands]) {
+void check_sections(const SectionCoefs (&st)[kBands][kSections], const std::int32_t (&band_gain_level)[kBands]) {
     for (int b = 0; b < kBands; ++b) {
         for (int s = 0; s < kSections; ++s) {
-            const SectionState& x = st[b][s];
+            const SectionCoefs& x = st[b][s];
             expect_coef(x.attack1_coef);
             expect_coef(x.release1_coef);
             if (s == kCompressor) {
@@ -105,7 +105,7 @@ void check_recomputed(const Settings& s) {
     ASSERT_LT(std::fabs(c.a1), 1.0 + c.a2);
     ASSERT_GE(s.band_gain_level[5], 0);
     ASSERT_GE(s.band_gain_level[6], 0);
-    for (int b = 0; b < kBands; ++b) ASSERT_GE(s.section_state[b][kCompressor].hold_samples, 0);
+    for (int b = 0; b < kBands; ++b) ASSERT_GE(s.section_coefs[b][kCompressor].hold_samples, 0);
 }
 
 TEST(Fuzz, RandomAndExtremeProcessesDeriveSafely) {
@@ -121,8 +121,8 @@ TEST(Fuzz, RandomAndExtremeProcessesDeriveSafely) {
         const bool valid = decode_process(img, len, s->live);
         ASSERT_EQ(valid, len == kProcessFileBytes);
         clamp_ratios(s->live);
-        derive_all_sections(s->live, s->section_state, s->band_gain_level);
-        check_sections(s->section_state, s->band_gain_level);
+        derive_all_sections(s->live, s->section_coefs, s->band_gain_level);
+        check_sections(s->section_coefs, s->band_gain_level);
         recompute_all(*s);
         check_recomputed(*s);
         if (HasFatalFailure()) {
@@ -151,21 +151,21 @@ TEST(Fuzz, FilesThroughTheLoaders) {
 
         const int staged = load_process_staged(*s, 1);
         if (staged) {
-            check_sections(s->staged.section_state, s->staged.band_gain_level);
+            check_sections(s->staged.section_coefs, s->staged.band_gain_level);
         }
         ASSERT_FALSE(HasFatalFailure()) << "round " << round;
 
         test::write_text(host.path("winamp.ini"), "[Quorvane2]\nProcessNumber=1\n");
         const int n = startup_load(*s);
         ASSERT_EQ(n, 1);
-        check_sections(s->section_state, s->band_gain_level);
+        check_sections(s->section_coefs, s->band_gain_level);
         recompute_all(*s);
         check_recomputed(*s);
         ASSERT_FALSE(HasFatalFailure()) << "round " << round;
         // The staged copy, taken on air as Load does, is as safe.
         if (staged) {
             std::memcpy(&s->live, &s->staged.params, sizeof s->live);
-            std::memcpy(s->section_state, s->staged.section_state, sizeof s->section_state);
+            std::memcpy(s->section_coefs, s->staged.section_coefs, sizeof s->section_coefs);
             recompute_all(*s);
             check_recomputed(*s);
             ASSERT_FALSE(HasFatalFailure()) << "round " << round;

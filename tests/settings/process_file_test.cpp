@@ -217,11 +217,11 @@ TEST(ProcessFile, StagedLoadClampsRatiosAndDerives) {
     for (int b = 0; b < kBands; ++b) {
         EXPECT_EQ(st.params.section[b][kCompressor].ratio_x10, 100);
         EXPECT_EQ(st.params.section[b][kLimiter].ratio_x10, 10);
-        EXPECT_DOUBLE_EQ(st.section_state[b][kCompressor].ratio_exponent, -0.9);
-        EXPECT_DOUBLE_EQ(st.section_state[b][kExpander].ratio_exponent, 0.9);
-        EXPECT_EQ(st.section_state[b][kLimiter].ratio_exponent, 0.0);
-        EXPECT_EQ(st.section_state[b][kCompressor].threshold_level, 16422);
-        EXPECT_EQ(st.section_state[b][kCompressor].release2_coef, tc(20000));
+        EXPECT_DOUBLE_EQ(st.section_coefs[b][kCompressor].ratio_exponent, -0.9);
+        EXPECT_DOUBLE_EQ(st.section_coefs[b][kExpander].ratio_exponent, 0.9);
+        EXPECT_EQ(st.section_coefs[b][kLimiter].ratio_exponent, 0.0);
+        EXPECT_EQ(st.section_coefs[b][kCompressor].threshold_level, 16422);
+        EXPECT_EQ(st.section_coefs[b][kCompressor].release2_coef, tc(20000));
     }
     EXPECT_EQ(st.band_gain_level[2], 130447);
     EXPECT_EQ(st.band_gain_level[0], lvl200(30));

@@ -83,7 +83,7 @@ TEST(Startup, FirstRunPlaysAndWritesTheDefaults) {
     EXPECT_EQ(std::memcmp(&s->live, defaults().get(), sizeof(ProcessParams)), 0);
     EXPECT_EQ(read_bytes(host.path("qv$0.dat")), image_of(*defaults()));
     EXPECT_EQ(host.entries(), std::vector<std::string>{"qv$0.dat"});  // no INI written, no backup
-    EXPECT_EQ(s->section_state[0][kCompressor].threshold_level, 16422);
+    EXPECT_EQ(s->section_coefs[0][kCompressor].threshold_level, 16422);
     EXPECT_EQ(s->band_gain_level[0], lvl200(30));
     EXPECT_EQ(s->band_gain_level[4], lvl200(30));
 }
@@ -173,7 +173,7 @@ TEST(Startup, ClampsAndStereoDepth) {
     ASSERT_EQ(startup_load(*s), 2);
     EXPECT_EQ(s->live.section[0][kCompressor].ratio_x10, 10);
     EXPECT_EQ(s->live.section[1][kExpander].ratio_x10, 100);
-    EXPECT_DOUBLE_EQ(s->section_state[1][kExpander].ratio_exponent, 0.9);
+    EXPECT_DOUBLE_EQ(s->section_coefs[1][kExpander].ratio_exponent, 0.9);
     EXPECT_EQ(read_bytes(host.path("qv$2.dat")), img);  // the file keeps its words
     recompute_all(*s);                                  // as Init does next
     EXPECT_EQ(s->derived.stereo_depth_samples, 529);
