@@ -18,10 +18,12 @@ struct ProcessOptions {
     std::string output;
     std::string plot;  // --plot FILE.svg, empty for none
     bool quiet = false;
+    bool keep_latency = false;  // --keep-latency: the chain's delay stays in the output
     ProcessChoice choice;
 };
 
 struct StreamOptions {
+    std::string log_file;  // --log FILE: messages appended there too
     bool raw = false;
     int channels = 2;  // --raw only
     int rate = 44100;  // --raw only
@@ -42,5 +44,10 @@ void catch_interrupts();
 int interrupted_status();
 
 void print_error(const std::string& message);
+// A message that is not an error (stream start, reloads), on standard error
+// and in the log file.
+void print_note(const std::string& message);
+// Appends every later message to path too, each with a UTC time stamp.
+bool open_log(const std::string& path, std::string& error);
 
 }  // namespace qv::cli

@@ -53,6 +53,9 @@ int main(int argc, char** argv) {
     process->add_option("--plot", process_options.plot, "Write short-term loudness and AGC gain over time as SVG")
         ->type_name("FILE.svg");
     process->add_flag("-q,--quiet", process_options.quiet, "No summary");
+    process->add_flag("--keep-latency", process_options.keep_latency,
+                      "Keep the chain's look-ahead delay at the start of the output (by default the output is aligned "
+                      "with the input and as long as it)");
     process->footer(
         "Other rates are resampled to 44.1 kHz (soxr, high quality); 24-bit and float input is dithered to 16 bits.\n"
         "A summary (peaks, true peak, loudness, loudness range before and after, speed) goes to standard error.");
@@ -68,9 +71,13 @@ int main(int argc, char** argv) {
     stream->add_option("--rate", stream_options.rate, "Sample rate of raw input in Hz (default 44100)")
         ->check(CLI::Range(1000, 768000))
         ->needs(raw);
+    stream->add_option("--log", stream_options.log_file, "Append messages (start, reloads, errors) to FILE as well")
+        ->type_name("FILE");
     stream->footer(
         "Input: a WAV header (streaming lengths 0 or 0xFFFFFFFF accepted) and 16-bit PCM, or --raw PCM.\n"
-        "Output: 44.1 kHz 16-bit with the same channels, WAV unless --raw, flushed block by block.\n"
+        "Output: 44.1 kHz 16-bit with the same channels, WAV unless --raw, flushed block by block; delayed by the\n"
+        "process's look-ahead (reported at the start).\n"
+        "SIGHUP: read the process again (with --set on top) and put it on air at the next block.\n"
         "Example: ffmpeg -i in.mp3 -f wav -ac 2 -ar 44100 - | quorvane stream | ffplay -");
 
     auto* preset = app.add_subcommand("preset", "Show or edit a process file (qv$N.dat)");

@@ -99,7 +99,7 @@ std::string db_text(double v, const char* unit) {
 }
 
 void print_summary(const ProcessOptions& o, const std::string& description, const SF_INFO& in_info,
-                   std::uint64_t out_frames, const LoudnessFigures& before, const LoudnessFigures& after,
+                   std::uint64_t out_frames, int latency, const LoudnessFigures& before, const LoudnessFigures& after,
                    double elapsed) {
     const double seconds = in_info.samplerate > 0 ? static_cast<double>(in_info.frames) / in_info.samplerate : 0;
     std::fprintf(stderr, "quorvane: %s -> %s\n", o.input.c_str(), o.output.c_str());
@@ -107,6 +107,8 @@ void print_summary(const ProcessOptions& o, const std::string& description, cons
     std::fprintf(stderr, "  duration            %.3f s (in: %d Hz %s %s; out: %llu frames, 44100 Hz 16-bit)\n", seconds,
                  in_info.samplerate, sample_format_name(in_info.format).c_str(), channels_name(in_info.channels),
                  static_cast<unsigned long long>(out_frames));
+    std::fprintf(stderr, "  latency             %d frames (%.1f ms), %s\n", latency, latency * 1000.0 / 44100,
+                 o.keep_latency ? "kept in the output" : "removed: the output is aligned with the input");
     std::fprintf(stderr, "  %-19s %-13s %s\n", "", "   input", "   output");
     std::fprintf(stderr, "  %-19s %s %s\n", "sample peak", db_text(before.sample_peak_dbfs, "dBFS").c_str(),
                  db_text(after.sample_peak_dbfs, "dBFS").c_str());
@@ -133,7 +135,6 @@ struct ProcessRun {
     LoudnessMeter before, after;
 
     ~ProcessRun() {
-        end_session(session);
         converter_close(converter);
         meter_close(before);
         meter_close(after);
@@ -258,29 +259,42 @@ int run_process(const ProcessOptions& o) {
     std::vector<float> float_in(kReadFrames * channels);
     std::vector<std::int16_t> short_in(kReadFrames * channels);
     std::vector<std::int16_t> pending;
-    std::uint64_t frames_read = 0, frames_out = 0, blocks = 0;
+    std::uint64_t frames_read = 0, frames_in = 0, frames_out = 0, blocks = 0;
     bool write_failed = false;
+    // Aligned output: the first `latency` frames the chain returns are its
+    // delay, not programme; they are dropped, and as many frames of silence
+    // after the end bring the programme's tail out.
+    const int latency = session_latency_frames(run.session);
+    std::uint64_t to_drop = o.keep_latency ? 0 : static_cast<std::uint64_t>(latency);
 
-    // Runs every whole block of pending frames (and, at the end, the rest).
-    auto run_blocks = [&](bool final) {
+    // Runs every whole block of pending frames (and, at the end, the rest);
+    // counted as input unless they are the silence that flushes the tail.
+    auto run_blocks = [&](bool final, bool input) {
         std::size_t done = 0;
         const std::size_t available = pending.size() / channels;
         while (!write_failed && (available - done >= kBlockFrames || (final && done < available))) {
             const std::size_t n = std::min(kBlockFrames, available - done);
             std::int16_t* block = pending.data() + done * channels;
-            process_block(run.session.module, block, static_cast<int>(n), channels);
-            meter_add(run.after, block, n);
-            if (sf_writef_short(run.out, block, static_cast<sf_count_t>(n)) != static_cast<sf_count_t>(n))
-                write_failed = true;
+            process_block(run.session, block, static_cast<int>(n), channels);
+            std::size_t skip = 0;
+            if (to_drop > 0) {
+                skip = static_cast<std::size_t>(std::min<std::uint64_t>(to_drop, n));
+                to_drop -= skip;
+            }
+            const std::size_t keep = n - skip;
+            if (keep > 0) {
+                meter_add(run.after, block + skip * channels, keep);
+                if (sf_writef_short(run.out, block + skip * channels, static_cast<sf_count_t>(keep)) !=
+                    static_cast<sf_count_t>(keep))
+                    write_failed = true;
+            }
             done += n;
-            frames_out += n;
+            if (input) frames_in += n;
+            frames_out += keep;
             if (plotting && n == kBlockFrames && ++blocks % kBlocksPerPoint == 0) {
-                double master = 0, bass = 0;
-                if (run.session.module.agc_gains != nullptr) {
-                    run.session.module.agc_gains(&master, &bass);
-                    plot.master_gain.push_back(master);
-                    plot.bass_gain.push_back(bass);
-                }
+                const ProcessorReadings r = processor_readings(*run.session.processor);
+                plot.master_gain.push_back(r.master_agc_gain);
+                plot.bass_gain.push_back(r.bass_agc_gain);
             }
         }
         pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(done * channels));
@@ -308,7 +322,7 @@ int run_process(const ProcessOptions& o) {
         }
         if (got <= 0) break;
         frames_read += static_cast<std::uint64_t>(got);
-        run_blocks(false);
+        run_blocks(false, true);
         if (write_failed) break;
         progress_update(progress, static_cast<double>(frames_read) / in_info.samplerate);
     }
@@ -318,8 +332,15 @@ int run_process(const ProcessOptions& o) {
         return kExitFailure;
     }
     convert_flush(run.converter, pending);
-    run_blocks(true);
-    end_session(run.session);
+    run_blocks(true, true);
+    if (!o.keep_latency) {
+        // The tail: silence through the chain until the output is as long as the input.
+        while (!write_failed && frames_out < frames_in) {
+            const std::uint64_t owed = frames_in - frames_out + to_drop;
+            pending.assign(static_cast<std::size_t>(std::min<std::uint64_t>(owed, kBlockFrames)) * channels, 0);
+            run_blocks(true, false);
+        }
+    }
     if (write_failed || sf_error(run.out) != SF_ERR_NO_ERROR) {
         print_error(o.output + ": cannot write: " + sf_strerror(run.out));
         return kExitFailure;
@@ -349,7 +370,7 @@ int run_process(const ProcessOptions& o) {
         return kExitFailure;
     }
     if (!o.quiet)
-        print_summary(o, run.session.description, in_info, frames_out, meter_figures(run.before),
+        print_summary(o, run.session.description, in_info, frames_out, latency, meter_figures(run.before),
                       meter_figures(run.after), elapsed);
     return kExitOk;
 }

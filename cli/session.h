@@ -1,36 +1,64 @@
 #pragma once
-// One run of the module: which process it plays, its host directory, and the
-// module itself from Init to Quit.
+// One run of the processor: which process it plays and the processor
+// instance itself. Nothing is written to the settings folder: a stored
+// process is read once (and again on a reload), edits through --set stay in
+// memory.
+#include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "cli/host_dir.h"
-#include "cli/module_host.h"
+#include "host/processor.h"
+#include "settings/records.h"
 
 namespace qv::cli {
 
+constexpr int kChainRate = 44100;  // every coefficient of the chain is designed for it
+
 // The process options shared by `process` and `stream`.
 struct ProcessChoice {
-    std::optional<int> process_number;  // --process N (default 0)
+    std::optional<int> process_number;  // --process N
     std::string preset_file;            // --preset FILE.dat
     std::vector<std::string> sets;      // --set NAME=VALUE
     std::string settings_dir;           // --settings-dir DIR (default: the user's)
 };
 
 struct Session {
-    HostDir dir;
-    ModuleHost module;
+    ProcessChoice choice;
+    std::unique_ptr<Processor> processor;
+    // Held by every control-side call once audio runs (a reload, the web
+    // control); the audio thread never takes it.
+    std::mutex control;
+    int process_number = -1;  // the stored process on air, -1 for a file or the built-in default
+    std::string process_name;
     std::string description;  // e.g. `process 3 "NEWS"` or `preset x.dat "LOUD"`, for the summary
 };
 
-// Validates the choice and finds the module without touching any file.
+// Validates the choice without touching any file.
 // error_is_usage tells a bad option (exit 2) from a processing failure (exit 1).
 bool check_choice(const ProcessChoice& choice, std::string& error, bool& error_is_usage);
 
-// Prepares the host directory, loads the module and runs Init.
+// The process a choice plays, with --set applied: --preset FILE; --process N
+// from the settings folder (a missing or invalid one is an error); without
+// either, process 0 of the settings folder when it exists, else the built-in
+// default. number is -1 unless a stored process was read.
+bool resolve_process(const ProcessChoice& choice, ProcessParams& process, int& number, std::string& description,
+                     std::string& error);
+
+// Resolves the choice and makes the processor.
 bool start_session(Session& s, const ProcessChoice& choice, std::string& error);
-// Quit, then restores or removes the host directory. Safe to call twice.
-void end_session(Session& s);
+// Reads the process again (files may have changed) and puts it on air at the
+// next block, as the panel's Load does. On failure nothing changes.
+bool reload_session(Session& s, std::string& error);
+
+// One block of interleaved 16-bit frames at 44.1 kHz, processed in place.
+inline void process_block(Session& s, std::int16_t* samples, int frames, int channels) {
+    processor_run(*s.processor, samples, frames, channels);
+}
+
+// Frames the process on air delays its output by.
+int session_latency_frames(Session& s);
 
 }  // namespace qv::cli

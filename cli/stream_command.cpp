@@ -1,14 +1,17 @@
 // quorvane stream: standard input to standard output, block by block as the
 // audio arrives. Nothing but audio goes to standard output.
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/audio_convert.h"
@@ -53,6 +56,54 @@ void patch_header(off_t at, int channels, std::uint64_t data_bytes) {
     if (pwrite(STDOUT_FILENO, header, sizeof header, at) != static_cast<ssize_t>(sizeof header)) return;
 }
 
+std::string latency_text(int frames) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "latency %d frames (%.1f ms)", frames, frames * 1000.0 / 44100);
+    return buf;
+}
+
+// SIGHUP reloads the process on a thread of its own: the audio loop never
+// waits for the file to be read; the new set reaches it at a block boundary.
+class ReloadOnHangup {
+public:
+    explicit ReloadOnHangup(Session& s) : session_(s) {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGHUP);
+        // Blocked here before the thread starts, so only sigwait takes it.
+        pthread_sigmask(SIG_BLOCK, &set, nullptr);
+        thread_ = std::thread([this, set] { wait_loop(set); });
+    }
+    ~ReloadOnHangup() {
+        stop_ = true;
+        pthread_kill(thread_.native_handle(), SIGHUP);
+        thread_.join();
+    }
+    ReloadOnHangup(const ReloadOnHangup&) = delete;
+    ReloadOnHangup& operator=(const ReloadOnHangup&) = delete;
+
+private:
+    void wait_loop(sigset_t set) {
+        for (;;) {
+            int sig = 0;
+            if (sigwait(&set, &sig) != 0 || stop_) return;
+            const int before = session_latency_frames(session_);
+            std::string error;
+            if (!reload_session(session_, error)) {
+                print_error("reload: " + error + "; the process on air stays");
+                continue;
+            }
+            const int after = session_latency_frames(session_);
+            std::string note = "reloaded: " + session_.description;
+            if (after != before) note += "; " + latency_text(after);
+            print_note(note);
+        }
+    }
+    Session& session_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
 }  // namespace
 
 int run_stream(const StreamOptions& o) {
@@ -61,6 +112,10 @@ int run_stream(const StreamOptions& o) {
     if (!check_choice(o.choice, error, usage)) {
         print_error(error);
         return usage ? kExitUsage : kExitFailure;
+    }
+    if (!o.log_file.empty() && !open_log(o.log_file, error)) {
+        print_error(error);
+        return kExitFailure;
     }
     if (isatty(STDOUT_FILENO) == 1) {
         print_error("standard output is a terminal; redirect it to a file or a pipe");
@@ -85,10 +140,11 @@ int run_stream(const StreamOptions& o) {
     Session session;
     if (!converter_open(converter, format.channels, format.rate, error) || !start_session(session, o.choice, error)) {
         print_error(error);
-        end_session(session);
         converter_close(converter);
         return kExitFailure;
     }
+    print_note("stream: " + session.description + "; " + latency_text(session_latency_frames(session)));
+    ReloadOnHangup reload(session);
 
     int status = kExitOk;
     const off_t header_at = o.raw ? -1 : patchable_header_offset();
@@ -103,7 +159,7 @@ int run_stream(const StreamOptions& o) {
     auto emit = [&]() -> bool {
         const std::size_t n = frames_out.size() / static_cast<std::size_t>(format.channels);
         if (n == 0) return true;
-        process_block(session.module, frames_out.data(), static_cast<int>(n), format.channels);
+        process_block(session, frames_out.data(), static_cast<int>(n), format.channels);
         const WriteResult w = write_samples(frames_out, out_bytes);
         frames_out.clear();
         if (w == WriteResult::ok) {
@@ -168,7 +224,6 @@ int run_stream(const StreamOptions& o) {
                 status = kExitFailure;
         }
     }
-    end_session(session);
     converter_close(converter);
     if (!output_closed) patch_header(header_at, format.channels, bytes_out);
     if (g_interrupted) return interrupted_status();

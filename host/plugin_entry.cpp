@@ -35,17 +35,6 @@ extern "C" DspModule* qv_get_module(int index) { return index == 0 ? &g_module :
 
 QV_EXPORT DspHeader* winampDSPGetHeader2(void) { return &g_header; }
 
-#if !defined(_WIN32)
-// Native builds only, outside the host interface: the command-line tool reads
-// the AGC gains after each block to plot them. The Windows module exports
-// nothing but winampDSPGetHeader2.
-QV_EXPORT void quorvane_agc_gains(double* master_gain, double* bass_gain) {
-    const qv::ProcessorReadings r = qv::processor_readings(g_instance.core);
-    *master_gain = r.master_agc_gain;
-    *bass_gain = r.bass_agc_gain;
-}
-#endif
-
 #if defined(_WIN32)
 // Load and unload notifications: nothing to do.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }

@@ -161,9 +161,10 @@ double summary_figure(const std::string& err, const std::string& label, int colu
     return NAN;
 }
 
-// Feeds the frames of a 44.1 kHz 16-bit file through the module in blocks of
-// the given size, as a player would, with a fresh host directory.
-std::vector<std::int16_t> module_output(const Audio& in, int block_frames) {
+// Feeds the frames of a 44.1 kHz 16-bit file, then tail_frames of silence,
+// through the module in blocks of the given size, as a player would, with a
+// fresh host directory.
+std::vector<std::int16_t> module_output(const Audio& in, int block_frames, int tail_frames = 0) {
     const char* module_path = std::getenv("QUORVANE_TEST_MODULE");
     EXPECT_NE(module_path, nullptr);
     if (!module_path) return {};
@@ -177,8 +178,10 @@ std::vector<std::int16_t> module_output(const Audio& in, int block_frames) {
     EXPECT_EQ(m->Init(m), 0);
     std::vector<std::int16_t> out = in.samples;
     const int ch = in.info.channels;
-    for (long done = 0; done < in.info.frames; done += block_frames) {
-        const int n = static_cast<int>(std::min<long>(block_frames, in.info.frames - done));
+    out.resize(out.size() + static_cast<std::size_t>(tail_frames) * ch, 0);
+    const long frames = in.info.frames + tail_frames;
+    for (long done = 0; done < frames; done += block_frames) {
+        const int n = static_cast<int>(std::min<long>(block_frames, frames - done));
         m->ModifySamples(m, out.data() + done * ch, n, 16, ch, 44100);
     }
     m->Quit(m);
@@ -196,6 +199,8 @@ double independent_loudness(const Audio& a) {
     return lufs;
 }
 
+// The tool's processor (the core's in-process interface) against the module
+// loaded through its export: the same samples, aligned by the reported latency.
 TEST(CliProcess, StereoMatchesModuleFedInBlocksAndSummaryMatchesLibebur128) {
     TempDir d;
     write_audio(d / "in.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3.0);
@@ -208,8 +213,11 @@ TEST(CliProcess, StereoMatchesModuleFedInBlocksAndSummaryMatchesLibebur128) {
     EXPECT_EQ(out.info.channels, 2);
     EXPECT_EQ(out.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
     ASSERT_EQ(out.info.frames, in.info.frames);
+    constexpr int kLatency = 884;  // the default process: twice the 442-frame look-ahead ring
+    EXPECT_NE(r.err.find("latency             884 frames"), std::string::npos) << r.err;
 
-    const std::vector<std::int16_t> expected = module_output(in, 1000);
+    const std::vector<std::int16_t> raw = module_output(in, 1000, kLatency);
+    const std::vector<std::int16_t> expected(raw.begin() + 2 * kLatency, raw.end());
     ASSERT_EQ(out.samples.size(), expected.size());
     long first_difference = -1;
     for (std::size_t i = 0; i < expected.size() && first_difference < 0; ++i)
@@ -218,7 +226,15 @@ TEST(CliProcess, StereoMatchesModuleFedInBlocksAndSummaryMatchesLibebur128) {
 
     EXPECT_NEAR(summary_figure(r.err, "integrated loudness", 0), independent_loudness(in), 0.1) << r.err;
     EXPECT_NEAR(summary_figure(r.err, "integrated loudness", 1), independent_loudness(out), 0.1) << r.err;
-    EXPECT_TRUE(fs::exists(d / "settings/qv$0.dat")) << "the module writes the defaults on first run";
+    EXPECT_FALSE(fs::exists(d / "settings")) << "nothing is created in the settings folder";
+
+    // --keep-latency: the module's own stream, delay included.
+    ASSERT_EQ(run_tool({"process", d / "in.wav", d / "raw.wav", "--settings-dir", d / "settings", "--keep-latency"})
+                  .status,
+              0);
+    const Audio kept = read_audio(d / "raw.wav");
+    ASSERT_EQ(kept.info.frames, in.info.frames);
+    EXPECT_TRUE(std::equal(kept.samples.begin(), kept.samples.end(), raw.begin()));
     const std::string svg = file_bytes(d / "plot.svg");
     EXPECT_NE(svg.find("<svg"), std::string::npos);
     EXPECT_NE(svg.find("<polyline"), std::string::npos);
@@ -302,7 +318,11 @@ TEST(CliProcess, SetTakesEffectWithoutTouchingStoredProcesses) {
     TempDir d;
     write_audio(d / "in.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1.0);
     const std::string s = d / "settings";
+    // Without a process 0 the built-in default plays, and nothing is created.
     ASSERT_EQ(run_tool({"process", d / "in.wav", d / "plain.wav", "--settings-dir", s, "-q"}).status, 0);
+    EXPECT_FALSE(fs::exists(d / "settings"));
+    fs::create_directory(d / "settings");
+    ASSERT_EQ(run_tool({"preset", "defaults", d / "settings/qv$0.dat"}).status, 0);
     // A player's INI in the same directory keeps every byte.
     const std::string ini = "[Player]\nvolume=200\n[Quorvane2]\nProcessNumber=7\nVisible=1\n";
     std::ofstream(d / "settings/winamp.ini") << ini;
@@ -340,6 +360,13 @@ TEST(CliProcess, SetTakesEffectWithoutTouchingStoredProcesses) {
     EXPECT_NE(r.err.find("process 3 \"DEFAULT\""), std::string::npos) << r.err;
     EXPECT_EQ(read_audio(d / "three.wav").samples, mono.samples);
     EXPECT_EQ(file_bytes(d / "settings/winamp.ini"), ini);
+
+    // A missing process is an error that says where to look; nothing is created.
+    r = run_tool({"process", d / "in.wav", d / "seven.wav", "--settings-dir", s, "--process", "7"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("preset list"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(d / "seven.wav"));
+    EXPECT_FALSE(fs::exists(d / "settings/qv$7.dat"));
 }
 
 // A streaming WAV header as pipes carry it: unknown lengths, a LIST chunk of
@@ -360,7 +387,9 @@ TEST(CliStream, WavAndRawStreamsGiveTheSamplesOfProcess) {
     write_audio(d / "in.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2.0);
     const Audio in = read_audio(d / "in.wav");
     const std::string s = d / "settings";
-    ASSERT_EQ(run_tool({"process", d / "in.wav", d / "out.wav", "--settings-dir", s, "-q"}).status, 0);
+    // A stream keeps the chain's delay: the samples of process --keep-latency.
+    ASSERT_EQ(run_tool({"process", d / "in.wav", d / "out.wav", "--settings-dir", s, "-q", "--keep-latency"}).status,
+              0);
     const Audio processed = read_audio(d / "out.wav");
 
     const std::string pcm(reinterpret_cast<const char*>(in.samples.data()), in.samples.size() * 2);
@@ -370,7 +399,7 @@ TEST(CliStream, WavAndRawStreamsGiveTheSamplesOfProcess) {
 
     ToolRun r = run_tool({"stream", "--settings-dir", s}, d / "stream.wav", d / "wav.out");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "quorvane: stream: the built-in default process \"DEFAULT\"; latency 884 frames (20.0 ms)\n");
     r = run_tool({"stream", "--settings-dir", s, "--raw", "--channels", "2", "--rate", "44100"}, d / "stream.raw",
                  d / "raw.out");
     ASSERT_EQ(r.status, 0) << r.err;
