@@ -1,17 +1,17 @@
 #!/usr/bin/env bash
-# Builds the native, asan and windows presets and runs every test, the Wine
-# ones included. Installs what is missing first.
+# Builds the native, asan, tsan and windows presets and runs every test, the
+# Wine ones included. Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 jobs="${QUORVANE_JOBS:-$(nproc)}"
 status=0
-for preset in native asan windows; do
+for preset in native asan tsan windows; do
   echo "=== $preset: configure and build" >&2
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
 done
-for preset in native asan windows; do
+for preset in native asan tsan windows; do
   echo "=== $preset: tests" >&2
   ctest --preset "$preset" -j "$jobs" || status=1
 done

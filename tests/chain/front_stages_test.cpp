@@ -235,6 +235,31 @@ TEST(BassEq, HighQIsTheFourthPowerOfOneSection) {
     EXPECT_NEAR(db(gain(65, 0)), 3.0, 0.02);  // peaking: G at the centre
 }
 
+// Switching the shape with High Q on restarts all four cascaded sections:
+// none rings through the other shape's coefficients.
+TEST(BassEq, ShapeSwitchWithHighQStaysWithinSteadyShelving) {
+    auto peak_after = [](bool switch_shape) {
+        Rig rig;
+        rig.g().bass_eq_gain_db = 15;
+        rig.g().option_flags = option::bass_eq_high_q | (switch_shape ? 0 : option::bass_eq_shelving);
+        rig.derive();
+        double peak = 0;
+        for (int n = 0; n < 4 * 44100; ++n) {
+            if (n == 2 * 44100 && switch_shape) {
+                rig.g().option_flags |= option::bass_eq_shelving;
+                design_bass_eq(*rig.s, rig.g().bass_eq_gain_db, rig.g().bass_eq_freq_hz);
+                apply_requests(*rig.s, *rig.c);  // the next block boundary
+            }
+            double l = 8000 * std::sin(2 * std::numbers::pi * 60 * n / 44100), r = l;
+            bass_eq(rig.c->bass_eq, *rig.s, rig.g().option_flags, l, r);
+            // Steady shelving is measured from its own start from silence.
+            if (n >= 2 * 44100 || !switch_shape) peak = std::max(peak, std::fabs(l));
+        }
+        return peak;
+    };
+    EXPECT_LE(peak_after(true), 1.01 * peak_after(false));
+}
+
 TEST(Overdrive, ZeroDbIsJustBelowUnity) {
     Rig rig;
     rig.g().overdrive_db = 0;

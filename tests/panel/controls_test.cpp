@@ -253,6 +253,16 @@ TEST(PanelSliders, OutOfRangeValueShowsThumbAtTheEndAndTrueLabel) {
     EXPECT_EQ(rig.text(1092), "2000");
     rig.slide(1086, 40);
     EXPECT_EQ(rig.g().width_limiter, 40);
+
+    // The extremes of a stored word: an inverted slider's position cannot
+    // overflow, the thumb sits at an end, the word stays as stored.
+    for (std::int32_t stored : {std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()}) {
+        rig.g().agc_max_gain_db = stored;
+        PanelContext ctx = rig.ctx();
+        refresh_all_controls(ctx);
+        EXPECT_EQ(rig.slider(1067), stored < 0 ? 25 : 0);
+        EXPECT_EQ(rig.g().agc_max_gain_db, stored);
+    }
 }
 
 TEST(PanelSliders, BassEqRedesignAndHighQRule) {

@@ -58,6 +58,7 @@ struct PanelRig {
     }
 
     Settings& s() { return *settings; }
+    PanelContext ctx() { return PanelContext{*settings, *readings, state, dlg}; }
     GlobalParams& g() { return settings->live.global; }
     SectionParams& sec(int b, int k) { return settings->live.section[b][k]; }
     SectionCoefs& st(int b, int k) { return settings->section_coefs[b][k]; }
