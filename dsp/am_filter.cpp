@@ -24,26 +24,25 @@ namespace {
 
 // w = x - a1 w[n-1] - ... - a10 w[n-10]; y = b0 w + b1 w[n-1] + ... + b10 w[n-10],
 // each evaluated term by term from left to right like the lower-order sections.
-inline double am_step(const AmSectionCoefs& c, double (&h)[10], double x) {
-    double w = x;
+inline void am_step(const AmSectionCoefs& c, Pair (&h)[10], double& a, double& b) {
+    Pair w = make_pair(a, b);
     for (int m = 0; m < 10; ++m) w -= c.a[m] * h[m];
-    double y = c.b[0] * w;
+    Pair y = c.b[0] * w;
     for (int m = 0; m < 10; ++m) y += c.b[m + 1] * h[m];
     for (int m = 9; m > 0; --m) h[m] = h[m - 1];
     h[0] = w;
-    return y;
+    a = y[0];
+    b = y[1];
 }
 
 }  // namespace
 
 void am_filter_section1(AmSectionState& s, double& a, double& b) {
-    a = am_step(kAmSection1Coefs, s.w[0], a);
-    b = am_step(kAmSection1Coefs, s.w[1], b);
+    am_step(kAmSection1Coefs, s.w, a, b);
 }
 
 void am_filter_section2(AmSectionState& s, double& a, double& b) {
-    a = am_step(kAmSection2Coefs, s.w[0], a);
-    b = am_step(kAmSection2Coefs, s.w[1], b);
+    am_step(kAmSection2Coefs, s.w, a, b);
 }
 
 }  // namespace qv

@@ -1,10 +1,12 @@
 #pragma once
+#include "dsp/filters.h"
 
 namespace qv {
 
-// One tenth-order direct-form-II recursion; w[ch][m-1] holds w[n-m].
+// One tenth-order direct-form-II recursion; w[m-1] holds w[n-m] of both
+// channels (lane 0 the first).
 struct AmSectionState {
-    double w[2][10];
+    Pair w[10];
 };
 
 // (b0 + b1 z^-1 + ... + b10 z^-10) / (1 + a1 z^-1 + ... + a10 z^-10); a[m-1] holds a_m.

@@ -32,11 +32,11 @@ const FourthOrderCoefs kFourBandCoefs[5] = {
 
 void split_bands(BandSplitState& s, bool four_bands, const double (&mb_input)[2], double (&band_signal)[5][2]) {
     const FourthOrderCoefs* coefs = four_bands ? kFourBandCoefs : kFiveBandCoefs;
-    const double in0 = mb_input[0];
-    const double in1 = mb_input[1];
+    const Pair in = make_pair(mb_input[0], mb_input[1]);
     for (int k = 0; k < 5; ++k) {
-        band_signal[k][0] = fourth_order_step(coefs[k], s.band[k].ch[0], in0);
-        band_signal[k][1] = fourth_order_step(coefs[k], s.band[k].ch[1], in1);
+        const Pair y = fourth_order_step(coefs[k], s.band[k], in);
+        band_signal[k][0] = y[0];
+        band_signal[k][1] = y[1];
     }
 }
 

@@ -12,15 +12,13 @@ static_assert(kInput != 0.05);
 void phase_rotate(PhaseRotatorState& s, double& a, double& b, int count) {
     if (count <= 1) return;
     const int stages = count - 1 < kPhaseRotatorMaxStages ? count - 1 : kPhaseRotatorMaxStages;
-    double* xs[2] = {&a, &b};
-    for (int ch = 0; ch < 2; ++ch) {
-        double x = *xs[ch];
-        for (int i = 0; i < stages; ++i) {
-            s.lp[ch][i] = kInput * x + kPole * s.lp[ch][i];
-            x = 2.0 * s.lp[ch][i] - x;
-        }
-        *xs[ch] = x;
+    Pair x = make_pair(a, b);
+    for (int i = 0; i < stages; ++i) {
+        s.lp[i] = kInput * x + kPole * s.lp[i];
+        x = 2.0 * s.lp[i] - x;
     }
+    a = x[0];
+    b = x[1];
 }
 
 }  // namespace qv

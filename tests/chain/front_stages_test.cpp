@@ -33,8 +33,8 @@ TEST(InputLowpass, RightIsTheFirstChannel) {
     double l = 0, r = 1000;
     input_lowpass(st, l, r);
     EXPECT_EQ(l, 0.0);
-    EXPECT_NE(st.lowpass.ch[0].w1, 0.0);
-    EXPECT_EQ(st.lowpass.ch[1].w1, 0.0);
+    EXPECT_NE(st.lowpass.w1[0], 0.0);
+    EXPECT_EQ(st.lowpass.w1[1], 0.0);
 }
 
 // ---- stereo expander

@@ -93,7 +93,7 @@ TEST(AmFilter, ChannelsAndSectionsKeepSeparateMemories) {
     EXPECT_EQ(a1, kAmSection1Coefs.b[0]);
     EXPECT_EQ(a2, kAmSection2Coefs.b[0]);
     EXPECT_EQ(x.w[0][0], 1.0);
-    EXPECT_EQ(x.w[1][0], 0.0);
+    EXPECT_EQ(x.w[0][1], 0.0);
 }
 
 }  // namespace

@@ -21,10 +21,10 @@ TEST(FilterSections, BiquadUnityPassesAndKeepsInputHistory) {
         EXPECT_EQ(a, x);
         EXPECT_EQ(b, -2 * x);
     }
-    EXPECT_EQ(s.ch[0].w1, 11.0);
-    EXPECT_EQ(s.ch[0].w2, -7.0);
-    EXPECT_EQ(s.ch[1].w1, -22.0);
-    EXPECT_EQ(s.ch[1].w2, 14.0);
+    EXPECT_EQ(s.w1[0], 11.0);
+    EXPECT_EQ(s.w2[0], -7.0);
+    EXPECT_EQ(s.w1[1], -22.0);
+    EXPECT_EQ(s.w2[1], 14.0);
 }
 
 TEST(FilterSections, ImpulseResponsesFollowDirectFormTwo) {
@@ -82,7 +82,7 @@ TEST(FilterSections, ChannelsNeverShareMemory) {
 TEST(PhaseRotator, CountOneOrLessChangesNothing) {
     PhaseRotatorState s{};
     s.lp[0][0] = 5.0;
-    s.lp[1][2] = -3.0;
+    s.lp[2][1] = -3.0;
     const PhaseRotatorState before = s;
     for (int count : {1, 0, -4}) {
         double a = 1234.5, b = -321.0;
@@ -91,7 +91,7 @@ TEST(PhaseRotator, CountOneOrLessChangesNothing) {
         EXPECT_EQ(b, -321.0);
     }
     for (int ch = 0; ch < 2; ++ch)
-        for (int i = 0; i < kPhaseRotatorMaxStages; ++i) EXPECT_EQ(s.lp[ch][i], before.lp[ch][i]);
+        for (int i = 0; i < kPhaseRotatorMaxStages; ++i) EXPECT_EQ(s.lp[i][ch], before.lp[i][ch]);
 }
 
 TEST(PhaseRotator, InputWeightIsOneMinusPoleInDoubleArithmetic) {
@@ -102,7 +102,7 @@ TEST(PhaseRotator, InputWeightIsOneMinusPoleInDoubleArithmetic) {
     EXPECT_NE(s.lp[0][0], 0.05);
     EXPECT_EQ(a, 2.0 * (1.0 - 0.95) - 1.0);
     EXPECT_EQ(b, 0.0);
-    EXPECT_EQ(s.lp[1][0], 0.0);
+    EXPECT_EQ(s.lp[0][1], 0.0);
 }
 
 TEST(PhaseRotator, UnityAtDcAndAboutMinusHalfDbPerStageAtHighs) {
