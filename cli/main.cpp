@@ -1,6 +1,6 @@
 // quorvane: the broadcast processor on the command line. Files and streams
-// go through the processing module exactly as a media player drives it;
-// process files are edited here where there is no panel.
+// go through the processing chain; processes are listed, shown, edited and
+// installed here where there is no panel.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <string>
@@ -18,20 +18,21 @@ using qv::cli::ProcessChoice;
 
 constexpr char kSetHelp[] =
     "Override one word of the process for this run only (repeatable): a global name (overdrive_db=12), an option "
-    "bit (mono=1) or section.B.S.NAME (section.0.0.ratio_x10=60); names and ranges: `quorvane preset show`";
+    "bit (mono=1) or section.B.S.NAME (section.0.0.ratio_x10=60); names and ranges: `quorvane preset params`";
+constexpr char kSettingsDirHelp[] =
+    "Settings folder holding the processes qv$N.dat (default $XDG_CONFIG_HOME/quorvane or ~/.config/quorvane); "
+    "it must exist, only the default folder is created when a process is stored";
+constexpr char kTargetHelp[] = "Process number 0..100 of the settings folder, or a process file path";
 
 void add_choice_options(CLI::App* cmd, ProcessChoice& choice, int& number) {
     auto* process = cmd->add_option("--process", number,
-                                    "Process number 0..100 from the settings directory (default 0; the defaults are "
-                                    "written there when the file is missing, as a player does)")
+                                    "Process number 0..100 of the settings folder (`quorvane preset list`); without "
+                                    "it, process 0 when stored, else the built-in default")
                         ->check(CLI::Range(0, 100));
     auto* preset = cmd->add_option("--preset", choice.preset_file, "Process file (qv$N.dat) to play; never modified");
     process->excludes(preset);
     cmd->add_option("--set", choice.sets, kSetHelp)->allow_extra_args(false)->type_name("NAME=VALUE");
-    cmd->add_option("--settings-dir", choice.settings_dir,
-                    "Directory of the process files and winamp.ini (default $XDG_CONFIG_HOME/quorvane or "
-                    "~/.config/quorvane)")
-        ->type_name("DIR");
+    cmd->add_option("--settings-dir", choice.settings_dir, kSettingsDirHelp)->type_name("DIR");
 }
 
 }  // namespace
@@ -73,18 +74,27 @@ int main(int argc, char** argv) {
         "Output: 44.1 kHz 16-bit with the same channels, WAV unless --raw, flushed block by block.\n"
         "Example: ffmpeg -i in.mp3 -f wav -ac 2 -ar 44100 - | quorvane stream | ffplay -");
 
-    auto* preset = app.add_subcommand("preset", "Show or edit a process file (qv$N.dat)");
+    auto* preset = app.add_subcommand("preset", "List, show, edit and install processes");
     preset->require_subcommand(1, 1);
-    std::string show_file, set_file, defaults_file;
-    std::vector<std::string> set_values;
-    auto* show = preset->add_subcommand("show", "Print every parameter, option bit and section record");
-    show->add_option("FILE", show_file, "Process file")->required();
-    auto* set =
-        preset->add_subcommand("set", "Change words within the panel's ranges; the file is rewritten atomically");
-    set->add_option("FILE", set_file, "Process file")->required();
-    set->add_option("NAME=VALUE", set_values, kSetHelp)->required();
-    auto* defaults = preset->add_subcommand("defaults", "Write the default process to FILE");
-    defaults->add_option("FILE", defaults_file, "Process file to create or overwrite")->required();
+    qv::cli::PresetOptions preset_options;
+    auto* list = preset->add_subcommand("list", "List the processes of the settings folder: number, name, modified");
+    auto* params = preset->add_subcommand("params", "List every parameter with its unit, range and default");
+    auto* show = preset->add_subcommand("show", "Print every parameter, option bit and section record of a process");
+    show->add_option("N|FILE", preset_options.target, kTargetHelp)->required();
+    auto* set = preset->add_subcommand(
+        "set", "Change words of a stored process within the panel's ranges: the file is rewritten (atomically)");
+    set->add_option("N|FILE", preset_options.target, kTargetHelp)->required();
+    set->add_option("NAME=VALUE", preset_options.assignments,
+                    "Words to change (repeatable): a global name (overdrive_db=12), an option bit (mono=1) or "
+                    "section.B.S.NAME; names and ranges: `quorvane preset params`")
+        ->required();
+    auto* defaults = preset->add_subcommand("defaults", "Write the default process as N or FILE (replacing it)");
+    defaults->add_option("N|FILE", preset_options.target, kTargetHelp)->required();
+    auto* install = preset->add_subcommand(
+        "install-factory", "Store the factory processes (90 and up) at their numbers where no process is stored");
+    install->add_flag("-q,--quiet", preset_options.quiet, "No report");
+    for (CLI::App* cmd : {list, show, set, defaults, install})
+        cmd->add_option("--settings-dir", preset_options.settings_dir, kSettingsDirHelp)->type_name("DIR");
 
     try {
         app.parse(argc, argv);
@@ -97,8 +107,11 @@ int main(int argc, char** argv) {
     if (stream_number >= 0) stream_options.choice.process_number = stream_number;
     if (*process) return qv::cli::run_process(process_options);
     if (*stream) return qv::cli::run_stream(stream_options);
-    if (*show) return qv::cli::run_preset_show(show_file);
-    if (*set) return qv::cli::run_preset_set(set_file, set_values);
-    if (*defaults) return qv::cli::run_preset_defaults(defaults_file);
+    if (*list) return qv::cli::run_preset_list(preset_options);
+    if (*params) return qv::cli::run_preset_params();
+    if (*show) return qv::cli::run_preset_show(preset_options);
+    if (*set) return qv::cli::run_preset_set(preset_options);
+    if (*defaults) return qv::cli::run_preset_defaults(preset_options);
+    if (*install) return qv::cli::run_preset_install_factory(preset_options);
     return qv::cli::kExitUsage;
 }
