@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/delivery.h"
 #include "cli/session.h"
 
 namespace qv::cli {
@@ -18,6 +19,7 @@ struct ProcessOptions {
     std::string output;
     std::string plot;  // --plot FILE.svg, empty for none
     bool quiet = false;
+    DeliveryTargets delivery;  // --loudness, --true-peak
     ProcessChoice choice;
 };
 

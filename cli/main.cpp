@@ -54,6 +54,17 @@ int main(int argc, char** argv) {
     process->add_option("--plot", process_options.plot, "Write short-term loudness and AGC gain over time as SVG")
         ->type_name("FILE.svg");
     process->add_flag("-q,--quiet", process_options.quiet, "No summary");
+    double loudness = 0, true_peak = 0;
+    auto* loudness_opt = process->add_option("--loudness", loudness,
+                                             "Deliver at this integrated loudness (e.g. -16): the chain's output is "
+                                             "measured, then written again with one gain (TPDF-dithered)")
+                             ->type_name("LUFS")
+                             ->check(CLI::Range(-70.0, 0.0));
+    auto* true_peak_opt =
+        process->add_option("--true-peak", true_peak,
+                            "Deliver with true peaks at most this high (e.g. -1); with --loudness the lower gain wins")
+            ->type_name("DBTP")
+            ->check(CLI::Range(-30.0, 0.0));
     process->footer(
         "Other rates are resampled to 44.1 kHz (soxr, high quality); 24-bit and float input is dithered to 16 bits.\n"
         "A summary (peaks, true peak, loudness, loudness range before and after, speed) goes to standard error.");
@@ -103,6 +114,8 @@ int main(int argc, char** argv) {
         return code == 0 ? qv::cli::kExitOk : qv::cli::kExitUsage;
     }
 
+    if (loudness_opt->count() > 0) process_options.delivery.loudness_lufs = loudness;
+    if (true_peak_opt->count() > 0) process_options.delivery.true_peak_dbtp = true_peak;
     if (process_number >= 0) process_options.choice.process_number = process_number;
     if (stream_number >= 0) stream_options.choice.process_number = stream_number;
     if (*process) return qv::cli::run_process(process_options);

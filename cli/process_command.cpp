@@ -10,6 +10,7 @@
 
 #include "cli/audio_convert.h"
 #include "cli/commands.h"
+#include "cli/delivery.h"
 #include "cli/fs_util.h"
 #include "cli/loudness.h"
 #include "cli/progress.h"
@@ -130,13 +131,15 @@ struct ProcessRun {
     std::string plot_temp;
     Session session;
     ChainConverter converter;
-    LoudnessMeter before, after;
+    LoudnessMeter before, after, delivered;
+    OutputSink sink;
 
     ~ProcessRun() {
         end_session(session);
         converter_close(converter);
         meter_close(before);
         meter_close(after);
+        meter_close(delivered);
         if (in != nullptr) sf_close(in);
         if (out != nullptr) sf_close(out);
         if (out_fd >= 0) close(out_fd);
@@ -237,6 +240,12 @@ int run_process(const ProcessOptions& o) {
         print_error(o.output + ": " + sf_strerror(nullptr));
         return kExitFailure;
     }
+    run.sink.out = run.out;
+    run.sink.channels = channels;
+    if (o.delivery.active() && !sink_hold(run.sink, channels, error)) {
+        print_error(error);
+        return kExitFailure;
+    }
 
     const bool plotting = !o.plot.empty();
     if (!converter_open(run.converter, channels, in_info.samplerate, error) ||
@@ -270,8 +279,7 @@ int run_process(const ProcessOptions& o) {
             std::int16_t* block = pending.data() + done * channels;
             process_block(run.session.module, block, static_cast<int>(n), channels);
             meter_add(run.after, block, n);
-            if (sf_writef_short(run.out, block, static_cast<sf_count_t>(n)) != static_cast<sf_count_t>(n))
-                write_failed = true;
+            if (!sink_write(run.sink, block, n)) write_failed = true;
             done += n;
             frames_out += n;
             if (plotting && n == kBlockFrames && ++blocks % kBlocksPerPoint == 0) {
@@ -320,6 +328,16 @@ int run_process(const ProcessOptions& o) {
     convert_flush(run.converter, pending);
     run_blocks(true);
     end_session(run.session);
+    LoudnessFigures output_figures = meter_figures(run.after);
+    DeliveryGain delivery;
+    if (o.delivery.active() && !write_failed) {
+        if (!meter_open(run.delivered, channels, 44100, plotting, error) ||
+            !deliver(run.sink, output_figures, o.delivery, run.delivered, delivery, error)) {
+            print_error(o.output + ": " + error);
+            return kExitFailure;
+        }
+        output_figures = meter_figures(run.delivered);
+    }
     if (write_failed || sf_error(run.out) != SF_ERR_NO_ERROR) {
         print_error(o.output + ": cannot write: " + sf_strerror(run.out));
         return kExitFailure;
@@ -336,7 +354,10 @@ int run_process(const ProcessOptions& o) {
     if (plotting) {
         plot.title = o.input + " -> " + o.output + "  (" + run.session.description + ")";
         plot.input_lufs = run.before.short_term;
-        plot.output_lufs = run.after.short_term;
+        plot.output_lufs = o.delivery.active() ? run.delivered.short_term : run.after.short_term;
+        plot.input_integrated_lufs = meter_figures(run.before).integrated_lufs;
+        plot.output_integrated_lufs = output_figures.integrated_lufs;
+        plot.target_lufs = o.delivery.loudness_lufs;
         const std::string svg = render_plot(plot);
         if (!write_full(run.plot_fd, svg.data(), svg.size())) {
             print_error(errno_message(o.plot));
@@ -348,9 +369,11 @@ int run_process(const ProcessOptions& o) {
         print_error(error);
         return kExitFailure;
     }
-    if (!o.quiet)
-        print_summary(o, run.session.description, in_info, frames_out, meter_figures(run.before),
-                      meter_figures(run.after), elapsed);
+    if (!o.quiet) {
+        print_summary(o, run.session.description, in_info, frames_out, meter_figures(run.before), output_figures,
+                      elapsed);
+        if (o.delivery.active()) print_delivery(stderr, o.delivery, delivery);
+    }
     return kExitOk;
 }
 
