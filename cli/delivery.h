@@ -16,7 +16,7 @@
 namespace qv::cli {
 
 struct DeliveryTargets {
-    std::optional<double> loudness_lufs;  // --loudness
+    std::optional<double> loudness_lufs;   // --loudness
     std::optional<double> true_peak_dbtp;  // --true-peak
     bool active() const { return loudness_lufs.has_value() || true_peak_dbtp.has_value(); }
 };

@@ -55,14 +55,16 @@ int main(int argc, char** argv) {
         ->type_name("FILE.svg");
     process->add_flag("-q,--quiet", process_options.quiet, "No summary");
     double loudness = 0, true_peak = 0;
-    auto* loudness_opt = process->add_option("--loudness", loudness,
-                                             "Deliver at this integrated loudness (e.g. -16): the chain's output is "
-                                             "measured, then written again with one gain (TPDF-dithered)")
+    auto* loudness_opt = process
+                             ->add_option("--loudness", loudness,
+                                          "Deliver at this integrated loudness (e.g. -16): the chain's output is "
+                                          "measured, then written again with one gain (TPDF-dithered)")
                              ->type_name("LUFS")
                              ->check(CLI::Range(-70.0, 0.0));
     auto* true_peak_opt =
-        process->add_option("--true-peak", true_peak,
-                            "Deliver with true peaks at most this high (e.g. -1); with --loudness the lower gain wins")
+        process
+            ->add_option("--true-peak", true_peak,
+                         "Deliver with true peaks at most this high (e.g. -1); with --loudness the lower gain wins")
             ->type_name("DBTP")
             ->check(CLI::Range(-30.0, 0.0));
     process->footer(

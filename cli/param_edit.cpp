@@ -92,8 +92,9 @@ void print_param_list(std::FILE* out) {
     for (int i = 0; i < kOptionCount; ++i)
         std::fprintf(out, "  %-20s 0x%03x  default %d\n", kOptionTable[i].name,
                      static_cast<unsigned>(kOptionTable[i].bit), (d.global.option_flags & kOptionTable[i].bit) ? 1 : 0);
-    std::fprintf(out, "\nsection words, set as section.B.S.NAME (band B 0..4 multiband low to high, 5 HF, 6 LF;\n"
-                      "section S 0 compressor, 1 expander, 2 limiter): unit and range\n");
+    std::fprintf(out,
+                 "\nsection words, set as section.B.S.NAME (band B 0..4 multiband low to high, 5 HF, 6 LF;\n"
+                 "section S 0 compressor, 1 expander, 2 limiter): unit and range\n");
     print_section_units(out);
     std::fprintf(out, "\ntheir defaults\n");
     print_section_table(out, d);

@@ -202,8 +202,9 @@ int run_preset_install_factory(const PresetOptions& o) {
             print_error(error);
             status = kExitFailure;
         } else if (!o.quiet) {
-            std::fprintf(stderr, stored ? "quorvane: %3d %-19s stored as %s\n"
-                                        : "quorvane: %3d %-19s kept the process already stored as %s\n",
+            std::fprintf(stderr,
+                         stored ? "quorvane: %3d %-19s stored as %s\n"
+                                : "quorvane: %3d %-19s kept the process already stored as %s\n",
                          f.number, f.name, path.c_str());
         }
     }

@@ -16,10 +16,10 @@ constexpr double kPaneGap = 46;  // room for a pane's time labels
 constexpr double kTitleH = 40;
 
 struct Pane {
-    double y0, h;    // top and height
-    double lo, hi;   // value range, bottom to top unless inverted
-    bool inverted;   // lo at the top (gain reduction grows downward)
-    double step;     // grid step in value units
+    double y0, h;   // top and height
+    double lo, hi;  // value range, bottom to top unless inverted
+    bool inverted;  // lo at the top (gain reduction grows downward)
+    double step;    // grid step in value units
     const char* unit;
     double y(double v) const {
         const double c = std::clamp(v, lo, hi);
@@ -196,8 +196,8 @@ std::string render_plot(const PlotData& d) {
 
     const Pane loud{kTitleH, 280, -70, 0, false, 10, "short-term loudness (LUFS)"};
     const Pane agc{loud.y0 + loud.h + kPaneGap, 130, -20, 30, false, 10, "AGC gain (dB)"};
-    const Pane multiband{(gains ? agc.y0 + agc.h : loud.y0 + loud.h) + kPaneGap, 130, 0, 20, true, 5,
-                         "gain reduction (dB)"};
+    const Pane multiband{
+        (gains ? agc.y0 + agc.h : loud.y0 + loud.h) + kPaneGap, 130, 0, 20, true, 5, "gain reduction (dB)"};
     const double bottom = bands ? multiband.y0 + multiband.h : gains ? agc.y0 + agc.h : loud.y0 + loud.h;
     const double height = bottom + 46;
 

@@ -16,7 +16,8 @@ mkdir -p "$demo"
 # A settings directory of its own, fresh each time: the default process plays,
 # whatever the user keeps in ~/.config/quorvane.
 rm -rf "$demo/settings"
+mkdir -p "$demo/settings"
 build/native/quorvane_demo_signal "$demo/programme.wav"
 build/native/quorvane process "$demo/programme.wav" "$demo/processed.wav" \
-  --process 0 --settings-dir "$demo/settings" --plot "$demo/loudness.svg"
+  --settings-dir "$demo/settings" --plot "$demo/loudness.svg"
 echo "demo: input $demo/programme.wav, output $demo/processed.wav, plot $demo/loudness.svg" >&2

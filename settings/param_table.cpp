@@ -103,8 +103,8 @@ bool parse_index(const std::string& text, int max, int& out) {
     return true;
 }
 
-bool parse_in_range(const std::string& name, const std::string& text, std::int32_t lo, std::int32_t hi,
-                    std::int32_t& v, std::string& error) {
+bool parse_in_range(const std::string& name, const std::string& text, std::int32_t lo, std::int32_t hi, std::int32_t& v,
+                    std::string& error) {
     if (!parse_value(text, v)) {
         error = name + ": '" + text + "' is not an integer";
         return false;

@@ -7,9 +7,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <initializer_list>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <regex>
 #include <set>
 #include <string>
