@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/audio_convert.h"
+#include "cli/commands.h"
 #include "cli/fs_util.h"
 
 namespace qv::cli {
@@ -103,6 +104,10 @@ bool deliver(OutputSink& sink, const LoudnessFigures& measured, const DeliveryTa
     std::vector<std::int16_t> held(kPassFrames * channels), out(kPassFrames * channels);
     TpdfDither dither;
     for (;;) {
+        if (g_interrupted) {
+            error = "interrupted";
+            return false;
+        }
         const long got = read_full(sink.held_fd, held.data(), held.size() * sizeof(std::int16_t));
         if (got < 0) {
             error = errno_message("the held output");

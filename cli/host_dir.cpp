@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/fs_util.h"
+#include "cli/preset_store.h"
 #include "settings/host_ini.h"
 #include "settings/process_file.h"
 
@@ -57,20 +58,7 @@ void remove_private_dir(const std::string& path) {
 
 }  // namespace
 
-bool default_settings_dir(std::string& out, std::string& error) {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg != nullptr && xdg[0] == '/') {
-        out = std::string(xdg) + "/quorvane";
-        return true;
-    }
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] != '\0') {
-        out = std::string(home) + "/.config/quorvane";
-        return true;
-    }
-    error = "no settings directory: set HOME or use --settings-dir";
-    return false;
-}
+bool default_settings_dir(std::string& out, std::string& error) { return settings_folder("", out, error); }
 
 bool prepare_shared_dir(HostDir& dir, const std::string& path, int process_number, std::string& error) {
     if (!make_directories(path, error)) return false;

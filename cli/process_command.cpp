@@ -334,7 +334,7 @@ int run_process(const ProcessOptions& o) {
         if (!meter_open(run.delivered, channels, 44100, plotting, error) ||
             !deliver(run.sink, output_figures, o.delivery, run.delivered, delivery, error)) {
             print_error(o.output + ": " + error);
-            return kExitFailure;
+            return g_interrupted ? interrupted_status() : kExitFailure;
         }
         output_figures = meter_figures(run.delivered);
     }
