@@ -22,7 +22,8 @@ constexpr char kSetHelp[] =
 constexpr char kSettingsDirHelp[] =
     "Settings folder holding the processes qv$N.dat (default $XDG_CONFIG_HOME/quorvane or ~/.config/quorvane); "
     "it must exist, only the default folder is created when a process is stored";
-constexpr char kTargetHelp[] = "Process number 0..100 of the settings folder, or a process file path";
+constexpr char kTargetHelp[] =
+    "Process number 0..100 of the settings folder, or a process file path (./N for a file named N)";
 
 void add_choice_options(CLI::App* cmd, ProcessChoice& choice, int& number) {
     auto* process = cmd->add_option("--process", number,
