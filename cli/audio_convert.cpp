@@ -42,12 +42,14 @@ void resample(ChainConverter& c, const float* in, std::size_t frames, std::vecto
 
 }  // namespace
 
-std::int16_t dither_to_16(TpdfDither& d, float x) {
+std::int16_t dither_to_16(TpdfDither& d, float x) { return dither_scaled_16(d, static_cast<double>(x) * 32768.0); }
+
+std::int16_t dither_scaled_16(TpdfDither& d, double v) {
     const float tpdf = uniform01(d.state) - uniform01(d.state);  // triangular in (-1, 1) LSB
-    const double v = std::floor(static_cast<double>(x) * 32768.0 + tpdf + 0.5);
-    if (!(v > -32768.0)) return -32768;  // also NaN
-    if (v > 32767.0) return 32767;
-    return static_cast<std::int16_t>(v);
+    const double r = std::floor(v + tpdf + 0.5);
+    if (!(r > -32768.0)) return -32768;  // also NaN
+    if (r > 32767.0) return 32767;
+    return static_cast<std::int16_t>(r);
 }
 
 bool converter_open(ChainConverter& c, int channels, int input_rate, std::string& error) {

@@ -22,6 +22,8 @@ struct TpdfDither {
 
 // x on the float scale (1.0 = 32768) to a dithered 16-bit sample.
 std::int16_t dither_to_16(TpdfDither& d, float x);
+// v on the 16-bit scale (32768 = full scale) to a dithered 16-bit sample.
+std::int16_t dither_scaled_16(TpdfDither& d, double v);
 
 struct ChainConverter {
     int channels = 0;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/delivery.h"
 #include "cli/session.h"
 
 namespace qv::cli {
@@ -19,6 +20,7 @@ struct ProcessOptions {
     std::string plot;  // --plot FILE.svg, empty for none
     bool quiet = false;
     bool keep_latency = false;  // --keep-latency: the chain's delay stays in the output
+    DeliveryTargets delivery;   // --loudness, --true-peak
     ProcessChoice choice;
 };
 
@@ -32,9 +34,21 @@ struct StreamOptions {
 
 int run_process(const ProcessOptions& options);
 int run_stream(const StreamOptions& options);
-int run_preset_show(const std::string& file);
-int run_preset_set(const std::string& file, const std::vector<std::string>& assignments);
-int run_preset_defaults(const std::string& file);
+// `preset` subcommands; target is a process number 0..100 of the settings
+// folder or a file path.
+struct PresetOptions {
+    std::string target;
+    std::string settings_dir;  // --settings-dir DIR (default: the user's)
+    std::vector<std::string> assignments;
+    bool quiet = false;
+};
+
+int run_preset_list(const PresetOptions& options);
+int run_preset_params();
+int run_preset_show(const PresetOptions& options);
+int run_preset_set(const PresetOptions& options);
+int run_preset_defaults(const PresetOptions& options);
+int run_preset_install_factory(const PresetOptions& options);
 
 // SIGINT and SIGTERM set this flag instead of killing the tool, so a run can
 // remove its temporary files and restore the settings directory.

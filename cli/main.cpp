@@ -1,6 +1,6 @@
 // quorvane: the broadcast processor on the command line. Files and streams
-// go through the processing module exactly as a media player drives it;
-// process files are edited here where there is no panel.
+// go through the processing chain; processes are listed, shown, edited and
+// installed here where there is no panel.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <string>
@@ -18,20 +18,22 @@ using qv::cli::ProcessChoice;
 
 constexpr char kSetHelp[] =
     "Override one word of the process for this run only (repeatable): a global name (overdrive_db=12), an option "
-    "bit (mono=1) or section.B.S.NAME (section.0.0.ratio_x10=60); names and ranges: `quorvane preset show`";
+    "bit (mono=1) or section.B.S.NAME (section.0.0.ratio_x10=60); names and ranges: `quorvane preset params`";
+constexpr char kSettingsDirHelp[] =
+    "Settings folder holding the processes qv$N.dat (default $XDG_CONFIG_HOME/quorvane or ~/.config/quorvane); "
+    "it must exist, only the default folder is created when a process is stored";
+constexpr char kTargetHelp[] =
+    "Process number 0..100 of the settings folder, or a process file path (./N for a file named N)";
 
 void add_choice_options(CLI::App* cmd, ProcessChoice& choice, int& number) {
     auto* process = cmd->add_option("--process", number,
-                                    "Process number 0..100 from the settings directory (default 0; the defaults are "
-                                    "written there when the file is missing, as a player does)")
+                                    "Process number 0..100 of the settings folder (`quorvane preset list`); without "
+                                    "it, process 0 when stored, else the built-in default")
                         ->check(CLI::Range(0, 100));
     auto* preset = cmd->add_option("--preset", choice.preset_file, "Process file (qv$N.dat) to play; never modified");
     process->excludes(preset);
     cmd->add_option("--set", choice.sets, kSetHelp)->allow_extra_args(false)->type_name("NAME=VALUE");
-    cmd->add_option("--settings-dir", choice.settings_dir,
-                    "Directory of the process files and winamp.ini (default $XDG_CONFIG_HOME/quorvane or "
-                    "~/.config/quorvane)")
-        ->type_name("DIR");
+    cmd->add_option("--settings-dir", choice.settings_dir, kSettingsDirHelp)->type_name("DIR");
 }
 
 }  // namespace
@@ -56,6 +58,19 @@ int main(int argc, char** argv) {
     process->add_flag("--keep-latency", process_options.keep_latency,
                       "Keep the chain's look-ahead delay at the start of the output (by default the output is aligned "
                       "with the input and as long as it)");
+    double loudness = 0, true_peak = 0;
+    auto* loudness_opt = process
+                             ->add_option("--loudness", loudness,
+                                          "Deliver at this integrated loudness (e.g. -16): the chain's output is "
+                                          "measured, then written again with one gain (TPDF-dithered)")
+                             ->type_name("LUFS")
+                             ->check(CLI::Range(-70.0, 0.0));
+    auto* true_peak_opt =
+        process
+            ->add_option("--true-peak", true_peak,
+                         "Deliver with true peaks at most this high (e.g. -1); with --loudness the lower gain wins")
+            ->type_name("DBTP")
+            ->check(CLI::Range(-30.0, 0.0));
     process->footer(
         "Other rates are resampled to 44.1 kHz (soxr, high quality); 24-bit and float input is dithered to 16 bits.\n"
         "A summary (peaks, true peak, loudness, loudness range before and after, speed) goes to standard error.");
@@ -80,18 +95,27 @@ int main(int argc, char** argv) {
         "SIGHUP: read the process again (with --set on top) and put it on air at the next block.\n"
         "Example: ffmpeg -i in.mp3 -f wav -ac 2 -ar 44100 - | quorvane stream | ffplay -");
 
-    auto* preset = app.add_subcommand("preset", "Show or edit a process file (qv$N.dat)");
+    auto* preset = app.add_subcommand("preset", "List, show, edit and install processes");
     preset->require_subcommand(1, 1);
-    std::string show_file, set_file, defaults_file;
-    std::vector<std::string> set_values;
-    auto* show = preset->add_subcommand("show", "Print every parameter, option bit and section record");
-    show->add_option("FILE", show_file, "Process file")->required();
-    auto* set =
-        preset->add_subcommand("set", "Change words within the panel's ranges; the file is rewritten atomically");
-    set->add_option("FILE", set_file, "Process file")->required();
-    set->add_option("NAME=VALUE", set_values, kSetHelp)->required();
-    auto* defaults = preset->add_subcommand("defaults", "Write the default process to FILE");
-    defaults->add_option("FILE", defaults_file, "Process file to create or overwrite")->required();
+    qv::cli::PresetOptions preset_options;
+    auto* list = preset->add_subcommand("list", "List the processes of the settings folder: number, name, modified");
+    auto* params = preset->add_subcommand("params", "List every parameter with its unit, range and default");
+    auto* show = preset->add_subcommand("show", "Print every parameter, option bit and section record of a process");
+    show->add_option("N|FILE", preset_options.target, kTargetHelp)->required();
+    auto* set = preset->add_subcommand(
+        "set", "Change words of a stored process within the panel's ranges: the file is rewritten (atomically)");
+    set->add_option("N|FILE", preset_options.target, kTargetHelp)->required();
+    set->add_option("NAME=VALUE", preset_options.assignments,
+                    "Words to change (repeatable): a global name (overdrive_db=12), an option bit (mono=1) or "
+                    "section.B.S.NAME; names and ranges: `quorvane preset params`")
+        ->required();
+    auto* defaults = preset->add_subcommand("defaults", "Write the default process as N or FILE (replacing it)");
+    defaults->add_option("N|FILE", preset_options.target, kTargetHelp)->required();
+    auto* install = preset->add_subcommand(
+        "install-factory", "Store the factory processes (90 and up) at their numbers where no process is stored");
+    install->add_flag("-q,--quiet", preset_options.quiet, "No report");
+    for (CLI::App* cmd : {list, show, set, defaults, install})
+        cmd->add_option("--settings-dir", preset_options.settings_dir, kSettingsDirHelp)->type_name("DIR");
 
     try {
         app.parse(argc, argv);
@@ -100,12 +124,17 @@ int main(int argc, char** argv) {
         return code == 0 ? qv::cli::kExitOk : qv::cli::kExitUsage;
     }
 
+    if (loudness_opt->count() > 0) process_options.delivery.loudness_lufs = loudness;
+    if (true_peak_opt->count() > 0) process_options.delivery.true_peak_dbtp = true_peak;
     if (process_number >= 0) process_options.choice.process_number = process_number;
     if (stream_number >= 0) stream_options.choice.process_number = stream_number;
     if (*process) return qv::cli::run_process(process_options);
     if (*stream) return qv::cli::run_stream(stream_options);
-    if (*show) return qv::cli::run_preset_show(show_file);
-    if (*set) return qv::cli::run_preset_set(set_file, set_values);
-    if (*defaults) return qv::cli::run_preset_defaults(defaults_file);
+    if (*list) return qv::cli::run_preset_list(preset_options);
+    if (*params) return qv::cli::run_preset_params();
+    if (*show) return qv::cli::run_preset_show(preset_options);
+    if (*set) return qv::cli::run_preset_set(preset_options);
+    if (*defaults) return qv::cli::run_preset_defaults(preset_options);
+    if (*install) return qv::cli::run_preset_install_factory(preset_options);
     return qv::cli::kExitUsage;
 }

@@ -10,6 +10,7 @@
 
 #include "cli/audio_convert.h"
 #include "cli/commands.h"
+#include "cli/delivery.h"
 #include "cli/fs_util.h"
 #include "cli/loudness.h"
 #include "cli/progress.h"
@@ -132,12 +133,14 @@ struct ProcessRun {
     std::string plot_temp;
     Session session;
     ChainConverter converter;
-    LoudnessMeter before, after;
+    LoudnessMeter before, after, delivered;
+    OutputSink sink;
 
     ~ProcessRun() {
         converter_close(converter);
         meter_close(before);
         meter_close(after);
+        meter_close(delivered);
         if (in != nullptr) sf_close(in);
         if (out != nullptr) sf_close(out);
         if (out_fd >= 0) close(out_fd);
@@ -238,6 +241,12 @@ int run_process(const ProcessOptions& o) {
         print_error(o.output + ": " + sf_strerror(nullptr));
         return kExitFailure;
     }
+    run.sink.out = run.out;
+    run.sink.channels = channels;
+    if (o.delivery.active() && !sink_hold(run.sink, channels, error)) {
+        print_error(error);
+        return kExitFailure;
+    }
 
     const bool plotting = !o.plot.empty();
     if (!converter_open(run.converter, channels, in_info.samplerate, error) ||
@@ -284,9 +293,7 @@ int run_process(const ProcessOptions& o) {
             const std::size_t keep = n - skip;
             if (keep > 0) {
                 meter_add(run.after, block + skip * channels, keep);
-                if (sf_writef_short(run.out, block + skip * channels, static_cast<sf_count_t>(keep)) !=
-                    static_cast<sf_count_t>(keep))
-                    write_failed = true;
+                if (!sink_write(run.sink, block + skip * channels, keep)) write_failed = true;
             }
             done += n;
             if (input) frames_in += n;
@@ -295,6 +302,9 @@ int run_process(const ProcessOptions& o) {
                 const ProcessorReadings r = processor_readings(*run.session.processor);
                 plot.master_gain.push_back(r.master_agc_gain);
                 plot.bass_gain.push_back(r.bass_agc_gain);
+                for (int b = 0; b < kPlotBands; ++b)
+                    plot.band_reduction_db[b].push_back(
+                        -20 * std::log10(std::max(r.band_composite_gain[b], 1e-6)));
             }
         }
         pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(done * channels));
@@ -341,6 +351,16 @@ int run_process(const ProcessOptions& o) {
             run_blocks(true, false);
         }
     }
+    LoudnessFigures output_figures = meter_figures(run.after);
+    DeliveryGain delivery;
+    if (o.delivery.active() && !write_failed) {
+        if (!meter_open(run.delivered, channels, 44100, plotting, error) ||
+            !deliver(run.sink, output_figures, o.delivery, run.delivered, delivery, error)) {
+            print_error(o.output + ": " + error);
+            return g_interrupted ? interrupted_status() : kExitFailure;
+        }
+        output_figures = meter_figures(run.delivered);
+    }
     if (write_failed || sf_error(run.out) != SF_ERR_NO_ERROR) {
         print_error(o.output + ": cannot write: " + sf_strerror(run.out));
         return kExitFailure;
@@ -357,7 +377,10 @@ int run_process(const ProcessOptions& o) {
     if (plotting) {
         plot.title = o.input + " -> " + o.output + "  (" + run.session.description + ")";
         plot.input_lufs = run.before.short_term;
-        plot.output_lufs = run.after.short_term;
+        plot.output_lufs = o.delivery.active() ? run.delivered.short_term : run.after.short_term;
+        plot.input_integrated_lufs = meter_figures(run.before).integrated_lufs;
+        plot.output_integrated_lufs = output_figures.integrated_lufs;
+        plot.target_lufs = o.delivery.loudness_lufs;
         const std::string svg = render_plot(plot);
         if (!write_full(run.plot_fd, svg.data(), svg.size())) {
             print_error(errno_message(o.plot));
@@ -369,9 +392,11 @@ int run_process(const ProcessOptions& o) {
         print_error(error);
         return kExitFailure;
     }
-    if (!o.quiet)
+    if (!o.quiet) {
         print_summary(o, run.session.description, in_info, frames_out, latency, meter_figures(run.before),
-                      meter_figures(run.after), elapsed);
+                      output_figures, elapsed);
+        if (o.delivery.active()) print_delivery(stderr, o.delivery, delivery);
+    }
     return kExitOk;
 }
 

@@ -2,19 +2,46 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
+
+#include "cli/svg_plot.h"
 
 namespace qv::cli {
 
 namespace {
 constexpr double kMinSeconds = 5.0;  // shorter inputs finish before a bar is worth drawing
-constexpr int kBarWidth = 40;
+constexpr int kBarWidth = 30;
 }  // namespace
+
+std::string progress_text(double done_seconds, double total_seconds, double elapsed_seconds) {
+    double fraction = total_seconds > 0 ? done_seconds / total_seconds : 0;
+    fraction = fraction < 0 ? 0 : fraction > 1 ? 1 : fraction;
+    const int filled = static_cast<int>(fraction * kBarWidth);
+    std::string bar(static_cast<std::size_t>(kBarWidth), '-');
+    bar.replace(0, static_cast<std::size_t>(filled), static_cast<std::size_t>(filled), '#');
+    const bool hours = total_seconds >= 3600;
+    std::string text = "[" + bar + "] ";
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "%3d%%  %s of %s  elapsed %s", static_cast<int>(fraction * 100),
+                  time_label(done_seconds, hours).c_str(), time_label(total_seconds, hours).c_str(),
+                  time_label(elapsed_seconds, elapsed_seconds >= 3600).c_str());
+    text += buf;
+    // Speed and time left only once there is something to go by.
+    if (elapsed_seconds >= 0.2 && done_seconds > 0) {
+        const double speed = done_seconds / elapsed_seconds;
+        const double left = (total_seconds - done_seconds) / speed;
+        std::snprintf(buf, sizeof buf, "  %.1fx realtime  left %s", speed, time_label(left, left >= 3600).c_str());
+        text += buf;
+    }
+    return text;
+}
 
 void progress_start(Progress& p, double total_seconds) {
     p.total_seconds = total_seconds;
     p.enabled = total_seconds > kMinSeconds && isatty(STDERR_FILENO) == 1;
-    p.last_draw = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+    p.started = std::chrono::steady_clock::now();
+    p.last_draw = p.started - std::chrono::seconds(1);
 }
 
 void progress_update(Progress& p, double done_seconds) {
@@ -22,21 +49,20 @@ void progress_update(Progress& p, double done_seconds) {
     const auto now = std::chrono::steady_clock::now();
     if (now - p.last_draw < std::chrono::milliseconds(100)) return;
     p.last_draw = now;
-    double fraction = done_seconds / p.total_seconds;
-    if (fraction > 1) fraction = 1;
-    const int filled = static_cast<int>(fraction * kBarWidth);
-    char bar[kBarWidth + 1];
-    for (int i = 0; i < kBarWidth; ++i) bar[i] = i < filled ? '#' : '-';
-    bar[kBarWidth] = '\0';
-    std::fprintf(stderr, "\r[%s] %3d%%  %.0f/%.0f s", bar, static_cast<int>(fraction * 100), done_seconds,
-                 p.total_seconds);
+    const std::string line =
+        progress_text(done_seconds, p.total_seconds, std::chrono::duration<double>(now - p.started).count());
+    // Padding covers a longer line drawn before.
+    std::fprintf(stderr, "\r%s%*s", line.c_str(), p.drawn > line.size() ? static_cast<int>(p.drawn - line.size()) : 0,
+                 "");
+    p.drawn = line.size();
     std::fflush(stderr);
 }
 
 void progress_finish(Progress& p) {
     if (!p.enabled) return;
-    std::fprintf(stderr, "\r%*s\r", kBarWidth + 24, "");
+    std::fprintf(stderr, "\r%*s\r", static_cast<int>(p.drawn), "");
     std::fflush(stderr);
+    p.drawn = 0;
     p.enabled = false;
 }
 

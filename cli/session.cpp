@@ -4,8 +4,8 @@
 
 #include "cli/fs_util.h"
 #include "cli/param_edit.h"
+#include "cli/preset_store.h"
 #include "settings/process_file.h"
-#include "settings/settings_folder.h"
 #include "settings/startup.h"
 
 namespace qv::cli {
@@ -16,14 +16,6 @@ std::string name_of(const ProcessParams& p) {
     char name[20];
     copy_process_name(name, p.global.process_name);
     return name;
-}
-
-bool folder_of(const ProcessChoice& choice, std::string& dir, std::string& error) {
-    if (!choice.settings_dir.empty()) {
-        dir = choice.settings_dir;
-        return true;
-    }
-    return default_settings_folder(dir, error);
 }
 
 }  // namespace
@@ -56,29 +48,12 @@ bool resolve_process(const ProcessChoice& choice, ProcessParams& p, int& number,
             error = choice.preset_file + ": not a valid process file";
             return false;
         }
-        description = "preset " + choice.preset_file;
+        description = "preset " + choice.preset_file + " " + quoted_process_name(p);
     } else {
-        std::string dir;
-        if (!folder_of(choice, dir, error)) return false;
-        const int n = choice.process_number.value_or(0);
-        const std::string path = process_file_in(dir, n);
-        if (file_exists(path)) {
-            if (!read_process_file(path.c_str(), p)) {
-                error = path + ": not a valid process file";
-                return false;
-            }
-            number = n;
-            description = "process " + std::to_string(n);
-        } else if (choice.process_number) {
-            error = "process " + std::to_string(n) + " does not exist in " + dir +
-                    " (see `quorvane preset list`)";
-            return false;
-        } else {
-            fill_defaults(p);
-            description = "the built-in default process";
-        }
+        if (!resolve_process(choice.settings_dir, choice.process_number, p, description, error)) return false;
+        // A stored process plays (number given, or process 0 found), else the built-in default.
+        if (description.rfind("process ", 0) == 0) number = choice.process_number.value_or(0);
     }
-    description += " \"" + name_of(p) + "\"";
     for (const std::string& set : choice.sets)
         if (!apply_assignment(p, set, error)) return false;
     if (!choice.sets.empty()) description += " with --set";

@@ -16,6 +16,7 @@ mkdir -p "$demo"
 # A settings folder of its own that holds no process: the built-in default
 # process plays, whatever the user keeps in ~/.config/quorvane.
 rm -rf "$demo/settings"
+mkdir -p "$demo/settings"
 build/native/quorvane_demo_signal "$demo/programme.wav"
 build/native/quorvane process "$demo/programme.wav" "$demo/processed.wav" \
   --settings-dir "$demo/settings" --plot "$demo/loudness.svg"

@@ -1,5 +1,8 @@
 #include "settings/param_table.h"
 
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
 namespace qv {
@@ -56,15 +59,156 @@ const ParamInfo kSectionParamTable[] = {
 };
 const int kSectionParamCount = sizeof(kSectionParamTable) / sizeof(kSectionParamTable[0]);
 
+const OptionInfo kOptionTable[] = {
+    {"phase_rotator", option::phase_rotator},
+    {"show_composite", option::show_composite},
+    {"four_bands", option::four_bands},
+    {"track_rms", option::track_rms},
+    {"input_lpf_15k", option::input_lpf_15k},
+    {"bass_eq_shelving", option::bass_eq_shelving},
+    {"bass_eq_high_q", option::bass_eq_high_q},
+    {"spare_option", option::spare_option},
+    {"mono", option::mono},
+    {"multiband_bypass", option::multiband_bypass},
+    {"am_filter", option::am_filter},
+    {"am_filter_wide", option::am_filter_wide},
+};
+const int kOptionCount = sizeof(kOptionTable) / sizeof(kOptionTable[0]);
+
 namespace {
+
 const ParamInfo* find(const ParamInfo* table, int count, const char* name) {
     for (int i = 0; i < count; ++i)
         if (std::strcmp(table[i].name, name) == 0) return &table[i];
     return nullptr;
 }
+
+// Decimal with an optional sign, or 0x hexadecimal; the whole text must parse.
+bool parse_value(const std::string& text, std::int32_t& value) {
+    if (text.empty()) return false;
+    const char* s = text.c_str();
+    const bool hex = (s[0] == '0' && (s[1] == 'x' || s[1] == 'X'));
+    if (hex && s[2] == '\0') return false;
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(s, &end, hex ? 16 : 10);
+    if (errno != 0 || end == s || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return false;
+    value = static_cast<std::int32_t>(v);
+    return true;
+}
+
+bool parse_index(const std::string& text, int max, int& out) {
+    if (text.size() != 1 || text[0] < '0' || text[0] > '0' + max) return false;
+    out = text[0] - '0';
+    return true;
+}
+
+bool parse_in_range(const std::string& name, const std::string& text, std::int32_t lo, std::int32_t hi, std::int32_t& v,
+                    std::string& error) {
+    if (!parse_value(text, v)) {
+        error = name + ": '" + text + "' is not an integer";
+        return false;
+    }
+    if (v >= lo && v <= hi) return true;
+    error = name + "=" + std::to_string(v) + " is outside its range " + std::to_string(lo) + ".." + std::to_string(hi);
+    return false;
+}
+
+// Word 0..6 of a section record, const or not.
+template <class Section>
+auto& word_of(Section& sp, int word) {
+    switch (word) {
+        case 0:
+            return sp.attack1_ms;
+        case 1:
+            return sp.release1_ms;
+        case 2:
+            return sp.attack2_ms;
+        case 3:
+            return sp.release2_ms;
+        case 4:
+            return sp.threshold_db10;
+        case 5:
+            return sp.ratio_x10;
+        default:
+            return sp.band_gain_db10;
+    }
+}
+
+bool assign_section(ProcessParams& p, const std::string& name, const std::string& value_text, std::string& error) {
+    // section.B.S.NAME
+    const std::string rest = name.substr(8);
+    const std::size_t dot1 = rest.find('.');
+    const std::size_t dot2 = dot1 == std::string::npos ? std::string::npos : rest.find('.', dot1 + 1);
+    int band = 0, section = 0;
+    if (dot2 == std::string::npos || !parse_index(rest.substr(0, dot1), kBands - 1, band) ||
+        !parse_index(rest.substr(dot1 + 1, dot2 - dot1 - 1), kSections - 1, section)) {
+        error =
+            "unknown parameter '" + name + "' (section words are section.B.S.NAME with band B 0..6, section S 0..2)";
+        return false;
+    }
+    const std::string word_name = rest.substr(dot2 + 1);
+    const ParamInfo* info = find_section_param(word_name.c_str());
+    if (info == nullptr) {
+        error = "unknown section parameter '" + word_name + "' in '" + name + "'";
+        return false;
+    }
+    const std::int32_t lo = info->word == 6 && band >= 5 ? kDualBandGainMin : info->min;
+    std::int32_t v = 0;
+    if (!parse_in_range(name, value_text, lo, info->max, v, error)) return false;
+    word_of(p.section[band][section], info->word) = v;
+    return true;
+}
+
 }  // namespace
 
 const ParamInfo* find_global_param(const char* name) { return find(kGlobalParamTable, kGlobalParamCount, name); }
 const ParamInfo* find_section_param(const char* name) { return find(kSectionParamTable, kSectionParamCount, name); }
+
+std::int32_t& section_word(SectionParams& sp, int word) { return word_of(sp, word); }
+std::int32_t section_word(const SectionParams& sp, int word) { return word_of(sp, word); }
+
+bool apply_param_assignment(ProcessParams& p, const std::string& assignment, std::string& error) {
+    const std::size_t eq = assignment.find('=');
+    if (eq == std::string::npos || eq == 0) {
+        error = "'" + assignment + "' is not NAME=VALUE";
+        return false;
+    }
+    const std::string name = assignment.substr(0, eq);
+    const std::string value_text = assignment.substr(eq + 1);
+
+    if (name == "process_name") {
+        if (value_text.size() > kProcessNameChars) {
+            error = "process_name holds at most 19 characters";
+            return false;
+        }
+        for (unsigned char c : value_text) {
+            if (c < 0x20 || c == 0x7F) {
+                error = "process_name may not contain control characters";
+                return false;
+            }
+        }
+        // The bytes after the terminator keep their value, as the panel leaves them.
+        std::memcpy(p.global.process_name, value_text.c_str(), value_text.size() + 1);
+        return true;
+    }
+    if (name.rfind("section.", 0) == 0) return assign_section(p, name, value_text, error);
+
+    std::int32_t v = 0;
+    if (const ParamInfo* info = find_global_param(name.c_str())) {
+        if (!parse_in_range(name, value_text, info->min, info->max, v, error)) return false;
+        set_global_word(p.global, info->word, v);
+        return true;
+    }
+    for (int i = 0; i < kOptionCount; ++i) {
+        const OptionInfo& o = kOptionTable[i];
+        if (name != o.name) continue;
+        if (!parse_in_range(name, value_text, 0, 1, v, error)) return false;
+        p.global.option_flags = v ? (p.global.option_flags | o.bit) : (p.global.option_flags & ~o.bit);
+        return true;
+    }
+    error = "unknown parameter '" + name + "' (see `quorvane preset params` for the names)";
+    return false;
+}
 
 }  // namespace qv

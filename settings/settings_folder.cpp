@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "settings/process_file.h"
+
 namespace qv {
 
 bool default_settings_folder(std::string& out, std::string& error) {
@@ -19,6 +21,10 @@ bool default_settings_folder(std::string& out, std::string& error) {
     return false;
 }
 
-std::string process_file_in(const std::string& folder, int n) { return folder + "/qv$" + std::to_string(n) + ".dat"; }
+std::string process_file_in(const std::string& folder, int n) {
+    char name[16];
+    if (!process_file_name(n, name)) return folder + "/qv$" + std::to_string(n) + ".dat";
+    return folder + "/" + name;
+}
 
 }  // namespace qv

@@ -1,17 +1,28 @@
 // The tool's own parts: the streaming WAV header reader, named parameter
-// editing, and the dither to 16 bits.
+// editing, the factory processes and the settings folder, the dither to 16
+// bits, the delivery gain, the plot and the progress line.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <initializer_list>
+#include <regex>
+#include <set>
 #include <string>
 
 #include "cli/audio_convert.h"
+#include "cli/delivery.h"
 #include "cli/param_edit.h"
+#include "cli/preset_store.h"
+#include "cli/progress.h"
+#include "cli/svg_plot.h"
 #include "cli/wav_stream.h"
+#include "settings/factory.h"
+#include "settings/process_file.h"
 #include "settings/startup.h"
 
 namespace {
@@ -171,6 +182,143 @@ TEST(Dither, TriangularAroundTheValueAndClamped) {
     EXPECT_EQ(qv::cli::dither_to_16(d, 2.0f), 32767);
     EXPECT_EQ(qv::cli::dither_to_16(d, -2.0f), -32768);
     EXPECT_EQ(qv::cli::dither_to_16(d, NAN), -32768);
+}
+
+TEST(FactoryProcesses, EachIsTheDefaultsPlusItsTextUnderItsOwnNumber) {
+    ASSERT_GE(qv::kFactoryProcessCount, 3);
+    qv::ProcessParams defaults;
+    qv::fill_defaults(defaults);
+    std::set<std::string> names;
+    int last = 89;
+    for (int i = 0; i < qv::kFactoryProcessCount; ++i) {
+        const qv::FactoryProcess& f = qv::kFactoryProcesses[i];
+        SCOPED_TRACE(f.number);
+        EXPECT_GT(f.number, last) << "numbers 90 and up, ascending, each once";
+        EXPECT_LE(f.number, 100);
+        last = f.number;
+        EXPECT_EQ(qv::find_factory_process(f.number), &f);
+        qv::ProcessParams p;
+        std::string error;
+        ASSERT_TRUE(qv::factory_params(f, p, error)) << error;
+        EXPECT_STREQ(p.global.process_name, f.name);
+        EXPECT_TRUE(names.insert(f.name).second);
+        EXPECT_NE(std::memcmp(&p.section, &defaults.section, sizeof p.section), 0) << "a sound of its own";
+        EXPECT_NE(std::string(f.description), "");
+    }
+    EXPECT_EQ(qv::find_factory_process(0), nullptr);
+}
+
+TEST(SettingsFolder, ResolvesNumbersWithoutCreatingAnything) {
+    char pattern[] = "/tmp/quorvane-folder.XXXXXX";
+    const std::filesystem::path root = mkdtemp(pattern);
+    const std::string dir = (root / "settings").string();
+    qv::ProcessParams p;
+    std::string description, error;
+
+    EXPECT_FALSE(qv::cli::resolve_process(dir, 3, p, description, error));
+    EXPECT_NE(error.find("no such settings folder"), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists(dir));
+    EXPECT_FALSE(qv::cli::settings_folder_for_writing(dir, description, error)) << "--settings-dir is never created";
+    EXPECT_FALSE(std::filesystem::exists(dir));
+
+    std::filesystem::create_directory(dir);
+    ASSERT_TRUE(qv::cli::resolve_process(dir, std::nullopt, p, description, error)) << error;
+    EXPECT_EQ(description, "built-in default \"DEFAULT\"");
+    EXPECT_FALSE(qv::cli::resolve_process(dir, 91, p, description, error));
+    EXPECT_NE(error.find("`quorvane preset list`"), std::string::npos) << error;
+    EXPECT_NE(error.find("install-factory"), std::string::npos) << "91 is a factory number: " << error;
+    EXPECT_FALSE(qv::cli::resolve_process(dir, 0, p, description, error)) << "an explicit 0 must exist too";
+
+    qv::ProcessParams stored;
+    qv::fill_defaults(stored);
+    ASSERT_TRUE(qv::cli::apply_assignment(stored, "process_name=NEWS", error));
+    ASSERT_TRUE(qv::write_process_file(qv::cli::process_path(dir, 0).c_str(), stored));
+    ASSERT_TRUE(qv::cli::resolve_process(dir, std::nullopt, p, description, error)) << error;
+    EXPECT_EQ(description, "process 0 \"NEWS\"");
+    std::ofstream(qv::cli::process_path(dir, 7)) << "short";
+    EXPECT_FALSE(qv::cli::resolve_process(dir, 7, p, description, error));
+    EXPECT_NE(error.find("not a valid process file"), std::string::npos) << error;
+
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir)) ++entries;
+    EXPECT_EQ(entries, 2u) << "resolving writes nothing";
+    std::filesystem::remove_all(root);
+}
+
+TEST(Delivery, TheLowerGainWinsAndFullScaleIsAlwaysACeiling) {
+    using qv::cli::DeliveryLimit;
+    const qv::cli::LoudnessFigures measured{-0.5, -0.3, -13.0, 6.0};
+    struct Case {
+        std::optional<double> lufs, dbtp;
+        double peak_sample;
+        double gain_db;
+        DeliveryLimit limit;
+    } cases[] = {
+        {-16.0, -1.0, 31000, -3.0, DeliveryLimit::loudness},
+        {-10.0, -1.0, 31000, -0.7, DeliveryLimit::true_peak},
+        {std::nullopt, -2.0, 31000, -1.7, DeliveryLimit::true_peak},
+        {-5.0, std::nullopt, 16384, 20 * std::log10(32767.0 / 16384), DeliveryLimit::full_scale},
+        {-14.0, std::nullopt, 16384, -1.0, DeliveryLimit::loudness},
+    };
+    for (const Case& c : cases) {
+        const qv::cli::DeliveryGain g = qv::cli::delivery_gain(measured, c.peak_sample, {c.lufs, c.dbtp});
+        EXPECT_NEAR(g.gain_db, c.gain_db, 1e-9);
+        EXPECT_EQ(g.limit, c.limit);
+    }
+    const qv::cli::LoudnessFigures silence{-INFINITY, -INFINITY, -INFINITY, 0};
+    const qv::cli::DeliveryGain g = qv::cli::delivery_gain(silence, 0, {-16.0, -1.0});
+    EXPECT_EQ(g.gain_db, 0.0);
+    EXPECT_EQ(g.limit, DeliveryLimit::none);
+}
+
+TEST(SvgPlot, AnHourKeepsToThePointBudgetWithTheLegendBesideThePanes) {
+    qv::cli::PlotData d;
+    const int points = 36000;  // an hour at 100 ms
+    for (int i = 0; i < points; ++i) {
+        const double t = 0.1 * i;
+        d.input_lufs.push_back(i % 600 < 10 ? -INFINITY : -30 + 10 * std::sin(t));
+        d.output_lufs.push_back(-14 + std::sin(3 * t));
+        d.master_gain.push_back(2 + std::sin(t));
+        d.bass_gain.push_back(2 + std::cos(t));
+        for (auto& band : d.band_reduction_db) band.push_back(3 + 2 * std::sin(t));
+    }
+    d.input_integrated_lufs = -29.5;
+    d.output_integrated_lufs = -14.0;
+    d.target_lufs = -16.0;
+    const std::string svg = qv::cli::render_plot(d);
+    EXPECT_LT(svg.size(), 400000u);
+
+    const std::regex polyline("points=\"([^\"]*)\""), number_pair("([0-9.]+),([0-9.]+)");
+    double max_curve_x = 0;
+    int polylines = 0;
+    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), polyline); it != std::sregex_iterator(); ++it) {
+        const std::string pts = (*it)[1];
+        int count = 0;
+        for (auto p = std::sregex_iterator(pts.begin(), pts.end(), number_pair); p != std::sregex_iterator(); ++p) {
+            max_curve_x = std::max(max_curve_x, std::stod((*p)[1]));
+            ++count;
+        }
+        EXPECT_LE(count, 2 * 1000) << "at most two points per pixel column";
+        ++polylines;
+    }
+    EXPECT_GE(polylines, 2 + 2 + 5);
+    const std::regex legend("class=\"legend\" x=\"([0-9.]+)\"");
+    int legends = 0;
+    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), legend); it != std::sregex_iterator(); ++it, ++legends)
+        EXPECT_GT(std::stod((*it)[1]), max_curve_x + 10);
+    EXPECT_EQ(legends, 5 + 2 + 5);
+    for (const char* text : {">-70<", ">0:30:00<", ">1:00:00<", "target -16.0 LUFS", "input I -29.5 LUFS",
+                             "output I -14.0 LUFS", "band 5", "h:mm:ss"})
+        EXPECT_NE(svg.find(text), std::string::npos) << text;
+    EXPECT_EQ(qv::cli::time_label(59.6, false), "1:00");
+    EXPECT_EQ(qv::cli::time_label(3725, true), "1:02:05");
+}
+
+TEST(ProgressLine, ShowsElapsedSpeedAndTimeLeft) {
+    const std::string line = qv::cli::progress_text(60, 240, 10);
+    for (const char* text : {" 25%", "1:00 of 4:00", "elapsed 0:10", "6.0x realtime", "left 0:30"})
+        EXPECT_NE(line.find(text), std::string::npos) << line;
+    EXPECT_EQ(qv::cli::progress_text(0, 240, 0).find("left"), std::string::npos) << "no speed before any progress";
 }
 
 }  // namespace

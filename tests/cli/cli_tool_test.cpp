@@ -36,11 +36,13 @@ std::string tool() {
     return p ? p : "quorvane";
 }
 
+// A scratch folder with an empty settings folder "settings" in it.
 struct TempDir {
     fs::path path;
     TempDir() {
         char pattern[] = "/tmp/quorvane-cli-test.XXXXXX";
         path = mkdtemp(pattern);
+        fs::create_directory(path / "settings");
     }
     ~TempDir() { fs::remove_all(path); }
     std::string operator/(const std::string& name) const { return (path / name).string(); }
@@ -199,6 +201,23 @@ double independent_loudness(const Audio& a) {
     return lufs;
 }
 
+double independent_true_peak_dbtp(const Audio& a) {
+    ebur128_state* st = ebur128_init(static_cast<unsigned>(a.info.channels),
+                                     static_cast<unsigned long>(a.info.samplerate), EBUR128_MODE_TRUE_PEAK);
+    ebur128_add_frames_short(st, a.samples.data(), static_cast<std::size_t>(a.info.frames));
+    double peak = 0;
+    for (int ch = 0; ch < a.info.channels; ++ch) {
+        double v = 0;
+        ebur128_true_peak(st, static_cast<unsigned>(ch), &v);
+        peak = std::max(peak, v);
+    }
+    ebur128_destroy(&st);
+    return 20 * std::log10(peak);
+}
+
+// The build tree: the tool lives at its top.
+fs::path build_dir() { return fs::path(tool()).parent_path(); }
+
 // The tool's processor (the core's in-process interface) against the module
 // loaded through its export: the same samples, aligned by the reported latency.
 TEST(CliProcess, StereoMatchesModuleFedInBlocksAndSummaryMatchesLibebur128) {
@@ -226,7 +245,7 @@ TEST(CliProcess, StereoMatchesModuleFedInBlocksAndSummaryMatchesLibebur128) {
 
     EXPECT_NEAR(summary_figure(r.err, "integrated loudness", 0), independent_loudness(in), 0.1) << r.err;
     EXPECT_NEAR(summary_figure(r.err, "integrated loudness", 1), independent_loudness(out), 0.1) << r.err;
-    EXPECT_FALSE(fs::exists(d / "settings")) << "nothing is created in the settings folder";
+    EXPECT_TRUE(fs::is_empty(d / "settings")) << "nothing is created in the settings folder";
 
     // --keep-latency: the module's own stream, delay included.
     ASSERT_EQ(run_tool({"process", d / "in.wav", d / "raw.wav", "--settings-dir", d / "settings", "--keep-latency"})
@@ -320,8 +339,7 @@ TEST(CliProcess, SetTakesEffectWithoutTouchingStoredProcesses) {
     const std::string s = d / "settings";
     // Without a process 0 the built-in default plays, and nothing is created.
     ASSERT_EQ(run_tool({"process", d / "in.wav", d / "plain.wav", "--settings-dir", s, "-q"}).status, 0);
-    EXPECT_FALSE(fs::exists(d / "settings"));
-    fs::create_directory(d / "settings");
+    EXPECT_TRUE(fs::is_empty(d / "settings"));
     ASSERT_EQ(run_tool({"preset", "defaults", d / "settings/qv$0.dat"}).status, 0);
     // A player's INI in the same directory keeps every byte.
     const std::string ini = "[Player]\nvolume=200\n[Quorvane2]\nProcessNumber=7\nVisible=1\n";
@@ -369,6 +387,39 @@ TEST(CliProcess, SetTakesEffectWithoutTouchingStoredProcesses) {
     EXPECT_FALSE(fs::exists(d / "settings/qv$7.dat"));
 }
 
+TEST(CliProcess, LoudnessDeliveryMeetsTheLimitThatDecides) {
+    TempDir d;
+    write_audio(d / "in.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 4.0);
+    fs::create_directory(d / "settings");
+    ASSERT_EQ(run_tool({"process", d / "in.wav", d / "plain.wav", "--settings-dir", d / "settings", "-q"}).status, 0);
+    const Audio plain = read_audio(d / "plain.wav");
+    struct Case {
+        const char* lufs;
+        const char* dbtp;
+        bool loudness_decides;
+    } cases[] = {{"-30", "-1", true}, {"-5", "-3", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lufs);
+        const ToolRun r = run_tool({"process", d / "in.wav", d / "out.wav", "--settings-dir", d / "settings",
+                                    "--loudness", c.lufs, "--true-peak", c.dbtp});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.err.find(c.loudness_decides ? "set by the loudness target" : "set by the true-peak ceiling"),
+                  std::string::npos)
+            << r.err;
+        const Audio out = read_audio(d / "out.wav");
+        EXPECT_EQ(out.info.frames, plain.info.frames);
+        const double lufs = independent_loudness(out), dbtp = independent_true_peak_dbtp(out);
+        if (c.loudness_decides) {
+            EXPECT_NEAR(lufs, std::stod(c.lufs), 0.1);
+            EXPECT_LE(dbtp, std::stod(c.dbtp) + 0.1);
+        } else {
+            EXPECT_NEAR(dbtp, std::stod(c.dbtp), 0.1);
+            EXPECT_LE(lufs, std::stod(c.lufs) + 0.1);
+        }
+        EXPECT_NEAR(summary_figure(r.err, "integrated loudness", 1), lufs, 0.1) << "the summary shows what was written";
+    }
+}
+
 // A streaming WAV header as pipes carry it: unknown lengths, a LIST chunk of
 // odd size (padded) before the data.
 std::string streaming_wav_header(int channels) {
@@ -399,7 +450,7 @@ TEST(CliStream, WavAndRawStreamsGiveTheSamplesOfProcess) {
 
     ToolRun r = run_tool({"stream", "--settings-dir", s}, d / "stream.wav", d / "wav.out");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "quorvane: stream: the built-in default process \"DEFAULT\"; latency 884 frames (20.0 ms)\n");
+    EXPECT_EQ(r.err, "quorvane: stream: built-in default \"DEFAULT\"; latency 884 frames (20.0 ms)\n");
     r = run_tool({"stream", "--settings-dir", s, "--raw", "--channels", "2", "--rate", "44100"}, d / "stream.raw",
                  d / "raw.out");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -497,16 +548,75 @@ TEST(CliPreset, SetValidatesNamesAndRanges) {
     EXPECT_EQ(file_bytes(d / "short.dat"), "2.0");
 }
 
+TEST(CliPreset, ProcessesByNumberFactoryInstallAndParameterList) {
+    TempDir d;
+    const std::string s = d / "settings";
+    // A --settings-dir folder is never created.
+    fs::remove(s);
+    EXPECT_EQ(run_tool({"preset", "install-factory", "--settings-dir", s}).status, 1);
+    EXPECT_EQ(run_tool({"preset", "list", "--settings-dir", s}).status, 1);
+    EXPECT_FALSE(fs::exists(s));
+    fs::create_directory(s);
+
+    // A user's process at a factory number is never replaced.
+    ASSERT_EQ(run_tool({"preset", "defaults", "91", "--settings-dir", s}).status, 0);
+    const std::string user = file_bytes(s + "/qv$91.dat");
+    ToolRun r = run_tool({"preset", "install-factory", "--settings-dir", s});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("kept"), std::string::npos) << r.err;
+    EXPECT_EQ(file_bytes(s + "/qv$91.dat"), user);
+    for (const char* n : {"90", "92", "93"}) {
+        const std::string name = std::string("qv$") + n + ".dat";
+        EXPECT_EQ(file_bytes(s + "/" + name), file_bytes((build_dir() / "factory" / name).string()))
+            << "the installers' files hold the same processes";
+    }
+
+    ASSERT_EQ(run_tool({"preset", "list", "--settings-dir", s}, "", d / "list.txt").status, 0);
+    const std::string list = file_bytes(d / "list.txt");
+    EXPECT_NE(list.find(" 90  GENTLE MUSIC"), std::string::npos) << list;
+    EXPECT_NE(list.find(" 91  DEFAULT"), std::string::npos) << list;
+
+    ASSERT_EQ(run_tool({"preset", "set", "92", "overdrive_db=9", "--settings-dir", s}).status, 0);
+    ASSERT_EQ(run_tool({"preset", "show", "92", "--settings-dir", s}, "", d / "show.txt").status, 0);
+    EXPECT_NE(file_bytes(d / "show.txt").find("overdrive_db                  9  dB"), std::string::npos);
+    r = run_tool({"preset", "show", "5", "--settings-dir", s});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("`quorvane preset list`"), std::string::npos) << r.err;
+    EXPECT_EQ(run_tool({"preset", "set", "101", "mono=1", "--settings-dir", s}).status, 2);
+
+    ASSERT_EQ(run_tool({"preset", "params"}, "", d / "params.txt").status, 0);
+    const std::string params = file_bytes(d / "params.txt");
+    for (const char* row : {"overdrive_db           dB      0..30          10", "mono                 0x100  default 0",
+                            "ratio_x10        x10     10..100"})
+        EXPECT_NE(params.find(row), std::string::npos) << row << "\n" << params;
+
+    // Only the default folder is created, and only to store processes.
+    setenv("XDG_CONFIG_HOME", (d / "xdg").c_str(), 1);
+    EXPECT_EQ(run_tool({"preset", "list"}).status, 0);
+    EXPECT_FALSE(fs::exists(d / "xdg/quorvane"));
+    EXPECT_EQ(run_tool({"preset", "install-factory", "-q"}).status, 0);
+    EXPECT_TRUE(fs::exists(d / "xdg/quorvane/qv$93.dat"));
+    unsetenv("XDG_CONFIG_HOME");
+}
+
 TEST(CliHelp, EverySubcommandHasHelpAndTheToolAVersion) {
     for (std::vector<std::string> args : {std::vector<std::string>{"--help"},
                                           {"process", "--help"},
                                           {"stream", "--help"},
+                                          {"preset", "--help"},
                                           {"preset", "set", "--help"},
+                                          {"preset", "list", "--help"},
+                                          {"preset", "install-factory", "--help"},
                                           {"--version"}}) {
         TempDir d;
         const ToolRun r = run_tool(args, "", d / "out");
         EXPECT_EQ(r.status, 0);
-        EXPECT_FALSE(file_bytes(d / "out").empty());
+        const std::string help = file_bytes(d / "out");
+        EXPECT_FALSE(help.empty());
+        EXPECT_EQ(help.find("winamp"), std::string::npos) << "the settings folder, not another program's files";
+        if (args[0] == "preset" && args[1] == "set") {
+            EXPECT_NE(help.find("rewritten"), std::string::npos) << help;
+        }
     }
 }
 
