@@ -24,7 +24,9 @@
 #else
 #include <dlfcn.h>
 #endif
+#if defined(__i386__) || defined(__x86_64__)
 #include <xmmintrin.h>
+#endif
 
 namespace {
 
@@ -35,13 +37,21 @@ void check(bool ok, const char* what) {
     if (!ok) ++g_failures;
 }
 
+#if defined(__i386__) || defined(__x86_64__)
 std::uint16_t x87_control_word() {
     std::uint16_t cw;
     __asm__ __volatile__("fnstcw %0" : "=m"(cw));
     return cw;
 }
-
 void set_x87_control_word(std::uint16_t cw) { __asm__ __volatile__("fldcw %0" : : "m"(cw)); }
+unsigned get_mxcsr() { return _mm_getcsr(); }
+void set_mxcsr(unsigned csr) { _mm_setcsr(csr); }
+#else
+std::uint16_t x87_control_word() { return 0; }
+void set_x87_control_word(std::uint16_t) {}
+unsigned get_mxcsr() { return 0; }
+void set_mxcsr(unsigned) {}
+#endif
 
 // The floating-point modes the host runs the module's calls with. Every call
 // goes through `call`, which counts the calls that returned with either mode
@@ -59,21 +69,21 @@ struct FpModes {
 
     void start() {
         x87 = x87_control_word();
-        mxcsr = _mm_getcsr() & kMxcsrModeBits;
+        mxcsr = get_mxcsr() & kMxcsrModeBits;
     }
     template <typename Fn>
     auto call(Fn&& fn) {
         auto result = fn();
         ++calls;
         const std::uint16_t cw = x87_control_word();
-        const unsigned csr = _mm_getcsr() & kMxcsrModeBits;
+        const unsigned csr = get_mxcsr() & kMxcsrModeBits;
         if (cw != x87 || csr != mxcsr) {
             if (changed++ == 0) {
                 first_bad_x87 = cw;
                 first_bad_mxcsr = csr;
             }
             set_x87_control_word(x87);
-            _mm_setcsr(mxcsr);
+            set_mxcsr(mxcsr);
         }
         return result;
     }

@@ -3,7 +3,7 @@
 // parameter set, bit for bit, as at 64-bit precision (0x37F, what the native
 // build and the comparison with it run at), and leave the thread at 0x27F.
 // The bass EQ design's long double products and quotients round differently
-// at 53 bits for about a quarter of the gain and frequency settings; a
+// at 53 bits for about one gain and frequency setting in ten; a
 // coefficient one unit in the last place off does not show in 16-bit output,
 // so the sample comparison with the native module cannot see it.
 #include <cstdint>
