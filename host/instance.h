@@ -23,7 +23,8 @@ struct Quorvane {
 // Init: startup load, panel if it was open, recomputation, start-up tables,
 // about window. Always 0.
 int instance_init(Quorvane& q, DspModule* module);
-// Config: opens the panel unless it is open.
+// Config: opens the panel unless it is open (and the about window if the
+// host's window took it down).
 void instance_config(Quorvane& q, DspModule* module);
 // Quit: stores the panel position, destroys both windows, writes the INI keys.
 void instance_quit(Quorvane& q, DspModule* module);
@@ -31,9 +32,13 @@ void instance_quit(Quorvane& q, DspModule* module);
 int instance_modify_samples(Quorvane& q, short* samples, int numsamples, int bps, int nch, int srate);
 
 // Notifications of the window lifecycle (exposed for the tests): the panel
-// moved; a system command reached the panel or the about window.
+// moved; a system command reached the panel or the about window; a window is
+// being destroyed, by the module itself or with the host's window that owns
+// it (the instance forgets it, so Config reopens it and Quit leaves it alone).
 void panel_moved(void* binding, void* dialog);
 void panel_sys_command(void* binding, void* dialog, unsigned command);
 void about_sys_command(void* binding, void* dialog, unsigned command);
+void panel_destroyed(void* binding, void* dialog);
+void about_destroyed(void* binding, void* dialog);
 
 }  // namespace qv

@@ -1,5 +1,6 @@
 // Init, Config and Quit, and the panel's window lifecycle: creation, moves,
-// minimise, restore and close, and the about window that hides when closed.
+// minimise, restore and close, the about window that hides when closed, and
+// windows destroyed under the module by the host.
 #include "chain/output_stages.h"
 #include "chain/sample_loop.h"
 #include "chain/stereo_expander.h"
@@ -26,9 +27,19 @@ void bind_windows(Quorvane& q) {
     q.panel_callbacks = panel_dialog_callbacks(&q.panel_binding);
     q.panel_callbacks.moved = panel_moved;
     q.panel_callbacks.sys_command = panel_sys_command;
+    q.panel_callbacks.destroyed = panel_destroyed;
     q.about_callbacks = platform::DialogCallbacks{};
     q.about_callbacks.context = &q.panel_binding;
     q.about_callbacks.sys_command = about_sys_command;
+    q.about_callbacks.destroyed = about_destroyed;
+}
+
+// Forgets a window of the instance, then destroys it: its destroyed
+// notification then finds nothing left to forget.
+void destroy_own(void*& window) {
+    void* w = window;
+    window = nullptr;
+    platform::destroy_window(w);
 }
 
 // Creates the panel from template 104 (its creation fills every control),
@@ -42,10 +53,19 @@ void open_panel(Quorvane& q, const DspModule* m) {
     restore_panel_position(q.core.settings, q.panel.panel_window);
 }
 
+// The about window, hidden until the panel's About button shows it.
+void open_about(Quorvane& q, const DspModule* m) {
+    q.panel.about_window =
+        platform::create_dialog(kAboutTemplate, parent_window(m), module_instance(m), &q.about_callbacks);
+}
+
 }  // namespace
 
 int instance_init(Quorvane& q, DspModule* module) {
     Settings& s = q.core.settings;
+    // The Windows module stays loaded after Quit (it pins itself), so an Init
+    // may follow a Quit of the same instance: the panel starts as new.
+    q.panel = PanelState{};
     bind_windows(q);
     const int on_air = startup_load(s);
     s.selection.on_air_process = on_air;
@@ -64,9 +84,7 @@ int instance_init(Quorvane& q, DspModule* module) {
     clear_stereo_expander(q.core.chain.expander);
     publish_params(q.core.channel, s);
 
-    // Hidden until the panel's About button shows it.
-    q.panel.about_window =
-        platform::create_dialog(kAboutTemplate, parent_window(module), module_instance(module), &q.about_callbacks);
+    open_about(q, module);
     return 0;
 }
 
@@ -74,6 +92,8 @@ void instance_config(Quorvane& q, DspModule* module) {
     if (q.panel.panel_window) return;  // already open: not even raised
     bind_windows(q);
     open_panel(q, module);
+    // Gone only if the host destroyed its window under it.
+    if (!q.panel.about_window) open_about(q, module);
     q.core.settings.host.panel_visible = 1;
     // The panel opens on freshly derived values, every band sounding and the
     // test tone off; what the detectors remember is left alone, so opening a
@@ -85,13 +105,9 @@ void instance_config(Quorvane& q, DspModule* module) {
 void instance_quit(Quorvane& q, DspModule*) {
     if (q.panel.panel_window) {
         save_panel_position(q.core.settings);
-        platform::destroy_window(q.panel.panel_window);
-        q.panel.panel_window = nullptr;
+        destroy_own(q.panel.panel_window);
     }
-    if (q.panel.about_window) {
-        platform::destroy_window(q.panel.about_window);
-        q.panel.about_window = nullptr;
-    }
+    if (q.panel.about_window) destroy_own(q.panel.about_window);
     save_host_keys(q.core.settings);
 }
 
@@ -121,8 +137,7 @@ void panel_sys_command(void* binding, void*, unsigned command) {
     } else if (command == platform::kSysCommandClose) {
         if (p.panel_window) {
             save_panel_position(s);
-            platform::destroy_window(p.panel_window);
-            p.panel_window = nullptr;
+            destroy_own(p.panel_window);
             s.host.panel_visible = 0;
         }
         if (p.about_window) platform::hide_window(p.about_window);
@@ -132,6 +147,21 @@ void panel_sys_command(void* binding, void*, unsigned command) {
 void about_sys_command(void*, void* dialog, unsigned command) {
     // Closing the about window only hides it, so it keeps its place.
     if (command == platform::kSysCommandClose) platform::hide_window(dialog);
+}
+
+void panel_destroyed(void* binding, void* dialog) {
+    auto* b = static_cast<PanelBinding*>(binding);
+    if (!b || b->state->panel_window != dialog) return;  // closed or quit: forgotten already
+    // Destroyed with the host's window. The panel counts as open (Visible is
+    // kept, as a Quit with the panel up would write it), and its place is
+    // stored now, while it is known.
+    save_panel_position(*b->settings);
+    b->state->panel_window = nullptr;
+}
+
+void about_destroyed(void* binding, void* dialog) {
+    auto* b = static_cast<PanelBinding*>(binding);
+    if (b && b->state->about_window == dialog) b->state->about_window = nullptr;
 }
 
 }  // namespace qv

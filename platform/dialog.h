@@ -38,11 +38,17 @@ struct DialogCallbacks {
     // Not called for the move of a minimised window to its icon's place.
     void (*moved)(void* context, void* dialog);
     void (*sys_command)(void* context, void* dialog, unsigned command);
+    // The dialog is being destroyed, by whatever route: destroy_window, the
+    // destruction of the window that owns it (the parent it was created
+    // with), the platform. It still exists during the call; no callback
+    // follows.
+    void (*destroyed)(void* context, void* dialog);
 };
 
 // Creates a modeless dialog from the template (initially hidden, as the
-// templates are). Returns null when the platform cannot create it, in which
-// case no callback has run.
+// templates are), owned by parent: destroying the parent destroys it. On Win32
+// a parent that is no longer a window is taken as none. Returns null when the
+// platform cannot create it, in which case no callback has run.
 void* create_dialog(const DialogTemplate& t, void* parent, void* module_instance, const DialogCallbacks* callbacks);
 
 // Window level (the handle of a dialog is its window).

@@ -34,9 +34,11 @@ struct HeadlessDialog {
     PosixWindow window;  // first member: a dialog handle is a PosixWindow* as well
     const DialogTemplate* tmpl;
     const DialogCallbacks* callbacks;
+    void* owner;  // the parent it was created with: its destruction destroys this dialog
     char title[kTextCapacity];
     bool visible;
     bool minimized;
+    bool destroying;  // its destroyed callback runs; it still exists
     bool destroyed;
     int dispatch_depth;  // callbacks running; destruction waits until they return
     int misuse;
@@ -134,7 +136,7 @@ int height_px(int du) { return du * 13 / 8 + 25; }
 
 }  // namespace
 
-void* create_dialog(const DialogTemplate& t, void*, void*, const DialogCallbacks* callbacks) {
+void* create_dialog(const DialogTemplate& t, void* parent, void*, const DialogCallbacks* callbacks) {
     if (g_fail_next_create) {
         g_fail_next_create = false;
         return nullptr;
@@ -150,6 +152,7 @@ void* create_dialog(const DialogTemplate& t, void*, void*, const DialogCallbacks
     auto* d = new HeadlessDialog{};
     d->tmpl = &t;
     d->callbacks = callbacks;
+    d->owner = parent;
     d->window = PosixWindow{0, 0, width_px(t.width), height_px(t.height)};
     if (t.centred) {
         ScreenRect desk{};
@@ -204,7 +207,14 @@ void minimize_window(void* window) {
 
 void destroy_window(void* window) {
     HeadlessDialog* d = live(window);
-    if (!d) return;
+    if (!d || d->destroying) return;
+    d->destroying = true;
+    headless::destroy_owned(d);  // owned dialogs go first, as on Win32
+    if (d->callbacks && d->callbacks->destroyed) {
+        ++d->dispatch_depth;  // released below
+        d->callbacks->destroyed(d->callbacks->context, d);
+        --d->dispatch_depth;
+    }
     d->destroyed = true;
     d->visible = false;
     if (d->dispatch_depth == 0) release(d);
@@ -324,6 +334,12 @@ int dialog_count() {
 bool exists(void* dialog) { return live(dialog) != nullptr; }
 
 void fail_next_create() { g_fail_next_create = true; }
+
+void destroy_owned(void* owner) {
+    if (!owner) return;
+    for (HeadlessDialog* d : g_dialogs)
+        if (d && d->owner == owner) destroy_window(d);
+}
 
 const char* title(void* dialog) {
     HeadlessDialog* d = live(dialog);

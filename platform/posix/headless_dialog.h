@@ -17,6 +17,10 @@ bool exists(void* dialog);
 // Makes the next create_dialog fail (return null), as when the platform
 // cannot create the window.
 void fail_next_create();
+// The window owner (any handle passed to create_dialog as the parent, such
+// as a host's window) is destroyed: so is every dialog it owns, each one's
+// destroyed callback running.
+void destroy_owned(void* owner);
 
 const char* title(void* dialog);
 bool visible(void* dialog);

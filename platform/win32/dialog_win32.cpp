@@ -30,6 +30,19 @@ HINSTANCE this_module() {
     return m;
 }
 
+// Keeps the module holding the dialog procedure mapped until the process
+// ends, from before its first window exists: a host that frees the module
+// without Quit (or while a window of it is still alive) would otherwise leave
+// window procedures pointing into unmapped code. The module never frees
+// itself, least of all from inside its own window procedure.
+void pin_this_module() {
+    static bool pinned = false;
+    if (pinned) return;
+    HMODULE m = nullptr;
+    pinned = GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                reinterpret_cast<LPCSTR>(&pin_this_module), &m) != FALSE;
+}
+
 const DialogCallbacks* callbacks_of(HWND hwnd) {
     return reinterpret_cast<const DialogCallbacks*>(GetWindowLongPtrA(hwnd, DWLP_USER));
 }
@@ -76,6 +89,11 @@ INT_PTR CALLBACK dialog_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) 
                 if (!IsWindow(hwnd)) return TRUE;
             }
             break;
+        case WM_DESTROY:
+            // Sent once, whatever destroys the window (its own close, Quit,
+            // or the destruction of the host window that owns it).
+            if (cb->destroyed) cb->destroyed(cb->context, hwnd);
+            break;
         case WM_NCDESTROY:
             SetWindowLongPtrA(hwnd, DWLP_USER, 0);
             break;
@@ -93,8 +111,11 @@ LRESULT send_item(void* dialog, int id, UINT msg, WPARAM wparam, LPARAM lparam) 
 
 void* create_dialog(const DialogTemplate& t, void* parent, void* module_instance, const DialogCallbacks* callbacks) {
     init_common_controls();
+    pin_this_module();
     HINSTANCE instance = module_instance ? static_cast<HINSTANCE>(module_instance) : this_module();
-    return CreateDialogParamA(instance, MAKEINTRESOURCEA(t.resource_id), static_cast<HWND>(parent), dialog_proc,
+    // A host window destroyed before this call would make the creation fail.
+    HWND owner = parent && IsWindow(static_cast<HWND>(parent)) ? static_cast<HWND>(parent) : nullptr;
+    return CreateDialogParamA(instance, MAKEINTRESOURCEA(t.resource_id), owner, dialog_proc,
                               reinterpret_cast<LPARAM>(callbacks));
 }
 

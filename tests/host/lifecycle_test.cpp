@@ -3,10 +3,9 @@
 // tables.
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/instance.h"
 #include "panel/texts.h"
@@ -203,6 +202,39 @@ TEST_F(Lifecycle, CloseBoxDestroysThePanelHidesAboutAndClearsVisible) {
     EXPECT_EQ(r.left, 200);
     EXPECT_EQ(r.top, 150);
     EXPECT_EQ(q->core.settings.host.panel_visible, 1);
+}
+
+TEST_F(Lifecycle, WindowsDestroyedWithTheHostWindowAreForgotten) {
+    int host_window = 0;  // the player's window: the owner of both dialogs
+    module.parent_window = &host_window;
+    instance_init(*q, &module);
+    ASSERT_NE(panel(), nullptr);
+    hd::drag_window(panel(), 320, 240);
+    hd::destroy_owned(&host_window);
+    EXPECT_EQ(hd::dialog_count(), 0);
+    EXPECT_EQ(panel(), nullptr);
+    EXPECT_EQ(about(), nullptr);
+    EXPECT_EQ(ini_get(kKeyPosX), 320);  // stored as the panel went
+    EXPECT_EQ(ini_get(kKeyPosY), 240);
+
+    // Config opens both again, and the About button works.
+    instance_config(*q, &module);
+    EXPECT_EQ(hd::dialog_count(), 2);
+    ASSERT_TRUE(hd::exists(panel()));
+    hd::click(panel(), 1090);
+    EXPECT_TRUE(hd::visible(about()));
+    instance_quit(*q, &module);
+    EXPECT_EQ(hd::dialog_count(), 0);
+    EXPECT_EQ(ini_get(kKeyVisible), 1);
+}
+
+TEST_F(Lifecycle, InitAfterQuitOfTheSameInstanceStartsThePanelAsNew) {
+    instance_init(*q, &module);
+    hd::click(panel(), 1076);  // CFG of band 2
+    EXPECT_EQ(q->panel.selected_band[0], 2);
+    instance_quit(*q, &module);
+    instance_init(*q, &module);
+    EXPECT_EQ(q->panel.selected_band[0], 0);  // as CFG 1074, checked at creation, says
 }
 
 TEST_F(Lifecycle, MinimiseAndRestoreKeepTheFlag) {

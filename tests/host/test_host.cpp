@@ -6,6 +6,11 @@
 //   quorvane_test_host MODULE --render OUT.raw  plays a fixed stimulus through
 //       the module and writes every returned block to OUT.raw (int16, host
 //       byte order), so that two builds of the module can be compared.
+//   --x87 CW (after MODULE, e.g. 0x27F)  runs every call to the module with
+//       this x87 control word, as a player that sets its own precision does.
+//
+// After every call into the module the host's MXCSR and x87 control word must
+// be what they were before it.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +24,9 @@
 #else
 #include <dlfcn.h>
 #endif
+#if defined(__i386__) || defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
 
 namespace {
 
@@ -27,6 +35,87 @@ int g_failures = 0;
 void check(bool ok, const char* what) {
     std::printf("%s: %s\n", ok ? "ok" : "FAIL", what);
     if (!ok) ++g_failures;
+}
+
+#if defined(__i386__) || defined(__x86_64__)
+std::uint16_t x87_control_word() {
+    std::uint16_t cw;
+    __asm__ __volatile__("fnstcw %0" : "=m"(cw));
+    return cw;
+}
+void set_x87_control_word(std::uint16_t cw) { __asm__ __volatile__("fldcw %0" : : "m"(cw)); }
+unsigned get_mxcsr() { return _mm_getcsr(); }
+void set_mxcsr(unsigned csr) { _mm_setcsr(csr); }
+#else
+std::uint16_t x87_control_word() { return 0; }
+void set_x87_control_word(std::uint16_t) {}
+unsigned get_mxcsr() { return 0; }
+void set_mxcsr(unsigned) {}
+#endif
+
+// The floating-point modes the host runs the module's calls with. Every call
+// goes through `call`, which counts the calls that returned with either mode
+// changed. MXCSR's six low bits are sticky exception flags that any inexact
+// operation raises, not a mode.
+constexpr unsigned kMxcsrModeBits = ~0x3Fu;
+
+struct FpModes {
+    std::uint16_t x87 = 0;
+    unsigned mxcsr = 0;
+    long calls = 0;
+    long changed = 0;
+    unsigned first_bad_mxcsr = 0;
+    std::uint16_t first_bad_x87 = 0;
+
+    void start() {
+        x87 = x87_control_word();
+        mxcsr = get_mxcsr() & kMxcsrModeBits;
+    }
+    template <typename Fn>
+    auto call(Fn&& fn) {
+        auto result = fn();
+        ++calls;
+        const std::uint16_t cw = x87_control_word();
+        const unsigned csr = get_mxcsr() & kMxcsrModeBits;
+        if (cw != x87 || csr != mxcsr) {
+            if (changed++ == 0) {
+                first_bad_x87 = cw;
+                first_bad_mxcsr = csr;
+            }
+            set_x87_control_word(x87);
+            set_mxcsr(mxcsr);
+        }
+        return result;
+    }
+    void report() const {
+        std::printf("%s: MXCSR 0x%04X and x87 control word 0x%03X unchanged after every call (%ld calls, %ld changed",
+                    changed == 0 ? "ok" : "FAIL", mxcsr, x87, calls, changed);
+        if (changed) std::printf("; first left MXCSR 0x%04X, x87 0x%03X", first_bad_mxcsr, first_bad_x87);
+        std::printf(")\n");
+        if (changed) ++g_failures;
+    }
+};
+
+FpModes g_fp;
+
+// The module's four calls, each checked by g_fp.
+int init(DspModule* m) {
+    return g_fp.call([&] { return m->Init(m); });
+}
+void config(DspModule* m) {
+    g_fp.call([&] {
+        m->Config(m);
+        return 0;
+    });
+}
+void quit(DspModule* m) {
+    g_fp.call([&] {
+        m->Quit(m);
+        return 0;
+    });
+}
+int modify(DspModule* m, short* samples, int frames, int bps, int nch, int srate) {
+    return g_fp.call([&] { return m->ModifySamples(m, samples, frames, bps, nch, srate); });
 }
 
 DspGetHeaderFn load_module(const char* path) {
@@ -106,7 +195,7 @@ void stimulus_frame(Stimulus& st, int k, int f, int nch, short* out) {
 }
 
 // Plays the stimulus in blocks of varying length and writes what comes back.
-int render(DspModule* module, const char* out_path) {
+void render(DspModule* module, const char* out_path) {
     static const Segment kSegments[] = {
         {0, 22050, 2, 16, 44100},  // near silence
         {1, 66150, 2, 16, 44100},  // programme
@@ -120,8 +209,8 @@ int render(DspModule* module, const char* out_path) {
     static const int kBlockFrames[] = {1, 7, 576, 1152, 4096, 333, 64};
     std::FILE* out = std::fopen(out_path, "wb");
     if (!out) {
-        std::fprintf(stderr, "cannot write %s\n", out_path);
-        return 1;
+        check(false, "output file opens");
+        return;
     }
     Stimulus st;
     std::vector<short> block(2 * 4096);
@@ -134,18 +223,20 @@ int render(DspModule* module, const char* out_path) {
             int n = kBlockFrames[block_index++ % 7];
             if (n > seg.frames - f0) n = seg.frames - f0;
             for (int i = 0; i < n; ++i) stimulus_frame(st, seg.kind, f0 + i, seg.nch, &block[i * seg.nch]);
-            const int got = module->ModifySamples(module, block.data(), n, seg.bps, seg.nch, seg.srate);
+            const int got = modify(module, block.data(), n, seg.bps, seg.nch, seg.srate);
             lengths_ok = lengths_ok && got == n;
             std::fwrite(block.data(), sizeof(short), static_cast<size_t>(n * seg.nch), out);
             total += n * seg.nch;
             f0 += n;
         }
+        // The panel opens while the programme plays: its recomputation
+        // redesigns every coefficient, which must come out as Init's did.
+        if (k == 1) config(module);
     }
     const bool written = std::fclose(out) == 0;
     check(lengths_ok, "every rendered block keeps its length");
     check(written, "rendered output written");
     std::printf("rendered %ld samples in %d blocks\n", total, block_index);
-    return g_failures == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -156,7 +247,23 @@ int main(int argc, char** argv) {
 #else
     const char* path = argc > 1 ? argv[1] : "./libdsp_quorvane.so";
 #endif
-    DspGetHeaderFn get_header = load_module(path);
+    const char* render_path = nullptr;
+    long x87 = -1;
+    for (int i = 2; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--render") == 0) {
+            render_path = argv[i + 1];
+        } else if (std::strcmp(argv[i], "--x87") == 0) {
+            x87 = std::strtol(argv[i + 1], nullptr, 0);
+        } else {
+            std::fprintf(stderr, "usage: quorvane_test_host [MODULE [--render OUT.raw] [--x87 CW]]\n");
+            return 2;
+        }
+    }
+    if (x87 >= 0) set_x87_control_word(static_cast<std::uint16_t>(x87));
+    g_fp.start();
+
+    // Loading runs the module's start-up code, which must leave the modes too.
+    DspGetHeaderFn get_header = g_fp.call([&] { return load_module(path); });
     check(get_header != nullptr, "module loads and exports winampDSPGetHeader2");
     if (!get_header) return 1;
 
@@ -174,29 +281,29 @@ int main(int argc, char** argv) {
     module->instance = GetModuleHandleA(path);
     module->parent_window = nullptr;
 #endif
-    check(module->Init(module) == 0, "Init returns 0");
+    check(init(module) == 0, "Init returns 0");
 
-    if (argc > 3 && std::strcmp(argv[2], "--render") == 0) {
-        const int rc = render(module, argv[3]);
-        module->Quit(module);
-        return rc;
+    if (render_path) {
+        render(module, render_path);
+        quit(module);
+        g_fp.report();
+        return g_failures == 0 ? 0 : 1;
     }
 
     std::vector<short> block(2 * 4096);
     for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<short>((i * 7919) % 20000 - 10000);
-    check(module->ModifySamples(module, block.data(), 4096, 16, 2, 44100) == 4096,
-          "16-bit 44.1 kHz block keeps its length");
+    check(modify(module, block.data(), 4096, 16, 2, 44100) == 4096, "16-bit 44.1 kHz block keeps its length");
     bool in_range = true;
     for (short v : block) in_range = in_range && v >= -32760 && v <= 32760;
     check(in_range, "output within +-32760");
     std::vector<short> copy = block;
-    check(module->ModifySamples(module, block.data(), 4096, 8, 2, 44100) == 4096 && block == copy,
-          "8-bit block passes untouched");
-    check(module->ModifySamples(module, block.data(), 4096, 16, 2, 22050) == 4096 && block == copy,
+    check(modify(module, block.data(), 4096, 8, 2, 44100) == 4096 && block == copy, "8-bit block passes untouched");
+    check(modify(module, block.data(), 4096, 16, 2, 22050) == 4096 && block == copy,
           "22.05 kHz block passes untouched");
 
-    module->Config(module);
-    module->Quit(module);
+    config(module);
+    quit(module);
+    g_fp.report();
     std::printf("%d failure(s)\n", g_failures);
     return g_failures == 0 ? 0 : 1;
 }

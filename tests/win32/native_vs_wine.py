@@ -8,6 +8,9 @@ routes of the chain (patched copies of the default file the module wrote).
 The raw outputs are compared sample by sample; only a handful of samples may
 differ, where the two maths libraries round a power or a sine differently in
 the last bit. The default process files both modules write must be identical.
+The bass EQ variants run the Wine host at x87 control word 0x27F (53-bit
+precision, as some players leave it): the DLL's output must equal the native
+module's sample for sample.
 """
 import argparse
 import os
@@ -23,7 +26,8 @@ GLOBAL_OFFSET = 14 + 21 * 828  # GlobalParams in a process file
 # Word indices of GlobalParams.
 W = dict(stereo_level_pct=21, stereo_depth_ms=22, bypass_all=23, no_clipper=25, no_stereo_exp=26,
          lookahead_ms=27, independent_gate=29, preemphasis_50us=30, preemphasis_on=34, bass_eq_gain_db=20,
-         density_overdrive_db=36, output_level_pct=37, expander_on=39, limiter_on=40, option_flags=44)
+         density_overdrive_db=36, output_level_pct=37, expander_on=39, limiter_on=40, option_flags=44,
+         bass_eq_freq_hz=35)
 
 # Process variants: each switches on routes the default process leaves off.
 VARIANTS = {
@@ -33,6 +37,12 @@ VARIANTS = {
     "am_mono_shelf": dict(option_flags=0x020 | 0x040 | 0x100 | 0x400 | 0x800, bass_eq_gain_db=12,
                           independent_gate=1, no_stereo_exp=1, output_level_pct=70),
     "bypass_routes": dict(option_flags=0x002 | 0x200, no_clipper=1, density_overdrive_db=6, lookahead_ms=0),
+}
+# Variants whose Wine run uses this x87 control word, with no sample allowed to differ.
+X87_CONTROL_WORD = "0x27F"
+X87_VARIANTS = {
+    "bass_peaking_high_q_x87": dict(option_flags=0x040, bass_eq_gain_db=15, bass_eq_freq_hz=60),
+    "bass_shelving_high_q_x87": dict(option_flags=0x020 | 0x040, bass_eq_gain_db=12, bass_eq_freq_hz=72),
 }
 
 INI = "[Quorvane2]\nProcessNumber=0\nVisible=0\nMinimized=0\n"
@@ -84,8 +94,12 @@ def main():
     default_file = None
     default_out = b""
     with winecase.Display() as display:
-        for name, words in VARIANTS.items():
+        runs = [(name, words, False) for name, words in VARIANTS.items()]
+        runs += [(name, words, True) for name, words in X87_VARIANTS.items()]
+        for name, words, x87 in runs:
             process_file = None if name == "default" else patched(default_file, words)
+            wine_args = ["--x87", X87_CONTROL_WORD] if x87 else []
+            allowed = 0 if x87 else args.allowed
             nat = os.path.join(args.work, name, "native")
             win = os.path.join(args.work, name, "wine")
             prepare(nat, process_file)
@@ -101,19 +115,22 @@ def main():
 
             exe = os.path.join(win, "quorvane_test_host.exe")
             shutil.copy(args.wine_host, exe)
-            rc, out = winecase.run(args.wine_run, exe, [args.wine_module, "--render", "out.raw"], win, args.prefix,
-                                   timeout=180, display=display)
+            rc, out = winecase.run(args.wine_run, exe, [args.wine_module, "--render", "out.raw"] + wine_args, win,
+                                   args.prefix, timeout=180, display=display)
             if rc != 0:
                 print(out)
                 print(f"FAIL: {name}: Wine host exited with {rc}")
                 return 1
+            for host, text in (("native", r.stdout), ("wine", out)):
+                print("".join(f"{line.split(':')[0]}: {name}: {host}:{line.split(':', 1)[1]}\n"
+                              for line in text.splitlines() if "MXCSR" in line), end="")
 
             with open(os.path.join(nat, "out.raw"), "rb") as f:
                 a = f.read()
             with open(os.path.join(win, "out.raw"), "rb") as f:
                 b = f.read()
             n, diffs, worst = compare(a, b)
-            ok = len(a) == len(b) and n > 0 and len(diffs) <= args.allowed
+            ok = len(a) == len(b) and n > 0 and len(diffs) <= allowed
             first = f", first at sample {diffs[0]}" if diffs else ""
             print(f"{'ok' if ok else 'FAIL'}: {name}: {n} samples, {len(diffs)} differ (largest difference "
                   f"{worst}{first}); sizes {len(a)} / {len(b)} bytes")

@@ -691,6 +691,65 @@ void case_no_templates() {
     check(ini_int("Visible", -1) == 1 && !ini_has("pos_x"), "Quit writes the keys, no position");
 }
 
+// The player destroys its window, the owner of the module's windows, before
+// Quit: both windows go with it, Config opens a working panel again (the
+// module record still names the dead window) and Quit runs clean.
+void case_parent_destroyed() {
+    HWND owner = CreateWindowExA(0, "STATIC", "player window", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                                 GetModuleHandleA(nullptr), nullptr);
+    const HWND host_parent = g_parent;
+    g_parent = owner;
+    Plugin p;
+    if (!start(p)) return;
+    Windows w = module_windows();
+    check(w.panel && GetWindow(w.panel, GW_OWNER) == owner, "the panel is owned by the player's window");
+    if (!w.panel) return stop(p);
+    SetWindowPos(w.panel, nullptr, 260, 180, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    DestroyWindow(owner);
+    check(!IsWindow(w.panel) && !IsWindow(w.about), "destroying the player's window destroys both windows");
+    check(ini_int("pos_x", -1) == 260 && ini_int("pos_y", -1) == 180, "the panel's place is stored as it goes");
+
+    p.module->Config(p.module);
+    Windows again = module_windows();
+    check(again.panel && IsWindowVisible(again.panel), "Config opens the panel again");
+    if (again.panel) {
+        const RECT r = window_rect(again.panel);
+        check(r.left == 260 && r.top == 180, "where it stood (%ld, %ld)", r.left, r.top);
+        check(run_ticks(again.panel, 2), "its timer runs");
+        drag_slider(again.panel, 1094, 50);
+        check(label_value(again.panel, 1093) == 50, "its sliders answer");
+        click(again.panel, 1090);
+        check(again.about && again.about != w.about && IsWindowVisible(again.about), "About shows a new about window");
+    }
+    stop(p);
+    check(module_windows().panel == nullptr && module_windows().about == nullptr, "Quit destroys both windows");
+    check(ini_int("Visible", -1) == 1, "Quit writes Visible 1");
+    g_parent = host_parent;
+}
+
+// A host that frees the module without Quit while its panel is open: the
+// module pinned itself when it made its first window, so the panel's timer
+// and controls still reach mapped code.
+void case_unload_without_quit() {
+    ini_set("Visible", 0);
+    Plugin p;
+    if (!start(p)) return;
+    p.module->Config(p.module);
+    HWND panel = module_windows().panel;
+    check(panel != nullptr, "Config opens the panel");
+    if (!panel) return stop(p);
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(p.lib, path, MAX_PATH);
+    check(FreeLibrary(p.lib) != FALSE, "FreeLibrary without Quit");
+    check(GetModuleHandleA(path) == p.lib, "the module stays loaded");
+    p = Plugin{};
+    check(run_ticks(panel, 3), "the panel's timer still runs");
+    drag_slider(panel, 1094, 40);
+    check(label_value(panel, 1093) == 40, "a slider still answers");
+    SendMessageA(panel, WM_SYSCOMMAND, SC_CLOSE, 0);
+    check(!IsWindow(panel), "the close box still closes it");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -731,6 +790,10 @@ int main(int argc, char** argv) {
         case_no_templates();
     else if (which == "playback")
         case_playback();
+    else if (which == "parent_destroyed")
+        case_parent_destroyed();
+    else if (which == "unload_without_quit")
+        case_unload_without_quit();
     else {
         std::fprintf(stderr, "unknown case %s\n", which.c_str());
         return 2;
