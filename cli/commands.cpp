@@ -7,6 +7,7 @@
 namespace qv::cli {
 
 volatile std::sig_atomic_t g_interrupted = 0;
+int g_verbosity = kNormal;
 
 namespace {
 void on_interrupt(int sig) { g_interrupted = sig; }
@@ -24,5 +25,9 @@ void catch_interrupts() {
 int interrupted_status() { return 128 + static_cast<int>(g_interrupted); }
 
 void print_error(const std::string& message) { std::fprintf(stderr, "quorvane: %s\n", message.c_str()); }
+
+void print_info(const std::string& message) {
+    if (g_verbosity >= kVerbose) std::fprintf(stderr, "quorvane: %s\n", message.c_str());
+}
 
 }  // namespace qv::cli

@@ -14,10 +14,13 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 struct ProcessOptions {
-    std::string input;
-    std::string output;
-    std::string plot;  // --plot FILE.svg, empty for none
-    bool quiet = false;
+    std::string input;   // "-": a WAV stream on standard input
+    std::string output;  // "-": WAV on standard output
+    std::string plot;    // --plot FILE.svg, empty for none
+    bool json = false;        // the summary as one JSON object
+    bool force = false;       // replace a write-protected OUT
+    bool no_clobber = false;  // never replace an existing OUT
+    bool downmix = false;     // fold more than two channels to stereo
     ProcessChoice choice;
 };
 
@@ -41,6 +44,14 @@ void catch_interrupts();
 // Exit status of a run stopped by a signal (128 + the signal's number).
 int interrupted_status();
 
+// How much a subcommand says besides its errors: -q, the default, -v.
+constexpr int kQuiet = 0;
+constexpr int kNormal = 1;
+constexpr int kVerbose = 2;
+extern int g_verbosity;
+
 void print_error(const std::string& message);
+// A line on standard error when g_verbosity is kVerbose.
+void print_info(const std::string& message);
 
 }  // namespace qv::cli

@@ -34,6 +34,12 @@ void add_choice_options(CLI::App* cmd, ProcessChoice& choice, int& number) {
         ->type_name("DIR");
 }
 
+// -q and -v, on every subcommand.
+void add_verbosity(CLI::App* cmd, bool& quiet, bool& verbose) {
+    auto* q = cmd->add_flag("-q,--quiet", quiet, "Say nothing but errors (no summary, no progress)");
+    cmd->add_flag("-v,--verbose", verbose, "Say more: formats, tags, the process played")->excludes(q);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -45,16 +51,27 @@ int main(int argc, char** argv) {
     qv::cli::ProcessOptions process_options;
     int process_number = -1;
     auto* process = app.add_subcommand("process", "Process an audio file into a new 44.1 kHz 16-bit file");
-    process->add_option("IN", process_options.input, "Input audio file (WAV, FLAC, Ogg, AIFF, ...; mono or stereo)")
+    process
+        ->add_option("IN", process_options.input,
+                     "Input audio file (WAV, FLAC, Ogg, AIFF, ...; mono or stereo), or - for a 16-bit WAV stream on "
+                     "standard input")
         ->required();
-    process->add_option("OUT", process_options.output, "Output file, .wav, .flac or .aiff; written only on success")
+    process
+        ->add_option("OUT", process_options.output,
+                     "Output file, .wav, .flac or .aiff, written only on success; or - for WAV on standard output")
         ->required();
     add_choice_options(process, process_options.choice, process_number);
     process->add_option("--plot", process_options.plot, "Write short-term loudness and AGC gain over time as SVG")
         ->type_name("FILE.svg");
-    process->add_flag("-q,--quiet", process_options.quiet, "No summary");
+    process->add_flag("--json", process_options.json,
+                      "Print the summary as one JSON object on standard output (standard error when OUT is -)");
+    auto* force = process->add_flag("-f,--force", process_options.force, "Replace OUT even when it is write-protected");
+    process->add_flag("-n,--no-clobber", process_options.no_clobber, "Never replace an existing OUT")->excludes(force);
+    process->add_flag("--downmix", process_options.downmix,
+                      "Fold more than two channels to stereo (centre and surrounds at -3 dB, LFE dropped)");
     process->footer(
-        "Other rates are resampled to 44.1 kHz (soxr, high quality); 24-bit and float input is dithered to 16 bits.\n"
+        "Other rates (8 kHz to 768 kHz) are resampled to 44.1 kHz (soxr, high quality); 24-bit and float input is\n"
+        "dithered to 16 bits. Tags (title, artist, album, comment, ...) are copied where OUT's format holds them.\n"
         "A summary (peaks, true peak, loudness, loudness range before and after, speed) goes to standard error.");
 
     qv::cli::StreamOptions stream_options;
@@ -66,10 +83,11 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({1, 2}))
         ->needs(raw);
     stream->add_option("--rate", stream_options.rate, "Sample rate of raw input in Hz (default 44100)")
-        ->check(CLI::Range(1000, 768000))
+        ->check(CLI::Range(8000, 768000))
         ->needs(raw);
     stream->footer(
-        "Input: a WAV header (streaming lengths 0 or 0xFFFFFFFF accepted) and 16-bit PCM, or --raw PCM.\n"
+        "Input: a WAV header (streaming lengths 0 or 0xFFFFFFFF accepted) and 16-bit PCM at 8 kHz to 768 kHz, or\n"
+        "--raw PCM.\n"
         "Output: 44.1 kHz 16-bit with the same channels, WAV unless --raw, flushed block by block.\n"
         "Example: ffmpeg -i in.mp3 -f wav -ac 2 -ar 44100 - | quorvane stream | ffplay -");
 
@@ -86,6 +104,9 @@ int main(int argc, char** argv) {
     auto* defaults = preset->add_subcommand("defaults", "Write the default process to FILE");
     defaults->add_option("FILE", defaults_file, "Process file to create or overwrite")->required();
 
+    bool quiet = false, verbose = false;
+    for (CLI::App* cmd : {process, stream, show, set, defaults}) add_verbosity(cmd, quiet, verbose);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -93,6 +114,7 @@ int main(int argc, char** argv) {
         return code == 0 ? qv::cli::kExitOk : qv::cli::kExitUsage;
     }
 
+    qv::cli::g_verbosity = quiet ? qv::cli::kQuiet : verbose ? qv::cli::kVerbose : qv::cli::kNormal;
     if (process_number >= 0) process_options.choice.process_number = process_number;
     if (stream_number >= 0) stream_options.choice.process_number = stream_number;
     if (*process) return qv::cli::run_process(process_options);

@@ -59,7 +59,8 @@ int run_preset_set(const std::string& file, const std::vector<std::string>& assi
         }
     }
     if (!write_file(file, p)) return kExitFailure;
-    std::fprintf(stderr, "quorvane: %s: %zu value(s) set\n", file.c_str(), assignments.size());
+    if (g_verbosity >= kNormal)
+        std::fprintf(stderr, "quorvane: %s: %zu value(s) set\n", file.c_str(), assignments.size());
     return kExitOk;
 }
 
@@ -67,7 +68,7 @@ int run_preset_defaults(const std::string& file) {
     ProcessParams p;
     fill_defaults(p);
     if (!write_file(file, p)) return kExitFailure;
-    std::fprintf(stderr, "quorvane: %s: default process written\n", file.c_str());
+    if (g_verbosity >= kNormal) std::fprintf(stderr, "quorvane: %s: default process written\n", file.c_str());
     return kExitOk;
 }
 

@@ -12,11 +12,13 @@ namespace qv::cli {
 
 namespace {
 
-std::string quoted_name(const ProcessParams& p) {
+std::string plain_name(const ProcessParams& p) {
     char name[20];
     copy_process_name(name, p.global.process_name);
-    return std::string("\"") + name + "\"";
+    return name;
 }
+
+std::string quoted_name(const ProcessParams& p) { return "\"" + plain_name(p) + "\""; }
 
 bool settings_dir_of(const ProcessChoice& choice, std::string& dir, std::string& error) {
     if (!choice.settings_dir.empty()) {
@@ -76,6 +78,7 @@ bool start_session(Session& s, const ProcessChoice& choice, std::string& error) 
                 return false;
             }
             s.description = "preset " + choice.preset_file + " " + quoted_name(p);
+            s.process_name = plain_name(p);
         } else {
             // The stored process as a player would play it: the defaults when
             // the file is missing or invalid. Only a copy is changed.
@@ -83,6 +86,8 @@ bool start_session(Session& s, const ProcessChoice& choice, std::string& error) 
             if (!settings_dir_of(choice, dir, error) || !process_path_in(dir, number, path, error)) return false;
             if (!read_process_file(path.c_str(), p)) fill_defaults(p);
             s.description = "process " + std::to_string(number) + " " + quoted_name(p);
+            s.process_number = number;
+            s.process_name = plain_name(p);
         }
         for (const std::string& set : choice.sets)
             if (!apply_assignment(p, set, error)) return false;
@@ -92,6 +97,7 @@ bool start_session(Session& s, const ProcessChoice& choice, std::string& error) 
         std::string dir;
         if (!settings_dir_of(choice, dir, error) || !prepare_shared_dir(s.dir, dir, number, error)) return false;
         s.description = "process " + std::to_string(number);
+        s.process_number = number;
     }
     if (!init_module(s.module, error)) {
         end_session(s);
@@ -101,8 +107,10 @@ bool start_session(Session& s, const ProcessChoice& choice, std::string& error) 
         // Init has read the file, or written the defaults to it.
         ProcessParams p;
         std::string path;
-        if (process_path_in(s.dir.path, number, path, error) && read_process_file(path.c_str(), p))
+        if (process_path_in(s.dir.path, number, path, error) && read_process_file(path.c_str(), p)) {
             s.description += " " + quoted_name(p);
+            s.process_name = plain_name(p);
+        }
         error.clear();
     }
     return true;

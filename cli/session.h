@@ -22,6 +22,8 @@ struct Session {
     HostDir dir;
     ModuleHost module;
     std::string description;  // e.g. `process 3 "NEWS"` or `preset x.dat "LOUD"`, for the summary
+    int process_number = -1;  // the stored process played; -1 for --preset
+    std::string process_name;
 };
 
 // Validates the choice and finds the module without touching any file.

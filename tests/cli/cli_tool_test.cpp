@@ -279,7 +279,7 @@ TEST(CliProcess, FailuresWriteNothing) {
         {{"process", d / "in.wav", d / "in.wav", "--settings-dir", s}, 1, "may not be the input"},
         {{"process", d / "in.wav", d / "outdir/../in.wav", "--settings-dir", s}, 1, "may not be the input"},
         {{"process", d / "in.wav", d / "nodir/out.wav", "--settings-dir", s}, 1, "nodir"},
-        {{"process", d / "in.wav", d / "out.mp3", "--settings-dir", s}, 1, "unsupported output format"},
+        {{"process", d / "in.wav", d / "out.mp3", "--settings-dir", s}, 2, "unsupported output format"},
         {{"process", d / "in.wav", d / "out.wav", "--preset", d / "in.wav"}, 1, "not a valid process file"},
         {{"process", d / "in.wav", d / "out.wav", "--process", "101"}, 2, "101"},
         {{"process", d / "in.wav", d / "out.wav", "--set", "loudness=11"}, 2, "unknown parameter 'loudness'"},
