@@ -115,7 +115,8 @@ long input_read(AudioInput& in, float* out, std::size_t frames, std::string& err
     // Standard input is 16-bit: the float scale of libsndfile (1.0 = 32768).
     std::vector<std::int16_t> shorts(frames * static_cast<std::size_t>(in.info.channels));
     const long n = read_stdin(in, shorts.data(), frames, error);
-    for (long i = 0; i < n * in.info.channels; ++i) out[i] = static_cast<float>(shorts[static_cast<std::size_t>(i)]) / 32768.0f;
+    for (long i = 0; i < n * in.info.channels; ++i)
+        out[i] = static_cast<float>(shorts[static_cast<std::size_t>(i)]) / 32768.0f;
     return n;
 }
 

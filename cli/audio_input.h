@@ -18,8 +18,8 @@ struct AudioInput {
     std::string name;  // the path, or "standard input"
     SNDFILE* file = nullptr;
     bool from_stdin = false;
-    SF_INFO info{};             // frames is 0 for standard input until the end
-    std::uint64_t left = 0;     // standard input: bytes still declared (when not open-ended)
+    SF_INFO info{};          // frames is 0 for standard input until the end
+    std::uint64_t left = 0;  // standard input: bytes still declared (when not open-ended)
     bool open_ended = false;
     std::vector<unsigned char> bytes;  // standard input: read buffer
 };

@@ -1,5 +1,6 @@
 #include "cli/audio_output.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,62 @@ namespace qv::cli {
 namespace {
 
 std::string cause_of(const std::string& name) { return name + ": " + std::strerror(errno); }
+
+std::uint32_t le32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+std::uint32_t be32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[3]) | static_cast<std::uint32_t>(p[2]) << 8 |
+           static_cast<std::uint32_t>(p[1]) << 16 | static_cast<std::uint32_t>(p[0]) << 24;
+}
+
+// The frame count and length fields of the header libsndfile wrote at its
+// close, read from the file: libsndfile reads a WAV whose lengths say 0 as
+// if they were right, so reading it back through libsndfile proves nothing.
+// The counts of -1 mean "not found".
+struct HeaderCounts {
+    std::int64_t frames = -1;
+    std::int64_t form_bytes = -1;  // RIFF/FORM length + 8: the file size it claims
+};
+
+HeaderCounts read_header_counts(int fd, int container, int channels) {
+    HeaderCounts h;
+    unsigned char b[4096];
+    const ssize_t n = pread(fd, b, sizeof b, 0);
+    if (n < 12) return h;
+    const std::size_t len = static_cast<std::size_t>(n);
+    if (container == SF_FORMAT_FLAC) {
+        // "fLaC", the STREAMINFO block's 4-byte header, then 36 bits of total
+        // samples from bit 108 of the block.
+        if (len < 8 + 34 || std::memcmp(b, "fLaC", 4) != 0 || (b[4] & 0x7F) != 0) return h;
+        const unsigned char* si = b + 8;
+        h.frames = static_cast<std::int64_t>(si[13] & 0x0F) << 32 | be32(si + 14);
+        // The encoder fills in the largest frame size and the MD5 sum at the
+        // same time; either left zero means that part of the rewrite failed.
+        const bool sized = (si[7] | si[8] | si[9]) != 0;
+        bool summed = false;
+        for (int i = 18; i < 34; ++i) summed |= si[i] != 0;
+        if (h.frames > 0 && (!sized || !summed)) h.frames = -1;
+        return h;
+    }
+    const bool wav = container == SF_FORMAT_WAV;
+    if (std::memcmp(b, wav ? "RIFF" : "FORM", 4) != 0) return h;
+    h.form_bytes = static_cast<std::int64_t>(wav ? le32(b + 4) : be32(b + 4)) + 8;
+    for (std::size_t at = 12; at + 8 <= len;) {
+        const std::uint32_t size = wav ? le32(b + at + 4) : be32(b + at + 4);
+        if (wav && std::memcmp(b + at, "data", 4) == 0) {
+            h.frames = size / (2 * static_cast<std::uint32_t>(channels));
+            return h;
+        }
+        if (!wav && std::memcmp(b + at, "COMM", 4) == 0 && at + 14 <= len) {
+            h.frames = be32(b + at + 10);
+            return h;
+        }
+        at += 8 + static_cast<std::size_t>(size) + (size & 1);
+    }
+    return h;
+}
 
 }  // namespace
 
@@ -97,18 +154,14 @@ bool output_finish(AudioOutput& out, platform::ReplacePolicy policy, std::string
         output_discard(out);
         return false;
     }
-    SF_INFO info = {};
-    SNDFILE* check = nullptr;
-    const int fd = lseek(out.pending.fd, 0, SEEK_SET) == 0 ? dup(out.pending.fd) : -1;
-    if (fd >= 0) check = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
-    if (fd >= 0 && check == nullptr) close(fd);
-    if (check != nullptr) sf_close(check);
-    if (check == nullptr || info.frames != static_cast<sf_count_t>(out.frames) || info.channels != out.channels ||
-        info.samplerate != 44100) {
-        error = out.name + ": the file's header could not be completed (" +
-                (check == nullptr ? std::string("unreadable") : std::to_string(info.frames) + " frames of " +
-                                                                     std::to_string(out.frames)) +
-                ")";
+    const HeaderCounts h = read_header_counts(out.pending.fd, out.container, out.channels);
+    struct stat st;
+    const bool sized = fstat(out.pending.fd, &st) == 0;
+    if (h.frames != static_cast<std::int64_t>(out.frames) ||
+        (h.form_bytes >= 0 && (!sized || h.form_bytes != static_cast<std::int64_t>(st.st_size)))) {
+        error = out.name + ": the file's header could not be completed (it counts " +
+                (h.frames < 0 ? std::string("no") : std::to_string(h.frames)) + " of " + std::to_string(out.frames) +
+                " frames)";
         output_discard(out);
         return false;
     }

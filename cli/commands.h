@@ -14,9 +14,9 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 struct ProcessOptions {
-    std::string input;   // "-": a WAV stream on standard input
-    std::string output;  // "-": WAV on standard output
-    std::string plot;    // --plot FILE.svg, empty for none
+    std::string input;        // "-": a WAV stream on standard input
+    std::string output;       // "-": WAV on standard output
+    std::string plot;         // --plot FILE.svg, empty for none
     bool json = false;        // the summary as one JSON object
     bool force = false;       // replace a write-protected OUT
     bool no_clobber = false;  // never replace an existing OUT

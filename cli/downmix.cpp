@@ -52,15 +52,24 @@ const Position* find_position(int sf) {
 }
 
 // The WAVE channel mask's order, which a WAV without a mask implies.
-constexpr int kWaveOrder[] = {SF_CHANNEL_MAP_FRONT_LEFT,  SF_CHANNEL_MAP_FRONT_RIGHT,
-                              SF_CHANNEL_MAP_FRONT_CENTER, SF_CHANNEL_MAP_LFE,
-                              SF_CHANNEL_MAP_REAR_LEFT,   SF_CHANNEL_MAP_REAR_RIGHT,
-                              SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER, SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER,
-                              SF_CHANNEL_MAP_REAR_CENTER, SF_CHANNEL_MAP_SIDE_LEFT,
-                              SF_CHANNEL_MAP_SIDE_RIGHT,  SF_CHANNEL_MAP_TOP_CENTER,
-                              SF_CHANNEL_MAP_TOP_FRONT_LEFT, SF_CHANNEL_MAP_TOP_FRONT_CENTER,
-                              SF_CHANNEL_MAP_TOP_FRONT_RIGHT, SF_CHANNEL_MAP_TOP_REAR_LEFT,
-                              SF_CHANNEL_MAP_TOP_REAR_CENTER, SF_CHANNEL_MAP_TOP_REAR_RIGHT};
+constexpr int kWaveOrder[] = {SF_CHANNEL_MAP_FRONT_LEFT,
+                              SF_CHANNEL_MAP_FRONT_RIGHT,
+                              SF_CHANNEL_MAP_FRONT_CENTER,
+                              SF_CHANNEL_MAP_LFE,
+                              SF_CHANNEL_MAP_REAR_LEFT,
+                              SF_CHANNEL_MAP_REAR_RIGHT,
+                              SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER,
+                              SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER,
+                              SF_CHANNEL_MAP_REAR_CENTER,
+                              SF_CHANNEL_MAP_SIDE_LEFT,
+                              SF_CHANNEL_MAP_SIDE_RIGHT,
+                              SF_CHANNEL_MAP_TOP_CENTER,
+                              SF_CHANNEL_MAP_TOP_FRONT_LEFT,
+                              SF_CHANNEL_MAP_TOP_FRONT_CENTER,
+                              SF_CHANNEL_MAP_TOP_FRONT_RIGHT,
+                              SF_CHANNEL_MAP_TOP_REAR_LEFT,
+                              SF_CHANNEL_MAP_TOP_REAR_CENTER,
+                              SF_CHANNEL_MAP_TOP_REAR_RIGHT};
 
 // The orders FLAC and Vorbis define for 3 to 8 channels.
 std::vector<int> container_order(int channels, int sf_format) {
@@ -69,15 +78,21 @@ std::vector<int> container_order(int channels, int sf_format) {
                   BC = SF_CHANNEL_MAP_REAR_CENTER, SL = SF_CHANNEL_MAP_SIDE_LEFT, SR = SF_CHANNEL_MAP_SIDE_RIGHT;
     const int container = sf_format & SF_FORMAT_TYPEMASK;
     if (container == SF_FORMAT_FLAC && channels <= 8) {
-        static const std::vector<int> flac[] = {
-            {L, R, C}, {L, R, BL, BR}, {L, R, C, BL, BR}, {L, R, C, LFE, BL, BR}, {L, R, C, LFE, BC, SL, SR},
-            {L, R, C, LFE, BL, BR, SL, SR}};
+        static const std::vector<int> flac[] = {{L, R, C},
+                                                {L, R, BL, BR},
+                                                {L, R, C, BL, BR},
+                                                {L, R, C, LFE, BL, BR},
+                                                {L, R, C, LFE, BC, SL, SR},
+                                                {L, R, C, LFE, BL, BR, SL, SR}};
         return flac[channels - 3];
     }
     if (container == SF_FORMAT_OGG && channels <= 8) {
-        static const std::vector<int> vorbis[] = {
-            {L, C, R}, {L, R, BL, BR}, {L, C, R, BL, BR}, {L, C, R, BL, BR, LFE}, {L, C, R, SL, SR, BC, LFE},
-            {L, C, R, SL, SR, BL, BR, LFE}};
+        static const std::vector<int> vorbis[] = {{L, C, R},
+                                                  {L, R, BL, BR},
+                                                  {L, C, R, BL, BR},
+                                                  {L, C, R, BL, BR, LFE},
+                                                  {L, C, R, SL, SR, BC, LFE},
+                                                  {L, C, R, SL, SR, BL, BR, LFE}};
         return vorbis[channels - 3];
     }
     std::vector<int> order;

@@ -9,11 +9,11 @@
 namespace qv::cli {
 
 struct Downmix {
-    int channels = 0;           // input channels
-    std::vector<float> left;    // per input channel: its gain into the left output
+    int channels = 0;         // input channels
+    std::vector<float> left;  // per input channel: its gain into the left output
     std::vector<float> right;
-    std::vector<int> loudness;  // per input channel: its libebur128 channel, for measuring the input
-    std::string layout;         // e.g. "FL FR FC LFE BL BR"
+    std::vector<int> loudness;    // per input channel: its libebur128 channel, for measuring the input
+    std::string layout;           // e.g. "FL FR FC LFE BL BR"
     std::uint64_t overloads = 0;  // output samples beyond full scale (clipped on conversion)
 };
 

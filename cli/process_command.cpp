@@ -101,17 +101,28 @@ bool may_replace(const ProcessOptions& o, const std::string& path) {
 
 const char* tag_name(int type) {
     switch (type) {
-        case SF_STR_TITLE: return "title";
-        case SF_STR_COPYRIGHT: return "copyright";
-        case SF_STR_SOFTWARE: return "software";
-        case SF_STR_ARTIST: return "artist";
-        case SF_STR_COMMENT: return "comment";
-        case SF_STR_DATE: return "date";
-        case SF_STR_ALBUM: return "album";
-        case SF_STR_LICENSE: return "license";
-        case SF_STR_TRACKNUMBER: return "track number";
-        case SF_STR_GENRE: return "genre";
-        default: return "tag";
+        case SF_STR_TITLE:
+            return "title";
+        case SF_STR_COPYRIGHT:
+            return "copyright";
+        case SF_STR_SOFTWARE:
+            return "software";
+        case SF_STR_ARTIST:
+            return "artist";
+        case SF_STR_COMMENT:
+            return "comment";
+        case SF_STR_DATE:
+            return "date";
+        case SF_STR_ALBUM:
+            return "album";
+        case SF_STR_LICENSE:
+            return "license";
+        case SF_STR_TRACKNUMBER:
+            return "track number";
+        case SF_STR_GENRE:
+            return "genre";
+        default:
+            return "tag";
     }
 }
 
@@ -149,7 +160,8 @@ int run_process(const ProcessOptions& o) {
         return kExitUsage;
     }
     if ((!from_stdin && !to_stdout && same_file(o.input, o.output)) ||
-        (!o.plot.empty() && ((!from_stdin && same_file(o.input, o.plot)) || (!to_stdout && same_file(o.output, o.plot))))) {
+        (!o.plot.empty() &&
+         ((!from_stdin && same_file(o.input, o.plot)) || (!to_stdout && same_file(o.output, o.plot))))) {
         print_error(o.output + ": the output may not be the input (nor the plot either of them)");
         return kExitFailure;
     }
@@ -180,8 +192,7 @@ int run_process(const ProcessOptions& o) {
                     " channels; only mono and stereo can be processed (--downmix folds them to stereo)");
         return kExitFailure;
     }
-    if (folding &&
-        !downmix_plan(downmix, in_info.channels, input_channel_positions(run.in), in_info.format, error)) {
+    if (folding && !downmix_plan(downmix, in_info.channels, input_channel_positions(run.in), in_info.format, error)) {
         print_error(o.input + ": " + error);
         return kExitFailure;
     }
@@ -208,7 +219,8 @@ int run_process(const ProcessOptions& o) {
     }
     // The input is measured as the speakers it feeds, the LFE left out.
     for (int ch = 0; folding && ch < in_info.channels; ++ch)
-        ebur128_set_channel(run.before.state, static_cast<unsigned>(ch), downmix.loudness[static_cast<std::size_t>(ch)]);
+        ebur128_set_channel(run.before.state, static_cast<unsigned>(ch),
+                            downmix.loudness[static_cast<std::size_t>(ch)]);
     if (!start_session(run.session, o.choice, error)) {
         print_error(error);
         return kExitFailure;

@@ -68,8 +68,8 @@ void print_summary_text(std::FILE* to, const ProcessSummary& s) {
     const bool in_measured = s.input_frames > 0, out_measured = s.output_frames > 0;
     std::fprintf(to, "quorvane: %s -> %s\n", s.input.c_str(), s.output.c_str());
     std::fprintf(to, "  %s\n", s.description.c_str());
-    std::fprintf(to, "  duration            %.3f s (in: %d Hz %s %s; out: %llu frames, 44100 Hz 16-bit)\n", duration_s(s),
-                 s.input_rate, s.input_format.c_str(), channels_name(s.input_channels),
+    std::fprintf(to, "  duration            %.3f s (in: %d Hz %s %s; out: %llu frames, 44100 Hz 16-bit)\n",
+                 duration_s(s), s.input_rate, s.input_format.c_str(), channels_name(s.input_channels),
                  static_cast<unsigned long long>(s.output_frames));
     if (!s.downmix_layout.empty())
         std::fprintf(to, "  downmix             %d channels (%s) to stereo, %llu samples clipped\n", s.input_channels,
@@ -96,12 +96,10 @@ void print_summary_json(std::FILE* to, const ProcessSummary& s) {
     j += ",\"process\":{\"number\":" + (s.process_number >= 0 ? std::to_string(s.process_number) : "null") +
          ",\"name\":" + json_string(s.process_name) + "}";
     j += ",\"input_rate\":" + std::to_string(s.input_rate) + ",\"input_channels\":" + std::to_string(s.input_channels);
-    j += ",\"input_frames\":" + std::to_string(s.input_frames) + ",\"output_frames\":" +
-         std::to_string(s.output_frames);
-    j += ",\"duration_s\":" + json_number(duration_s(s), 3) + ",\"latency_frames\":" +
-         std::to_string(s.latency_frames);
-    j += ",\"elapsed_s\":" + json_number(s.elapsed_s, 3) + ",\"realtime_factor\":" +
-         json_number(realtime_factor(s), 1);
+    j +=
+        ",\"input_frames\":" + std::to_string(s.input_frames) + ",\"output_frames\":" + std::to_string(s.output_frames);
+    j += ",\"duration_s\":" + json_number(duration_s(s), 3) + ",\"latency_frames\":" + std::to_string(s.latency_frames);
+    j += ",\"elapsed_s\":" + json_number(s.elapsed_s, 3) + ",\"realtime_factor\":" + json_number(realtime_factor(s), 1);
     j += ",\"input_levels\":" + json_levels(s.before, s.input_frames > 0);
     j += ",\"output_levels\":" + json_levels(s.after, s.output_frames > 0);
     if (s.downmix_layout.empty())

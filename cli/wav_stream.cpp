@@ -1,13 +1,13 @@
 #include "cli/wav_stream.h"
 
-#include "cli/audio_convert.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "cli/audio_convert.h"
 
 namespace qv::cli {
 

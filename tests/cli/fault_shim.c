@@ -47,11 +47,20 @@ static int is_regular(int fd) {
     return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-#define REAL(name, type) static type real_##name; if (!real_##name) real_##name = (type)dlsym(RTLD_NEXT, #name)
+typedef ssize_t (*write_fn)(int, const void*, size_t);
+typedef off_t (*lseek_fn)(int, off_t, int);
+typedef int (*fd_fn)(int);
+typedef int (*paths_fn)(const char*, const char*);
+typedef int (*linkat_fn)(int, const char*, int, const char*, int);
+
+/* The next definition of name (libc's, or a sanitizer's wrapper of it). */
+#define REAL(name, type)     \
+    static type real_##name; \
+    if (real_##name == NULL) real_##name = (type)dlsym(RTLD_NEXT, #name)
 
 ssize_t write(int fd, const void* buf, size_t n) {
-    REAL(write, ssize_t(*)(int, const void*, size_t));
-    REAL(lseek, off_t(*)(int, off_t, int));
+    REAL(write, write_fn);
+    REAL(lseek, lseek_fn);
     if (is_regular(fd)) {
         if (real_lseek(fd, 0, SEEK_CUR) == 0 && should_fail("write0")) return -1;
         if (should_fail("write")) return -1;
@@ -60,13 +69,13 @@ ssize_t write(int fd, const void* buf, size_t n) {
 }
 
 int fsync(int fd) {
-    REAL(fsync, int (*)(int));
+    REAL(fsync, fd_fn);
     if (should_fail("fsync")) return -1;
     return real_fsync(fd);
 }
 
 int close(int fd) {
-    REAL(close, int (*)(int));
+    REAL(close, fd_fn);
     if (is_regular(fd) && should_fail("close")) {
         const int saved = errno;
         real_close(fd);
@@ -77,19 +86,19 @@ int close(int fd) {
 }
 
 int rename(const char* from, const char* to) {
-    REAL(rename, int (*)(const char*, const char*));
+    REAL(rename, paths_fn);
     if (should_fail("rename")) return -1;
     return real_rename(from, to);
 }
 
 int link(const char* from, const char* to) {
-    REAL(link, int (*)(const char*, const char*));
+    REAL(link, paths_fn);
     if (should_fail("link")) return -1;
     return real_link(from, to);
 }
 
 int linkat(int fromfd, const char* from, int tofd, const char* to, int flags) {
-    REAL(linkat, int (*)(int, const char*, int, const char*, int));
+    REAL(linkat, linkat_fn);
     if (should_fail("link")) return -1;
     return real_linkat(fromfd, from, tofd, to, flags);
 }
