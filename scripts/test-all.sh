@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the native, asan and windows presets and runs every test, the Wine
-# ones included, then each fuzz target for half a minute (the fuzz preset).
+# ones included, and runs each fuzz target for half a minute (the fuzz preset).
 # Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
