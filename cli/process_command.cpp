@@ -1,4 +1,5 @@
 // quorvane process IN OUT: a file through the module, with a loudness summary.
+#include <signal.h>
 #include <sndfile.h>
 #include <unistd.h>
 
@@ -84,8 +85,8 @@ platform::ReplacePolicy replace_policy(const ProcessOptions& o) {
     return o.force ? platform::ReplacePolicy::always : platform::ReplacePolicy::unless_protected;
 }
 
-// Refuses an existing file that the options say must stay (checked again,
-// without a race, when the output takes its place).
+// Refuses an existing file that the options say must stay. Checked again
+// when the output takes its place, for --no-clobber in the same step.
 bool may_replace(const ProcessOptions& o, const std::string& path) {
     if (!file_exists(path)) return true;
     if (o.no_clobber) {
@@ -138,6 +139,10 @@ int run_process(const ProcessOptions& o) {
     const bool from_stdin = o.input == "-", to_stdout = o.output == "-";
     if (to_stdout && isatty(STDOUT_FILENO) == 1) {
         print_error("standard output is a terminal; redirect it to a file or a pipe");
+        return kExitUsage;
+    }
+    if (from_stdin && isatty(STDIN_FILENO) == 1) {
+        print_error("standard input is a terminal; send a WAV stream to it");
         return kExitUsage;
     }
     if (!from_stdin && is_directory(o.input)) {
@@ -200,6 +205,9 @@ int run_process(const ProcessOptions& o) {
     const bool narrow = !folding && input_is_narrow(run.in);
 
     catch_interrupts();
+    // A reader that goes away is a write error (EPIPE), so the run still
+    // cleans up after itself.
+    if (to_stdout) signal(SIGPIPE, SIG_IGN);
     const auto tags = input_tags(run.in);
     if (!output_open(run.out, o.output, channels, tags, error)) {
         print_error(error);
