@@ -58,6 +58,8 @@ bool link_anonymous(PendingFile& f, std::string& error) {
 
 }  // namespace
 
+PendingFile::~PendingFile() { pending_discard(*this); }
+
 bool is_write_protected(const char* path) {
     struct stat st;
     if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -102,8 +104,12 @@ bool pending_publish(PendingFile& f, ReplacePolicy policy, std::string& error) {
         error = cause(f.target);
         return false;
     }
-    if (fsync(f.fd) != 0 || (f.named_temp.empty() && !link_anonymous(f, error))) {
-        if (error.empty()) error = cause(f.target);
+    if (fsync(f.fd) != 0) {
+        error = cause(f.target);
+        pending_discard(f);
+        return false;
+    }
+    if (f.named_temp.empty() && !link_anonymous(f, error)) {
         pending_discard(f);
         return false;
     }
@@ -130,14 +136,11 @@ bool pending_publish(PendingFile& f, ReplacePolicy policy, std::string& error) {
         errno = EACCES;
         error = f.target + ": write-protected";
         pending_discard(f);
-        errno = EACCES;
         return false;
     }
     if (rename(f.named_temp.c_str(), f.target.c_str()) != 0) {
         error = cause(f.target);
-        const int saved = errno;
         pending_discard(f);
-        errno = saved;
         return false;
     }
     f.named_temp.clear();

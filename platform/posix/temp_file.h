@@ -13,10 +13,16 @@
 
 namespace qv::platform {
 
+// An unpublished file is removed when its record goes.
 struct PendingFile {
     int fd = -1;  // open for reading and writing
     std::string target;
     std::string named_temp;  // the temporary's path while it has a name
+
+    PendingFile() = default;
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+    ~PendingFile();
 };
 
 // What publishing does with an existing target.
@@ -38,7 +44,8 @@ bool pending_create(PendingFile& f, const std::string& target, std::string& erro
 // target is unchanged and error says why (errno is kept).
 bool pending_publish(PendingFile& f, ReplacePolicy policy, std::string& error);
 
-// Closes and removes an unpublished file. Safe to call more than once.
+// Closes and removes an unpublished file, keeping errno. Safe to call more
+// than once.
 void pending_discard(PendingFile& f);
 
 }  // namespace qv::platform
