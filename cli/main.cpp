@@ -52,9 +52,10 @@ int main(int argc, char** argv) {
     int process_number = -1;
     auto* process = app.add_subcommand("process", "Process an audio file into a new 44.1 kHz 16-bit file");
     process
-        ->add_option("IN", process_options.input,
-                     "Input audio file (WAV, FLAC, Ogg, AIFF, ...; mono or stereo), or - for a 16-bit WAV stream on "
-                     "standard input")
+        ->add_option(
+            "IN", process_options.input,
+            "Input audio file (WAV, FLAC, Ogg, AIFF, ...; mono or stereo, more with --downmix), or - for a 16-bit "
+            "WAV stream on standard input")
         ->required();
     process
         ->add_option("OUT", process_options.output,
