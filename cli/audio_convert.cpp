@@ -52,7 +52,18 @@ std::int16_t dither_scaled_16(TpdfDither& d, double v) {
     return static_cast<std::int16_t>(r);
 }
 
+bool input_rate_supported(long rate) { return rate >= kMinInputRate && rate <= kMaxInputRate; }
+
+std::string rate_refusal(long rate) {
+    return "sample rate " + std::to_string(rate) + " Hz is outside " + std::to_string(kMinInputRate) + ".." +
+           std::to_string(kMaxInputRate) + " Hz";
+}
+
 bool converter_open(ChainConverter& c, int channels, int input_rate, std::string& error) {
+    if (!input_rate_supported(input_rate)) {
+        error = rate_refusal(input_rate);
+        return false;
+    }
     c.channels = channels;
     c.input_rate = input_rate;
     c.resampler = nullptr;

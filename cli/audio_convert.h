@@ -25,6 +25,14 @@ std::int16_t dither_to_16(TpdfDither& d, float x);
 // v on the 16-bit scale (32768 = full scale) to a dithered 16-bit sample.
 std::int16_t dither_scaled_16(TpdfDither& d, double v);
 
+// Input rates the converter takes: below 8 kHz no programme survives, and
+// 768 kHz is the highest rate any interface delivers.
+constexpr int kMinInputRate = 8000;
+constexpr int kMaxInputRate = 768000;
+bool input_rate_supported(long rate);
+// "sample rate N Hz is outside 8000..768000 Hz".
+std::string rate_refusal(long rate);
+
 struct ChainConverter {
     int channels = 0;
     int input_rate = 0;

@@ -12,6 +12,7 @@
 namespace qv::cli {
 
 volatile std::sig_atomic_t g_interrupted = 0;
+int g_verbosity = kNormal;
 
 namespace {
 void on_interrupt(int sig) { g_interrupted = sig; }
@@ -59,8 +60,12 @@ void print_error(const std::string& message) {
 }
 
 void print_note(const std::string& message) {
-    std::fprintf(stderr, "quorvane: %s\n", message.c_str());
+    if (g_verbosity >= kNormal) std::fprintf(stderr, "quorvane: %s\n", message.c_str());
     log_line(message);
+}
+
+void print_info(const std::string& message) {
+    if (g_verbosity >= kVerbose) std::fprintf(stderr, "quorvane: %s\n", message.c_str());
 }
 
 }  // namespace qv::cli

@@ -15,10 +15,13 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 struct ProcessOptions {
-    std::string input;
-    std::string output;
-    std::string plot;  // --plot FILE.svg, empty for none
-    bool quiet = false;
+    std::string input;        // "-": a WAV stream on standard input
+    std::string output;       // "-": WAV on standard output
+    std::string plot;         // --plot FILE.svg, empty for none
+    bool json = false;        // the summary as one JSON object
+    bool force = false;       // replace a write-protected OUT
+    bool no_clobber = false;  // never replace an existing OUT
+    bool downmix = false;     // fold more than two channels to stereo
     bool keep_latency = false;  // --keep-latency: the chain's delay stays in the output
     DeliveryTargets delivery;   // --loudness, --true-peak
     ProcessChoice choice;
@@ -40,7 +43,6 @@ struct PresetOptions {
     std::string target;
     std::string settings_dir;  // --settings-dir DIR (default: the user's)
     std::vector<std::string> assignments;
-    bool quiet = false;
 };
 
 int run_preset_list(const PresetOptions& options);
@@ -57,7 +59,15 @@ void catch_interrupts();
 // Exit status of a run stopped by a signal (128 + the signal's number).
 int interrupted_status();
 
+// How much a subcommand says besides its errors: -q, the default, -v.
+constexpr int kQuiet = 0;
+constexpr int kNormal = 1;
+constexpr int kVerbose = 2;
+extern int g_verbosity;
+
 void print_error(const std::string& message);
+// A line on standard error when g_verbosity is kVerbose.
+void print_info(const std::string& message);
 // A message that is not an error (stream start, reloads), on standard error
 // and in the log file.
 void print_note(const std::string& message);

@@ -81,15 +81,16 @@ bool sink_hold(OutputSink& sink, int channels, std::string& error) {
     return sink.held_fd >= 0;
 }
 
-bool sink_write(OutputSink& sink, const std::int16_t* frames, std::size_t count) {
-    if (sink.held_fd < 0)
-        return sf_writef_short(sink.out, frames, static_cast<sf_count_t>(count)) == static_cast<sf_count_t>(count);
+bool sink_write(OutputSink& sink, const std::int16_t* frames, std::size_t count, std::string& error) {
+    if (sink.held_fd < 0) return output_write(*sink.out, frames, count, error);
     const std::size_t samples = count * static_cast<std::size_t>(sink.channels);
     for (std::size_t i = 0; i < samples; ++i) {
         const std::int32_t a = std::abs(static_cast<std::int32_t>(frames[i]));
         if (a > sink.peak_sample) sink.peak_sample = a;
     }
-    return write_full(sink.held_fd, frames, samples * sizeof(std::int16_t));
+    if (write_full(sink.held_fd, frames, samples * sizeof(std::int16_t))) return true;
+    error = errno_message("the held output");
+    return false;
 }
 
 bool deliver(OutputSink& sink, const LoudnessFigures& measured, const DeliveryTargets& targets,
@@ -118,10 +119,7 @@ bool deliver(OutputSink& sink, const LoudnessFigures& measured, const DeliveryTa
         for (std::size_t i = 0; i < frames * channels; ++i)
             out[i] = dither_scaled_16(dither, static_cast<double>(held[i]) * gain);
         meter_add(delivered, out.data(), frames);
-        if (sf_writef_short(sink.out, out.data(), static_cast<sf_count_t>(frames)) != static_cast<sf_count_t>(frames)) {
-            error = std::string("cannot write: ") + sf_strerror(sink.out);
-            return false;
-        }
+        if (!output_write(*sink.out, out.data(), frames, error)) return false;
     }
     return true;
 }

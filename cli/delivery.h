@@ -4,13 +4,12 @@
 // dither back to 16 bits) that brings it to a loudness target, a true-peak
 // ceiling, or both; the lower of the gains they allow wins, and full scale
 // is always a ceiling so that no sample clips.
-#include <sndfile.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
 
+#include "cli/audio_output.h"
 #include "cli/loudness.h"
 
 namespace qv::cli {
@@ -40,7 +39,7 @@ DeliveryGain delivery_gain(const LoudnessFigures& measured, double peak_sample, 
 // Where `process` writes the chain's 16-bit frames: straight to the output
 // file, or, while delivering, into the held temporary file.
 struct OutputSink {
-    SNDFILE* out = nullptr;
+    AudioOutput* out = nullptr;
     int channels = 0;
     int held_fd = -1;  // -1: frames go straight to out
     std::int32_t peak_sample = 0;
@@ -49,7 +48,7 @@ struct OutputSink {
 
 // Opens the held file (O_TMPFILE in $TMPDIR or /tmp, else an unlinked mkstemp file).
 bool sink_hold(OutputSink& sink, int channels, std::string& error);
-bool sink_write(OutputSink& sink, const std::int16_t* frames, std::size_t count);
+bool sink_write(OutputSink& sink, const std::int16_t* frames, std::size_t count, std::string& error);
 
 // The second pass: reads the held frames back, applies the gain for the
 // measured figures and writes them to sink.out, measuring them into delivered.

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/posix/temp_file.h"
+
 namespace qv::cli {
 
 std::string errno_message(const std::string& path) { return path + ": " + std::strerror(errno); }
@@ -96,46 +98,15 @@ bool read_whole_file(const std::string& path, std::string& bytes, std::string& e
     return true;
 }
 
-int create_temp_beside(const std::string& target, std::string& temp_path, std::string& error) {
-    const std::string dir = directory_of(target);
-    std::string pattern = dir + "/." + base_name_of(target) + ".XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    const int fd = mkostemp(buf.data(), O_CLOEXEC);
-    if (fd < 0) {
-        error = errno_message(dir);
-        return -1;
-    }
-    // mkstemp creates 0600; give the file what creat() would have.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    temp_path = buf.data();
-    return fd;
-}
-
 bool write_file_atomic(const std::string& path, const std::string& bytes, std::string& error) {
-    std::string temp;
-    const int fd = create_temp_beside(path, temp, error);
-    if (fd < 0) return false;
-    if (!write_full(fd, bytes.data(), bytes.size())) {
+    platform::PendingFile f;
+    if (!platform::pending_create(f, path, error)) return false;
+    if (!write_full(f.fd, bytes.data(), bytes.size())) {
         error = errno_message(path);
-        close(fd);
-        unlink(temp.c_str());
+        platform::pending_discard(f);
         return false;
     }
-    const bool synced = fsync(fd) == 0;
-    if (close(fd) != 0 || !synced) {
-        error = errno_message(path);
-        unlink(temp.c_str());
-        return false;
-    }
-    if (rename(temp.c_str(), path.c_str()) != 0) {
-        error = errno_message(path);
-        unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    return platform::pending_publish(f, platform::ReplacePolicy::always, error);
 }
 
 bool make_directories(const std::string& path, std::string& error) {

@@ -21,12 +21,8 @@ std::string extension_of(const std::string& path);
 // Whole-file read; false (with errno's text in error) when it cannot be read.
 bool read_whole_file(const std::string& path, std::string& bytes, std::string& error);
 
-// Creates a temporary file in the directory of target (".name.XXXXXX"), open
-// for writing with the permissions a new file would get (0666 minus umask).
-// Returns the descriptor, or -1 with the cause in error.
-int create_temp_beside(const std::string& target, std::string& temp_path, std::string& error);
-
-// Writes bytes to path through a temporary file and one rename.
+// Writes bytes to path through a temporary file and one rename (replacing
+// path even when it is write-protected).
 bool write_file_atomic(const std::string& path, const std::string& bytes, std::string& error);
 
 // mkdir -p.

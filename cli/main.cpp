@@ -36,6 +36,12 @@ void add_choice_options(CLI::App* cmd, ProcessChoice& choice, int& number) {
     cmd->add_option("--settings-dir", choice.settings_dir, kSettingsDirHelp)->type_name("DIR");
 }
 
+// -q and -v, on every subcommand.
+void add_verbosity(CLI::App* cmd, bool& quiet, bool& verbose) {
+    auto* q = cmd->add_flag("-q,--quiet", quiet, "Say nothing but errors (no summary, no progress)");
+    cmd->add_flag("-v,--verbose", verbose, "Say more: formats, tags, the process played")->excludes(q);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,14 +53,19 @@ int main(int argc, char** argv) {
     qv::cli::ProcessOptions process_options;
     int process_number = -1;
     auto* process = app.add_subcommand("process", "Process an audio file into a new 44.1 kHz 16-bit file");
-    process->add_option("IN", process_options.input, "Input audio file (WAV, FLAC, Ogg, AIFF, ...; mono or stereo)")
+    process
+        ->add_option(
+            "IN", process_options.input,
+            "Input audio file (WAV, FLAC, Ogg, AIFF, ...; mono or stereo, more with --downmix), or - for a 16-bit "
+            "WAV stream on standard input")
         ->required();
-    process->add_option("OUT", process_options.output, "Output file, .wav, .flac or .aiff; written only on success")
+    process
+        ->add_option("OUT", process_options.output,
+                     "Output file, .wav, .flac or .aiff, written only on success; or - for WAV on standard output")
         ->required();
     add_choice_options(process, process_options.choice, process_number);
     process->add_option("--plot", process_options.plot, "Write short-term loudness and AGC gain over time as SVG")
         ->type_name("FILE.svg");
-    process->add_flag("-q,--quiet", process_options.quiet, "No summary");
     process->add_flag("--keep-latency", process_options.keep_latency,
                       "Keep the chain's look-ahead delay at the start of the output (by default the output is aligned "
                       "with the input and as long as it)");
@@ -71,8 +82,15 @@ int main(int argc, char** argv) {
                          "Deliver with true peaks at most this high (e.g. -1); with --loudness the lower gain wins")
             ->type_name("DBTP")
             ->check(CLI::Range(-30.0, 0.0));
+    process->add_flag("--json", process_options.json,
+                      "Print the summary as one JSON object on standard output (standard error when OUT is -)");
+    auto* force = process->add_flag("-f,--force", process_options.force, "Replace OUT even when it is write-protected");
+    process->add_flag("-n,--no-clobber", process_options.no_clobber, "Never replace an existing OUT")->excludes(force);
+    process->add_flag("--downmix", process_options.downmix,
+                      "Fold more than two channels to stereo (centre and surrounds at -3 dB, LFE dropped)");
     process->footer(
-        "Other rates are resampled to 44.1 kHz (soxr, high quality); 24-bit and float input is dithered to 16 bits.\n"
+        "Other rates (8 kHz to 768 kHz) are resampled to 44.1 kHz (soxr, high quality); 24-bit and float input is\n"
+        "dithered to 16 bits. Tags (title, artist, album, comment, ...) are copied where OUT's format holds them.\n"
         "A summary (peaks, true peak, loudness, loudness range before and after, speed) goes to standard error.");
 
     qv::cli::StreamOptions stream_options;
@@ -84,12 +102,13 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({1, 2}))
         ->needs(raw);
     stream->add_option("--rate", stream_options.rate, "Sample rate of raw input in Hz (default 44100)")
-        ->check(CLI::Range(1000, 768000))
+        ->check(CLI::Range(8000, 768000))
         ->needs(raw);
     stream->add_option("--log", stream_options.log_file, "Append messages (start, reloads, errors) to FILE as well")
         ->type_name("FILE");
     stream->footer(
-        "Input: a WAV header (streaming lengths 0 or 0xFFFFFFFF accepted) and 16-bit PCM, or --raw PCM.\n"
+        "Input: a WAV header (streaming lengths 0 or 0xFFFFFFFF accepted) and 16-bit PCM at 8 kHz to 768 kHz, or\n"
+        "--raw PCM.\n"
         "Output: 44.1 kHz 16-bit with the same channels, WAV unless --raw, flushed block by block; delayed by the\n"
         "process's look-ahead (reported at the start).\n"
         "SIGHUP: read the process again (with --set on top) and put it on air at the next block.\n"
@@ -113,9 +132,12 @@ int main(int argc, char** argv) {
     defaults->add_option("N|FILE", preset_options.target, kTargetHelp)->required();
     auto* install = preset->add_subcommand(
         "install-factory", "Store the factory processes (90 and up) at their numbers where no process is stored");
-    install->add_flag("-q,--quiet", preset_options.quiet, "No report");
     for (CLI::App* cmd : {list, show, set, defaults, install})
         cmd->add_option("--settings-dir", preset_options.settings_dir, kSettingsDirHelp)->type_name("DIR");
+
+    bool quiet = false, verbose = false;
+    for (CLI::App* cmd : {process, stream, list, params, show, set, defaults, install})
+        add_verbosity(cmd, quiet, verbose);
 
     try {
         app.parse(argc, argv);
@@ -126,6 +148,7 @@ int main(int argc, char** argv) {
 
     if (loudness_opt->count() > 0) process_options.delivery.loudness_lufs = loudness;
     if (true_peak_opt->count() > 0) process_options.delivery.true_peak_dbtp = true_peak;
+    qv::cli::g_verbosity = quiet ? qv::cli::kQuiet : verbose ? qv::cli::kVerbose : qv::cli::kNormal;
     if (process_number >= 0) process_options.choice.process_number = process_number;
     if (stream_number >= 0) stream_options.choice.process_number = stream_number;
     if (*process) return qv::cli::run_process(process_options);

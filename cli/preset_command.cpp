@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "platform/posix/temp_file.h"
 #include "cli/fs_util.h"
 #include "cli/param_edit.h"
 #include "cli/preset_store.h"
@@ -57,30 +58,22 @@ bool write_file(const std::string& file, const ProcessParams& p) {
     return true;
 }
 
-// Stores p as path unless a file of that name exists: the image is written
-// to a temporary file and linked to path, which fails rather than replace.
+// Stores p as path unless a file of that name exists: the file appears
+// complete under its name or not at all, and never replaces one.
 // 1 written, 0 kept, -1 failure (error set).
 int store_new(const std::string& path, const ProcessParams& p, std::string& error) {
     struct stat st;
     if (lstat(path.c_str(), &st) == 0) return 0;
     static unsigned char bytes[kProcessFileBytes];
     encode_process(p, bytes);
-    std::string temp;
-    const int fd = create_temp_beside(path, temp, error);
-    if (fd < 0) return -1;
-    const bool written = write_full(fd, bytes, sizeof bytes) && fsync(fd) == 0;
-    const bool closed = close(fd) == 0;
-    int result = -1;
-    if (!written || !closed)
+    platform::PendingFile file;
+    if (!platform::pending_create(file, path, error)) return -1;
+    if (!write_full(file.fd, bytes, sizeof bytes)) {
         error = errno_message(path);
-    else if (link(temp.c_str(), path.c_str()) == 0)
-        result = 1;
-    else if (errno == EEXIST)
-        result = 0;
-    else
-        error = errno_message(path);
-    unlink(temp.c_str());
-    return result;
+        return -1;
+    }
+    if (platform::pending_publish(file, platform::ReplacePolicy::never, error)) return 1;
+    return errno == EEXIST ? 0 : -1;
 }
 
 std::string modified_text(const struct stat& st) {
@@ -163,7 +156,8 @@ int run_preset_set(const PresetOptions& o) {
         }
     }
     if (!write_file(path, p)) return kExitFailure;
-    std::fprintf(stderr, "quorvane: %s: %zu value(s) set, file rewritten\n", path.c_str(), o.assignments.size());
+    if (g_verbosity >= kNormal)
+        std::fprintf(stderr, "quorvane: %s: %zu value(s) set, file rewritten\n", path.c_str(), o.assignments.size());
     return kExitOk;
 }
 
@@ -178,7 +172,7 @@ int run_preset_defaults(const PresetOptions& o) {
     ProcessParams p;
     fill_defaults(p);
     if (!write_file(path, p)) return kExitFailure;
-    std::fprintf(stderr, "quorvane: %s: default process written\n", path.c_str());
+    if (g_verbosity >= kNormal) std::fprintf(stderr, "quorvane: %s: default process written\n", path.c_str());
     return kExitOk;
 }
 
@@ -201,7 +195,7 @@ int run_preset_install_factory(const PresetOptions& o) {
         if (stored < 0) {
             print_error(error);
             status = kExitFailure;
-        } else if (!o.quiet) {
+        } else if (g_verbosity >= kNormal) {
             std::fprintf(stderr,
                          stored ? "quorvane: %3d %-19s stored as %s\n"
                                 : "quorvane: %3d %-19s kept the process already stored as %s\n",

@@ -1,20 +1,28 @@
 // quorvane process IN OUT: a file through the module, with a loudness summary.
+#include <signal.h>
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "cli/audio_convert.h"
+#include "cli/audio_input.h"
+#include "cli/audio_output.h"
 #include "cli/commands.h"
 #include "cli/delivery.h"
+#include "cli/downmix.h"
 #include "cli/fs_util.h"
 #include "cli/loudness.h"
 #include "cli/progress.h"
+#include "cli/summary.h"
 #include "cli/svg_plot.h"
+#include "platform/posix/temp_file.h"
 
 namespace qv::cli {
 
@@ -25,28 +33,6 @@ constexpr std::size_t kReadFrames = 4096;
 // step of the plot, so the gains are read exactly on its points.
 constexpr std::size_t kBlockFrames = 1470;
 constexpr std::size_t kBlocksPerPoint = 3;
-
-// Input sub-formats of at most 16 bits, read as 16-bit samples without dither.
-bool is_narrow_pcm(int format) {
-    switch (format & SF_FORMAT_SUBMASK) {
-        case SF_FORMAT_PCM_S8:
-        case SF_FORMAT_PCM_U8:
-        case SF_FORMAT_PCM_16:
-        case SF_FORMAT_ULAW:
-        case SF_FORMAT_ALAW:
-        case SF_FORMAT_IMA_ADPCM:
-        case SF_FORMAT_MS_ADPCM:
-        case SF_FORMAT_GSM610:
-        case SF_FORMAT_DWVW_12:
-        case SF_FORMAT_DWVW_16:
-        case SF_FORMAT_DPCM_8:
-        case SF_FORMAT_DPCM_16:
-        case SF_FORMAT_ALAC_16:
-            return true;
-        default:
-            return false;
-    }
-}
 
 std::string sample_format_name(int format) {
     switch (format & SF_FORMAT_SUBMASK) {
@@ -75,91 +61,72 @@ std::string sample_format_name(int format) {
     }
 }
 
-const char* channels_name(int channels) { return channels == 1 ? "mono" : "stereo"; }
-
-bool output_container(const std::string& path, int& container) {
-    const std::string ext = extension_of(path);
-    if (ext == "wav")
-        container = SF_FORMAT_WAV;
-    else if (ext == "flac")
-        container = SF_FORMAT_FLAC;
-    else if (ext == "aif" || ext == "aiff")
-        container = SF_FORMAT_AIFF;
-    else
-        return false;
-    return true;
-}
-
-std::string db_text(double v, const char* unit) {
-    char buf[32];
-    if (std::isfinite(v))
-        std::snprintf(buf, sizeof buf, "%7.1f %-4s", v, unit);
-    else
-        std::snprintf(buf, sizeof buf, "%7s %-4s", "-inf", unit);
-    return buf;
-}
-
-void print_summary(const ProcessOptions& o, const std::string& description, const SF_INFO& in_info,
-                   std::uint64_t out_frames, int latency, const LoudnessFigures& before, const LoudnessFigures& after,
-                   double elapsed) {
-    const double seconds = in_info.samplerate > 0 ? static_cast<double>(in_info.frames) / in_info.samplerate : 0;
-    std::fprintf(stderr, "quorvane: %s -> %s\n", o.input.c_str(), o.output.c_str());
-    std::fprintf(stderr, "  %s\n", description.c_str());
-    std::fprintf(stderr, "  duration            %.3f s (in: %d Hz %s %s; out: %llu frames, 44100 Hz 16-bit)\n", seconds,
-                 in_info.samplerate, sample_format_name(in_info.format).c_str(), channels_name(in_info.channels),
-                 static_cast<unsigned long long>(out_frames));
-    std::fprintf(stderr, "  latency             %d frames (%.1f ms), %s\n", latency, latency * 1000.0 / 44100,
-                 o.keep_latency ? "kept in the output" : "removed: the output is aligned with the input");
-    std::fprintf(stderr, "  %-19s %-13s %s\n", "", "   input", "   output");
-    std::fprintf(stderr, "  %-19s %s %s\n", "sample peak", db_text(before.sample_peak_dbfs, "dBFS").c_str(),
-                 db_text(after.sample_peak_dbfs, "dBFS").c_str());
-    std::fprintf(stderr, "  %-19s %s %s\n", "true peak", db_text(before.true_peak_dbtp, "dBTP").c_str(),
-                 db_text(after.true_peak_dbtp, "dBTP").c_str());
-    std::fprintf(stderr, "  %-19s %s %s\n", "integrated loudness", db_text(before.integrated_lufs, "LUFS").c_str(),
-                 db_text(after.integrated_lufs, "LUFS").c_str());
-    std::fprintf(stderr, "  %-19s %s %s\n", "loudness range", db_text(before.range_lu, "LU").c_str(),
-                 db_text(after.range_lu, "LU").c_str());
-    std::fprintf(stderr, "  time taken          %.2f s (%.1fx realtime)\n", elapsed,
-                 elapsed > 0 ? seconds / elapsed : 0.0);
-}
-
 // Everything one run holds; the destructor removes whatever was not completed.
 struct ProcessRun {
-    SNDFILE* in = nullptr;
-    SNDFILE* out = nullptr;
-    int out_fd = -1;
-    std::string out_temp;
-    int plot_fd = -1;
-    std::string plot_temp;
+    AudioInput in;
+    AudioOutput out;
+    platform::PendingFile plot;
+    OutputSink sink;  // the chain's frames: to out, or held for the delivery pass
     Session session;
     ChainConverter converter;
     LoudnessMeter before, after, delivered;
-    OutputSink sink;
 
     ~ProcessRun() {
         converter_close(converter);
         meter_close(before);
         meter_close(after);
         meter_close(delivered);
-        if (in != nullptr) sf_close(in);
-        if (out != nullptr) sf_close(out);
-        if (out_fd >= 0) close(out_fd);
-        if (plot_fd >= 0) close(plot_fd);
-        if (!out_temp.empty()) unlink(out_temp.c_str());
-        if (!plot_temp.empty()) unlink(plot_temp.c_str());
+        input_close(in);
+        output_discard(out);
+        platform::pending_discard(plot);
     }
 };
 
-bool finish_file(int& fd, std::string& temp, const std::string& target, std::string& error) {
-    const bool synced = fsync(fd) == 0;
-    const int closed = close(fd);
-    fd = -1;
-    if (!synced || closed != 0 || rename(temp.c_str(), target.c_str()) != 0) {
-        error = errno_message(target);
+platform::ReplacePolicy replace_policy(const ProcessOptions& o) {
+    if (o.no_clobber) return platform::ReplacePolicy::never;
+    return o.force ? platform::ReplacePolicy::always : platform::ReplacePolicy::unless_protected;
+}
+
+// Refuses an existing file that the options say must stay. Checked again
+// when the output takes its place, for --no-clobber in the same step.
+bool may_replace(const ProcessOptions& o, const std::string& path) {
+    if (!file_exists(path)) return true;
+    if (o.no_clobber) {
+        print_error(path + ": exists, and --no-clobber keeps it");
         return false;
     }
-    temp.clear();
+    if (!o.force && platform::is_write_protected(path.c_str())) {
+        print_error(path + ": write-protected; --force replaces it");
+        return false;
+    }
     return true;
+}
+
+const char* tag_name(int type) {
+    switch (type) {
+        case SF_STR_TITLE:
+            return "title";
+        case SF_STR_COPYRIGHT:
+            return "copyright";
+        case SF_STR_SOFTWARE:
+            return "software";
+        case SF_STR_ARTIST:
+            return "artist";
+        case SF_STR_COMMENT:
+            return "comment";
+        case SF_STR_DATE:
+            return "date";
+        case SF_STR_ALBUM:
+            return "album";
+        case SF_STR_LICENSE:
+            return "license";
+        case SF_STR_TRACKNUMBER:
+            return "track number";
+        case SF_STR_GENRE:
+            return "genre";
+        default:
+            return "tag";
+    }
 }
 
 }  // namespace
@@ -171,20 +138,37 @@ int run_process(const ProcessOptions& o) {
         print_error(error);
         return usage ? kExitUsage : kExitFailure;
     }
-    if (is_directory(o.input)) {
+    const bool from_stdin = o.input == "-", to_stdout = o.output == "-";
+    if (to_stdout && isatty(STDOUT_FILENO) == 1) {
+        print_error("standard output is a terminal; redirect it to a file or a pipe");
+        return kExitUsage;
+    }
+    if (from_stdin && isatty(STDIN_FILENO) == 1) {
+        print_error("standard input is a terminal; send a WAV stream to it");
+        return kExitUsage;
+    }
+    if (!from_stdin && is_directory(o.input)) {
         print_error(o.input + ": is a directory");
         return kExitFailure;
     }
-    if (!file_exists(o.input)) {
+    if (!from_stdin && !file_exists(o.input)) {
         print_error(o.input + ": no such file");
         return kExitFailure;
     }
-    if (is_directory(o.output)) {
+    if (!to_stdout && is_directory(o.output)) {
         print_error(o.output + ": is a directory");
         return kExitFailure;
     }
-    if (same_file(o.input, o.output) ||
-        (!o.plot.empty() && (same_file(o.input, o.plot) || same_file(o.output, o.plot)))) {
+    int container = 0;
+    if (!output_container(o.output, container)) {
+        const std::string ext = extension_of(o.output);
+        print_error(o.output + ": unsupported output format " + (ext.empty() ? "(no extension)" : "'." + ext + "'") +
+                    "; use .wav, .flac or .aiff, or - for WAV on standard output");
+        return kExitUsage;
+    }
+    if ((!from_stdin && !to_stdout && same_file(o.input, o.output)) ||
+        (!o.plot.empty() &&
+         ((!from_stdin && same_file(o.input, o.plot)) || (!to_stdout && same_file(o.output, o.plot))))) {
         print_error(o.output + ": the output may not be the input (nor the plot either of them)");
         return kExitFailure;
     }
@@ -192,81 +176,90 @@ int run_process(const ProcessOptions& o) {
         print_error(o.plot + ": is a directory");
         return kExitFailure;
     }
-    int container = 0;
-    if (!output_container(o.output, container)) {
-        const std::string ext = extension_of(o.output);
-        print_error(o.output + ": unsupported output format " + (ext.empty() ? "(no extension)" : "'." + ext + "'") +
-                    "; use .wav, .flac or .aiff");
-        return kExitFailure;
-    }
+    if ((!to_stdout && !may_replace(o, o.output)) || (!o.plot.empty() && !may_replace(o, o.plot))) return kExitFailure;
 
     ProcessRun run;
-    SF_INFO in_info = {};
-    run.in = sf_open(o.input.c_str(), SFM_READ, &in_info);
-    if (run.in == nullptr) {
-        print_error(o.input + ": " + sf_strerror(nullptr));
+    if (!input_open(run.in, o.input, error)) {
+        print_error(error);
         return kExitFailure;
     }
-    if (in_info.channels > 2) {
-        print_error(o.input + ": " + std::to_string(in_info.channels) +
-                    " channels; only mono and stereo can be processed");
-        return kExitFailure;
-    }
+    const SF_INFO in_info = run.in.info;
     if (in_info.channels < 1 || in_info.samplerate < 1) {
         print_error(o.input + ": no channels or no sample rate");
         return kExitFailure;
     }
-    const int channels = in_info.channels;
-    const bool narrow = is_narrow_pcm(in_info.format);
+    if (!input_rate_supported(in_info.samplerate)) {
+        print_error(o.input + ": " + rate_refusal(in_info.samplerate));
+        return kExitFailure;
+    }
+    Downmix downmix;
+    const bool folding = in_info.channels > 2;
+    if (folding && !o.downmix) {
+        print_error(o.input + ": " + std::to_string(in_info.channels) +
+                    " channels; only mono and stereo can be processed (--downmix folds them to stereo)");
+        return kExitFailure;
+    }
+    if (folding && !downmix_plan(downmix, in_info.channels, input_channel_positions(run.in), in_info.format, error)) {
+        print_error(o.input + ": " + error);
+        return kExitFailure;
+    }
+    const int channels = folding ? 2 : in_info.channels;
+    const bool narrow = !folding && input_is_narrow(run.in);
 
     catch_interrupts();
-    run.out_fd = create_temp_beside(o.output, run.out_temp, error);
-    if (run.out_fd < 0) {
+    // A reader that goes away is a write error (EPIPE), so the run still
+    // cleans up after itself.
+    if (to_stdout) signal(SIGPIPE, SIG_IGN);
+    const auto tags = input_tags(run.in);
+    if (!output_open(run.out, o.output, channels, tags, error)) {
         print_error(error);
         return kExitFailure;
     }
-    if (!o.plot.empty()) {
-        run.plot_fd = create_temp_beside(o.plot, run.plot_temp, error);
-        if (run.plot_fd < 0) {
-            print_error(error);
-            return kExitFailure;
-        }
-    }
-    SF_INFO out_info = {};
-    out_info.samplerate = 44100;
-    out_info.channels = channels;
-    out_info.format = container | SF_FORMAT_PCM_16;
-    run.out = sf_open_fd(run.out_fd, SFM_WRITE, &out_info, SF_FALSE);
-    if (run.out == nullptr) {
-        print_error(o.output + ": " + sf_strerror(nullptr));
-        return kExitFailure;
-    }
-    run.sink.out = run.out;
+    run.sink.out = &run.out;
     run.sink.channels = channels;
     if (o.delivery.active() && !sink_hold(run.sink, channels, error)) {
+        print_error(error);
+        return kExitFailure;
+    }
+    if (!o.plot.empty() && !platform::pending_create(run.plot, o.plot, error)) {
         print_error(error);
         return kExitFailure;
     }
 
     const bool plotting = !o.plot.empty();
     if (!converter_open(run.converter, channels, in_info.samplerate, error) ||
-        !meter_open(run.before, channels, in_info.samplerate, plotting, error) ||
+        !meter_open(run.before, in_info.channels, in_info.samplerate, plotting, error) ||
         !meter_open(run.after, channels, 44100, plotting, error)) {
         print_error(o.input + ": " + error);
         return kExitFailure;
     }
+    // The input is measured as the speakers it feeds, the LFE left out.
+    for (int ch = 0; folding && ch < in_info.channels; ++ch)
+        ebur128_set_channel(run.before.state, static_cast<unsigned>(ch),
+                            downmix.loudness[static_cast<std::size_t>(ch)]);
     if (!start_session(run.session, o.choice, error)) {
         print_error(error);
         return kExitFailure;
     }
+    if (g_verbosity >= kVerbose) {
+        print_info(run.in.name + ": " + std::to_string(in_info.samplerate) + " Hz " +
+                   sample_format_name(in_info.format) + ", " + std::to_string(in_info.channels) + " channel(s)" +
+                   (folding ? " (" + downmix.layout + ") folded to stereo" : ""));
+        std::string copied;
+        for (int type : run.out.tags_written) copied += std::string(copied.empty() ? "" : ", ") + tag_name(type);
+        if (!tags.empty()) print_info(run.out.name + ": tags copied: " + (copied.empty() ? "none" : copied));
+        print_info("playing " + run.session.description);
+    }
 
     const auto started = std::chrono::steady_clock::now();
     Progress progress;
-    progress_start(progress, static_cast<double>(in_info.frames) / in_info.samplerate);
+    // Standard input's length is unknown (0 frames): no bar.
+    progress_start(progress, g_verbosity >= kNormal ? static_cast<double>(in_info.frames) / in_info.samplerate : 0);
 
     PlotData plot;
-    std::vector<float> float_in(kReadFrames * channels);
-    std::vector<std::int16_t> short_in(kReadFrames * channels);
+    std::vector<float> float_in(kReadFrames * static_cast<std::size_t>(in_info.channels));
+    std::vector<float> folded(folding ? kReadFrames * 2 : 0);
+    std::vector<std::int16_t> short_in(kReadFrames * static_cast<std::size_t>(channels));
     std::vector<std::int16_t> pending;
     std::uint64_t frames_read = 0, frames_in = 0, frames_out = 0, blocks = 0;
     bool write_failed = false;
@@ -293,7 +286,7 @@ int run_process(const ProcessOptions& o) {
             const std::size_t keep = n - skip;
             if (keep > 0) {
                 meter_add(run.after, block + skip * channels, keep);
-                if (!sink_write(run.sink, block + skip * channels, keep)) write_failed = true;
+                if (!sink_write(run.sink, block + skip * channels, keep, error)) write_failed = true;
             }
             done += n;
             if (input) frames_in += n;
@@ -311,38 +304,43 @@ int run_process(const ProcessOptions& o) {
     };
 
     for (;;) {
-        if (g_interrupted) {
-            progress_finish(progress);
-            print_error("interrupted; nothing written");
-            return interrupted_status();
-        }
-        sf_count_t got;
+        long got;
         if (narrow) {
-            got = sf_readf_short(run.in, short_in.data(), kReadFrames);
+            got = input_read(run.in, short_in.data(), kReadFrames, error);
             if (got > 0) {
                 meter_add(run.before, short_in.data(), static_cast<std::size_t>(got));
                 convert_16(run.converter, short_in.data(), static_cast<std::size_t>(got), pending);
             }
         } else {
-            got = sf_readf_float(run.in, float_in.data(), kReadFrames);
+            got = input_read(run.in, float_in.data(), kReadFrames, error);
             if (got > 0) {
                 meter_add(run.before, float_in.data(), static_cast<std::size_t>(got));
-                convert_float(run.converter, float_in.data(), static_cast<std::size_t>(got), pending);
+                if (folding) downmix_apply(downmix, float_in.data(), static_cast<std::size_t>(got), folded.data());
+                convert_float(run.converter, folding ? folded.data() : float_in.data(), static_cast<std::size_t>(got),
+                              pending);
             }
         }
-        if (got <= 0) break;
+        if (g_interrupted) {
+            progress_finish(progress);
+            print_error("interrupted; nothing written");
+            return interrupted_status();
+        }
+        if (got < 0) {
+            progress_finish(progress);
+            print_error(error);
+            return kExitFailure;
+        }
+        if (got == 0) break;
         frames_read += static_cast<std::uint64_t>(got);
         run_blocks(false, true);
         if (write_failed) break;
         progress_update(progress, static_cast<double>(frames_read) / in_info.samplerate);
     }
     progress_finish(progress);
-    if (sf_error(run.in) != SF_ERR_NO_ERROR) {
-        print_error(o.input + ": " + sf_strerror(run.in));
-        return kExitFailure;
+    if (!write_failed) {
+        convert_flush(run.converter, pending);
+        run_blocks(true, true);
     }
-    convert_flush(run.converter, pending);
-    run_blocks(true, true);
     if (!o.keep_latency) {
         // The tail: silence through the chain until the output is as long as the input.
         while (!write_failed && frames_out < frames_in) {
@@ -351,9 +349,13 @@ int run_process(const ProcessOptions& o) {
             run_blocks(true, false);
         }
     }
+    if (write_failed) {
+        print_error(error);
+        return kExitFailure;
+    }
     LoudnessFigures output_figures = meter_figures(run.after);
     DeliveryGain delivery;
-    if (o.delivery.active() && !write_failed) {
+    if (o.delivery.active()) {
         if (!meter_open(run.delivered, channels, 44100, plotting, error) ||
             !deliver(run.sink, output_figures, o.delivery, run.delivered, delivery, error)) {
             print_error(o.output + ": " + error);
@@ -361,18 +363,7 @@ int run_process(const ProcessOptions& o) {
         }
         output_figures = meter_figures(run.delivered);
     }
-    if (write_failed || sf_error(run.out) != SF_ERR_NO_ERROR) {
-        print_error(o.output + ": cannot write: " + sf_strerror(run.out));
-        return kExitFailure;
-    }
-    const int closed = sf_close(run.out);
-    run.out = nullptr;
-    if (closed != 0) {
-        print_error(o.output + ": cannot write: " + sf_error_number(closed));
-        return kExitFailure;
-    }
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    in_info.frames = static_cast<sf_count_t>(frames_read);
 
     if (plotting) {
         plot.title = o.input + " -> " + o.output + "  (" + run.session.description + ")";
@@ -382,20 +373,46 @@ int run_process(const ProcessOptions& o) {
         plot.output_integrated_lufs = output_figures.integrated_lufs;
         plot.target_lufs = o.delivery.loudness_lufs;
         const std::string svg = render_plot(plot);
-        if (!write_full(run.plot_fd, svg.data(), svg.size())) {
+        if (!write_full(run.plot.fd, svg.data(), svg.size())) {
             print_error(errno_message(o.plot));
             return kExitFailure;
         }
     }
-    if (!finish_file(run.out_fd, run.out_temp, o.output, error) ||
-        (plotting && !finish_file(run.plot_fd, run.plot_temp, o.plot, error))) {
+    if (!output_finish(run.out, replace_policy(o), error) ||
+        (plotting && !platform::pending_publish(run.plot, replace_policy(o), error))) {
         print_error(error);
         return kExitFailure;
     }
-    if (!o.quiet) {
-        print_summary(o, run.session.description, in_info, frames_out, latency, meter_figures(run.before),
-                      output_figures, elapsed);
+
+    ProcessSummary summary;
+    summary.input = o.input;
+    summary.output = o.output;
+    summary.description = run.session.description;
+    summary.process_number = run.session.process_number;
+    summary.process_name = run.session.process_name;
+    summary.input_rate = in_info.samplerate;
+    summary.input_channels = in_info.channels;
+    summary.input_format = sample_format_name(in_info.format);
+    summary.input_frames = frames_read;
+    summary.output_frames = run.out.frames;
+    summary.elapsed_s = elapsed;
+    summary.before = meter_figures(run.before);
+    summary.after = output_figures;
+    summary.latency_frames = latency;
+    summary.latency_kept = o.keep_latency;
+    if (folding) {
+        summary.downmix_layout = downmix.layout;
+        summary.downmix_overloads = downmix.overloads;
+    }
+    if (o.json)
+        print_summary_json(to_stdout ? stderr : stdout, summary);
+    else if (g_verbosity >= kNormal) {
+        print_summary_text(stderr, summary);
         if (o.delivery.active()) print_delivery(stderr, o.delivery, delivery);
+    }
+    if (o.json && !to_stdout && std::fflush(stdout) != 0) {
+        print_error(std::string("standard output: ") + std::strerror(errno));
+        return kExitFailure;
     }
     return kExitOk;
 }

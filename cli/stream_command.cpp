@@ -27,33 +27,15 @@ namespace {
 // less is waiting, so the delay through the tool stays one block.
 constexpr std::size_t kReadBytes = 4096;
 
-enum class WriteResult { ok, closed, failed };
-
-WriteResult write_samples(const std::vector<std::int16_t>& samples, std::vector<unsigned char>& bytes) {
-    bytes.resize(samples.size() * 2);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        const auto v = static_cast<std::uint16_t>(samples[i]);
-        bytes[2 * i] = static_cast<unsigned char>(v & 0xFF);
-        bytes[2 * i + 1] = static_cast<unsigned char>(v >> 8);
+// A failed write to standard output: the reader going away ends the run
+// quietly, anything else is an error.
+void note_write_failure(bool& output_closed, int& status) {
+    if (errno == EPIPE) {
+        output_closed = true;
+        return;
     }
-    if (write_full(STDOUT_FILENO, bytes.data(), bytes.size())) return WriteResult::ok;
-    return errno == EPIPE ? WriteResult::closed : WriteResult::failed;
-}
-
-// Header position when standard output is a regular file we can patch at
-// the end; -1 otherwise.
-off_t patchable_header_offset() {
-    struct stat st;
-    if (fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
-    if (fcntl(STDOUT_FILENO, F_GETFL) & O_APPEND) return -1;
-    return lseek(STDOUT_FILENO, 0, SEEK_CUR);
-}
-
-void patch_header(off_t at, int channels, std::uint64_t data_bytes) {
-    if (at < 0 || data_bytes > kStreamingLength - 36 - 1) return;
-    unsigned char header[kWavHeaderBytes];
-    make_wav_header(header, channels, 44100, static_cast<std::uint32_t>(data_bytes));
-    if (pwrite(STDOUT_FILENO, header, sizeof header, at) != static_cast<ssize_t>(sizeof header)) return;
+    print_error(std::string("standard output: ") + std::strerror(errno));
+    status = kExitFailure;
 }
 
 std::string latency_text(int frames) {
@@ -146,11 +128,14 @@ int run_stream(const StreamOptions& o) {
     print_note("stream: " + session.description + "; " + latency_text(session_latency_frames(session)));
     ReloadOnHangup reload(session);
 
+    print_info("standard input: " + std::to_string(format.channels) + " channel(s), " + std::to_string(format.rate) +
+               " Hz 16-bit" + (format.until_eof ? ", until the end of the stream" : "") + "; playing " +
+               session.description);
     int status = kExitOk;
-    const off_t header_at = o.raw ? -1 : patchable_header_offset();
-    std::uint64_t bytes_out = 0;
+    WavStreamWriter writer;
+    writer.fd = STDOUT_FILENO;
+    writer.channels = format.channels;
     std::vector<unsigned char> in_bytes(kReadBytes);
-    std::vector<unsigned char> out_bytes;
     std::vector<std::int16_t> frames_in, frames_out;
     std::size_t carry = 0;  // bytes of an incomplete frame held for the next read
     std::uint64_t data_left = format.data_bytes;
@@ -160,33 +145,13 @@ int run_stream(const StreamOptions& o) {
         const std::size_t n = frames_out.size() / static_cast<std::size_t>(format.channels);
         if (n == 0) return true;
         process_block(session, frames_out.data(), static_cast<int>(n), format.channels);
-        const WriteResult w = write_samples(frames_out, out_bytes);
+        const bool written = wav_writer_samples(writer, frames_out.data(), frames_out.size());
         frames_out.clear();
-        if (w == WriteResult::ok) {
-            bytes_out += out_bytes.size();
-            return true;
-        }
-        if (w == WriteResult::closed)
-            output_closed = true;
-        else {
-            print_error(std::string("standard output: ") + std::strerror(errno));
-            status = kExitFailure;
-        }
-        return false;
+        if (!written) note_write_failure(output_closed, status);
+        return written;
     };
 
-    if (!o.raw) {
-        unsigned char header[kWavHeaderBytes];
-        make_wav_header(header, format.channels, 44100, kStreamingLength);
-        if (!write_full(STDOUT_FILENO, header, sizeof header)) {
-            if (errno == EPIPE)
-                output_closed = true;
-            else {
-                print_error(std::string("standard output: ") + std::strerror(errno));
-                status = kExitFailure;
-            }
-        }
-    }
+    if (!o.raw && !wav_writer_start(writer, STDOUT_FILENO, format.channels)) note_write_failure(output_closed, status);
 
     bool input_done = output_closed || status != kExitOk;
     while (!input_done) {
@@ -217,15 +182,15 @@ int run_stream(const StreamOptions& o) {
     if (!output_closed && status == kExitOk && !g_interrupted) {
         convert_flush(converter, frames_out);
         // A trailing partial frame cannot be processed; it passes as it came.
-        if (emit() && carry > 0) {
-            if (write_full(STDOUT_FILENO, in_bytes.data(), carry))
-                bytes_out += carry;
-            else if (errno != EPIPE)
-                status = kExitFailure;
-        }
+        if (emit() && carry > 0 && !wav_writer_bytes(writer, in_bytes.data(), carry))
+            note_write_failure(output_closed, status);
     }
     converter_close(converter);
-    if (!output_closed) patch_header(header_at, format.channels, bytes_out);
+    if (!output_closed && status == kExitOk && !wav_writer_finish(writer)) {
+        print_error(std::string("standard output: cannot complete the WAV header: ") + std::strerror(errno));
+        status = kExitFailure;
+    }
+    print_info("standard output: " + std::to_string(writer.data_bytes / frame_bytes) + " frames");
     if (g_interrupted) return interrupted_status();
     return status;
 }

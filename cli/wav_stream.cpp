@@ -1,9 +1,13 @@
 #include "cli/wav_stream.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "cli/audio_convert.h"
 
 namespace qv::cli {
 
@@ -57,6 +61,10 @@ WavHeaderStatus check_fmt(const unsigned char* f, std::uint32_t size, WavStreamF
         error = "WAV header with no channels or no sample rate";
         return WavHeaderStatus::not_wav;
     }
+    if (!input_rate_supported(format.rate)) {
+        error = rate_refusal(format.rate);
+        return WavHeaderStatus::unsupported;
+    }
     if (format.channels > 2) {
         error = std::to_string(format.channels) + " channels: only mono and stereo can be processed";
         return WavHeaderStatus::unsupported;
@@ -94,13 +102,21 @@ WavHeaderStatus read_wav_header(int fd, WavStreamFormat& format, std::string& er
         return WavHeaderStatus::not_wav;
     }
     bool have_fmt = false;
-    for (;;) {
+    std::uint64_t header_bytes = sizeof riff;
+    for (int chunks = 0;; ++chunks) {
         unsigned char chunk[8];
         if (read_full(fd, chunk, sizeof chunk) != 8) {
             error = "input ends inside the WAV header";
             return WavHeaderStatus::truncated;
         }
         const std::uint32_t size = le32(chunk + 4);
+        const bool is_data = std::memcmp(chunk, "data", 4) == 0;
+        header_bytes += sizeof chunk + (is_data ? 0 : static_cast<std::uint64_t>(size) + (size & 1));
+        if (chunks >= kMaxHeaderChunks || header_bytes > kMaxHeaderBytes) {
+            error = "no audio data within the first " + std::to_string(kMaxHeaderChunks) + " chunks or " +
+                    std::to_string(kMaxHeaderBytes >> 20) + " MiB of the WAV header";
+            return WavHeaderStatus::not_wav;
+        }
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
             unsigned char f[kFmtKeep] = {};
             const std::size_t keep = size < kFmtKeep ? size : kFmtKeep;
@@ -111,7 +127,7 @@ WavHeaderStatus read_wav_header(int fd, WavStreamFormat& format, std::string& er
             const WavHeaderStatus st = check_fmt(f, size, format, error);
             if (st != WavHeaderStatus::ok) return st;
             have_fmt = true;
-        } else if (std::memcmp(chunk, "data", 4) == 0) {
+        } else if (is_data) {
             if (!have_fmt) {
                 error = "WAV data before its 'fmt ' chunk";
                 return WavHeaderStatus::not_wav;
@@ -141,6 +157,52 @@ void make_wav_header(unsigned char (&out)[kWavHeaderBytes], int channels, int ra
     put16(out + 34, 16);
     std::memcpy(out + 36, "data", 4);
     put32(out + 40, data_bytes);
+}
+
+bool wav_writer_start(WavStreamWriter& w, int fd, int channels) {
+    w.fd = fd;
+    w.channels = channels;
+    w.data_bytes = 0;
+    w.header_at = -1;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (fcntl(fd, F_GETFL) & O_APPEND) == 0)
+        w.header_at = lseek(fd, 0, SEEK_CUR);
+    unsigned char header[kWavHeaderBytes];
+    make_wav_header(header, channels, 44100, kStreamingLength);
+    return write_full(fd, header, sizeof header);
+}
+
+bool wav_writer_samples(WavStreamWriter& w, const std::int16_t* samples, std::size_t count) {
+    unsigned char bytes[4096];
+    while (count > 0) {
+        const std::size_t n = count < sizeof bytes / 2 ? count : sizeof bytes / 2;
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto v = static_cast<std::uint16_t>(samples[i]);
+            bytes[2 * i] = static_cast<unsigned char>(v & 0xFF);
+            bytes[2 * i + 1] = static_cast<unsigned char>(v >> 8);
+        }
+        if (!wav_writer_bytes(w, bytes, 2 * n)) return false;
+        samples += n;
+        count -= n;
+    }
+    return true;
+}
+
+bool wav_writer_bytes(WavStreamWriter& w, const void* bytes, std::size_t count) {
+    if (!write_full(w.fd, bytes, count)) return false;
+    w.data_bytes += count;
+    return true;
+}
+
+bool wav_writer_finish(WavStreamWriter& w) {
+    // Past 4 GiB the open-ended header is the only true one.
+    if (w.header_at < 0 || w.data_bytes > kStreamingLength - 36 - 1) return true;
+    unsigned char header[kWavHeaderBytes];
+    make_wav_header(header, w.channels, 44100, static_cast<std::uint32_t>(w.data_bytes));
+    const ssize_t put = pwrite(w.fd, header, sizeof header, w.header_at);
+    if (put == static_cast<ssize_t>(sizeof header)) return true;
+    if (put >= 0) errno = EIO;
+    return false;
 }
 
 }  // namespace qv::cli

@@ -1,17 +1,16 @@
 #pragma once
-// File operations the portable C library lacks: committing written data to
-// the disk and replacing a file in one step.
-#include <cstdio>
+// Replacing a file in one step, so that an interrupted write never leaves a
+// host's file cut short.
+#include <cstddef>
 
 namespace qv::platform {
 
-// Flushes f's buffers and asks the system to put its data on the disk.
-bool commit_file(std::FILE* f);
-
-// Renames from over to in one step, replacing an existing to (POSIX rename;
-// Win32 MoveFileExA with MOVEFILE_REPLACE_EXISTING). A write-protected to
-// (Win32: read-only attribute; POSIX: no write permission bit, or not
-// writable by this process) is never replaced: false, both files unchanged.
-bool replace_file(const char* from, const char* to);
+// Writes len bytes to a new temporary file beside path (created exclusively,
+// never through a link), commits it to the disk and renames it over path.
+// A write-protected path (Win32: read-only attribute; POSIX: no write
+// permission bit, or not writable by this process) is never replaced. Every
+// write, flush, close and the rename are checked: false leaves path as it
+// was and no temporary file behind.
+bool write_file_replacing(const char* path, const void* bytes, std::size_t len);
 
 }  // namespace qv::platform

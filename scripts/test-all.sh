@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the native, asan, tsan and windows presets and runs every test, the
-# Wine ones included. Installs what is missing first.
+# Wine ones included, and runs each fuzz target for half a minute (the fuzz
+# preset). Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -11,6 +12,10 @@ for preset in native asan tsan windows; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
 done
+echo "=== fuzz: build and run" >&2
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+bash scripts/run-fuzz.sh || status=1
 for preset in native asan tsan windows; do
   echo "=== $preset: tests" >&2
   ctest --preset "$preset" -j "$jobs" || status=1

@@ -48,16 +48,6 @@ void set_record_word(ProcessParams& p, int i, std::int32_t v) {
     std::memcpy(reinterpret_cast<unsigned char*>(&p) + 4 * i, &v, 4);
 }
 
-// Writes the whole image to tmp_path; every write, the flush and the close checked.
-bool write_image(const char* tmp_path, const unsigned char* bytes, std::size_t len) {
-    std::FILE* f = std::fopen(tmp_path, "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(bytes, 1, len, f) == len;
-    ok = platform::commit_file(f) && ok;
-    ok = std::fclose(f) == 0 && ok;
-    return ok;
-}
-
 }  // namespace
 
 bool process_file_name(int n, char (&out)[16]) {
@@ -93,16 +83,10 @@ bool decode_process(const unsigned char* bytes, std::size_t len, ProcessParams& 
 
 bool write_process_file(const char* path, const ProcessParams& p) {
     if (!path || !path[0]) return false;
-    char tmp_path[1100];
-    if (std::snprintf(tmp_path, sizeof tmp_path, "%s.tmp", path) >= static_cast<int>(sizeof tmp_path)) return false;
     static_assert(kProcessFileBytes < 32768, "the image lives on the caller's stack");
     unsigned char bytes[kProcessFileBytes];
     encode_process(p, bytes);
-    if (!write_image(tmp_path, bytes, sizeof bytes) || !platform::replace_file(tmp_path, path)) {
-        std::remove(tmp_path);
-        return false;
-    }
-    return true;
+    return platform::write_file_replacing(path, bytes, sizeof bytes);
 }
 
 bool read_process_file(const char* path, ProcessParams& out) {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/file_ops.h"
 #include "settings/derive.h"
@@ -40,28 +41,15 @@ void set_section(SectionParams& p, const std::int32_t (&v)[7]) {
 bool keep_invalid_file(const char* path) {
     std::FILE* in = std::fopen(path, "rb");
     if (!in) return errno == ENOENT;  // missing: nothing to keep; unreadable: keep it untouched
-    char bad[1100], tmp[1100];
-    const int n1 = std::snprintf(bad, sizeof bad, "%s.bad", path);
-    const int n2 = std::snprintf(tmp, sizeof tmp, "%s.bad.tmp", path);
-    std::FILE* out = nullptr;
-    if (n1 < static_cast<int>(sizeof bad) && n2 < static_cast<int>(sizeof tmp)) out = std::fopen(tmp, "wb");
-    if (!out) {
-        std::fclose(in);
-        return false;
-    }
-    bool ok = true;
+    std::string bytes;
     char buf[4096];
     std::size_t got;
-    while (ok && (got = std::fread(buf, 1, sizeof buf, in)) > 0) ok = std::fwrite(buf, 1, got, out) == got;
-    ok = !std::ferror(in) && ok;
+    while ((got = std::fread(buf, 1, sizeof buf, in)) > 0) bytes.append(buf, got);
+    const bool read_ok = !std::ferror(in);
     std::fclose(in);
-    ok = platform::commit_file(out) && ok;
-    ok = std::fclose(out) == 0 && ok;
-    if (!ok || !platform::replace_file(tmp, bad)) {
-        std::remove(tmp);
-        return false;
-    }
-    return true;
+    char bad[1100];
+    if (!read_ok || std::snprintf(bad, sizeof bad, "%s.bad", path) >= static_cast<int>(sizeof bad)) return false;
+    return platform::write_file_replacing(bad, bytes.data(), bytes.size());
 }
 
 // Writes the live (default) process as process n, keeping an invalid old

@@ -1,7 +1,9 @@
 #pragma once
 // A fresh, empty directory that serves as the host's directory for one test:
 // QUORVANE_HOST_DIR points at it while the object lives.
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,6 +46,29 @@ public:
 
 private:
     std::filesystem::path dir_;
+};
+
+// While it lives, no file of this process may grow beyond max_bytes: a write
+// past that fails with EFBIG, even for root (SIGXFSZ is ignored meanwhile).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t max_bytes) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        old_handler_ = signal(SIGXFSZ, SIG_IGN);
+        rlimit r = old_;
+        r.rlim_cur = max_bytes;
+        setrlimit(RLIMIT_FSIZE, &r);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        signal(SIGXFSZ, old_handler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit old_{};
+    void (*old_handler_)(int) = nullptr;
 };
 
 inline std::vector<unsigned char> read_bytes(const std::string& path) {

@@ -1,27 +1,33 @@
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <string>
 
 #include "platform/file_ops.h"
+#include "platform/posix/temp_file.h"
 
 namespace qv::platform {
 
-bool commit_file(std::FILE* f) { return std::fflush(f) == 0 && fsync(fileno(f)) == 0; }
-
-bool replace_file(const char* from, const char* to) {
-    // rename() needs only the directory's permission, so alone it would
-    // replace a file the user has write-protected. Such a target is refused,
-    // as Win32 refuses a read-only one; a file without any write bit counts as
-    // protected even for root, like the read-only attribute.
-    struct stat st;
-    if (stat(to, &st) == 0 && S_ISREG(st.st_mode) &&
-        ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || access(to, W_OK) != 0)) {
-        errno = EACCES;
-        return false;
+bool write_file_replacing(const char* path, const void* bytes, std::size_t len) {
+    if (path == nullptr || path[0] == '\0') return false;
+    PendingFile f;
+    std::string error;
+    if (!pending_create(f, path, error)) return false;
+    const auto* p = static_cast<const unsigned char*>(bytes);
+    while (len > 0) {
+        const ssize_t put = write(f.fd, p, len);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            if (put == 0) errno = EIO;
+            pending_discard(f);
+            return false;
+        }
+        p += put;
+        len -= static_cast<std::size_t>(put);
     }
-    return std::rename(from, to) == 0;
+    // A write-protected file is refused as Win32 refuses a read-only one,
+    // although the directory alone would allow the rename (and does, for root).
+    return pending_publish(f, ReplacePolicy::unless_protected, error);
 }
 
 }  // namespace qv::platform

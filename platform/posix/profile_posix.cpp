@@ -180,17 +180,7 @@ bool profile_write_string(const char* section, const char* key, const char* valu
 
     // Through a temporary file and one rename: an interrupted write never
     // leaves the host's file cut short.
-    const std::string tmp = std::string(path) + ".qvtmp";
-    std::FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-    ok = commit_file(f) && ok;
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok || !replace_file(tmp.c_str(), path)) {
-        std::remove(tmp.c_str());
-        return false;
-    }
-    return true;
+    return write_file_replacing(path, out.data(), out.size());
 }
 
 }  // namespace qv::platform

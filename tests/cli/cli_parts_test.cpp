@@ -1,7 +1,9 @@
 // The tool's own parts: the streaming WAV header reader, named parameter
-// editing, the factory processes and the settings folder, the dither to 16
-// bits, the delivery gain, the plot and the progress line.
+// editing, the factory processes and the settings folder, the downmix, the
+// dither to 16 bits, the delivery gain, the plot and the progress line.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sndfile.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -13,9 +15,11 @@
 #include <sstream>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "cli/audio_convert.h"
 #include "cli/delivery.h"
+#include "cli/downmix.h"
 #include "cli/param_edit.h"
 #include "cli/preset_store.h"
 #include "cli/progress.h"
@@ -105,6 +109,10 @@ TEST(WavStreamHeader, RefusesWhatCannotBeProcessed) {
         {"RIFF" + u32(0) + "WAVE" + fmt_chunk(3, 2, 44100, 32) + "data" + u32(0), WavHeaderStatus::unsupported,
          "not integer PCM"},
         {"RIFF" + u32(0) + "WAVE" + "data" + u32(0), WavHeaderStatus::not_wav, "before its 'fmt '"},
+        {"RIFF" + u32(0) + "WAVE" + fmt_chunk(1, 2, 1, 16) + "data" + u32(0), WavHeaderStatus::unsupported,
+         "1 Hz is outside 8000..768000"},
+        {"RIFF" + u32(0) + "WAVE" + fmt_chunk(1, 1, 800000, 16) + "data" + u32(0), WavHeaderStatus::unsupported,
+         "outside"},
         {"OggS and more bytes", WavHeaderStatus::not_wav, "--raw"},
         {"text", WavHeaderStatus::not_wav, "--raw"},
         {"RIFF" + u32(0), WavHeaderStatus::truncated, "ends"},
@@ -115,6 +123,30 @@ TEST(WavStreamHeader, RefusesWhatCannotBeProcessed) {
         const Parsed p = parse(c.bytes);
         EXPECT_EQ(p.status, c.status) << p.error;
         EXPECT_NE(p.error.find(c.message), std::string::npos) << p.error;
+    }
+}
+
+// A header that never reaches its data, from a writer that never stops:
+// empty chunks one after another, or one chunk claiming nearly 4 GiB.
+TEST(WavStreamHeader, GivesUpOnAnEndlessHeader) {
+    signal(SIGPIPE, SIG_IGN);
+    const std::string start = "RIFF" + u32(0) + "WAVE" + fmt_chunk(1, 2, 44100, 16);
+    for (const std::string& prefix : {start, start + "JUNK" + u32(0xFFFFFFF0)}) {
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        std::thread writer([&prefix, fd = fds[1]] {
+            const std::string zeros(4096, '\0');
+            if (write(fd, prefix.data(), prefix.size()) == static_cast<ssize_t>(prefix.size()))
+                while (write(fd, zeros.data(), zeros.size()) > 0) {
+                }
+            close(fd);
+        });
+        qv::cli::WavStreamFormat format;
+        std::string error;
+        EXPECT_EQ(qv::cli::read_wav_header(fds[0], format, error), WavHeaderStatus::not_wav);
+        EXPECT_NE(error.find("no audio data within"), std::string::npos) << error;
+        close(fds[0]);  // the writer's next write fails
+        writer.join();
     }
 }
 
@@ -162,6 +194,35 @@ TEST(ParamEdit, NamesRangesAndOptionBits) {
         EXPECT_FALSE(error.empty());
     }
     EXPECT_EQ(std::memcmp(&p, &before, sizeof p), 0) << "a refused assignment changes nothing";
+}
+
+TEST(Downmix, ItuGainsLfeDroppedOverloadsCounted) {
+    qv::cli::Downmix d;
+    std::string error;
+    ASSERT_TRUE(qv::cli::downmix_plan(d, 6, {}, SF_FORMAT_WAV, error)) << error;
+    EXPECT_EQ(d.layout, "FL FR FC LFE BL BR");
+    const float in[12] = {0.1f, 0.2f, 0.4f, 0.9f, 0.3f, 0.05f,  // FL FR FC LFE BL BR
+                          0.9f, 0.9f, 0.9f, 0.9f, 0.9f, 0.9f};
+    float out[4];
+    qv::cli::downmix_apply(d, in, 2, out);
+    const double g = std::sqrt(0.5);  // -3 dB
+    EXPECT_NEAR(out[0], 0.1 + g * 0.4 + g * 0.3, 1e-6);
+    EXPECT_NEAR(out[1], 0.2 + g * 0.4 + g * 0.05, 1e-6);
+    EXPECT_EQ(d.overloads, 2u) << "both sides of the loud frame";
+
+    // The containers' own orders, and a channel map over them.
+    ASSERT_TRUE(qv::cli::downmix_plan(d, 6, {}, SF_FORMAT_OGG, error));
+    EXPECT_EQ(d.layout, "FL FC FR BL BR LFE");
+    ASSERT_TRUE(qv::cli::downmix_plan(d, 5, {}, SF_FORMAT_FLAC, error));
+    EXPECT_EQ(d.layout, "FL FR FC BL BR");
+    ASSERT_TRUE(qv::cli::downmix_plan(d, 3, {SF_CHANNEL_MAP_LFE, SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_RIGHT},
+                                      SF_FORMAT_WAV, error));
+    EXPECT_EQ(d.layout, "LFE L R");
+    EXPECT_FALSE(qv::cli::downmix_plan(d, 4,
+                                       {SF_CHANNEL_MAP_AMBISONIC_B_W, SF_CHANNEL_MAP_AMBISONIC_B_X,
+                                        SF_CHANNEL_MAP_AMBISONIC_B_Y, SF_CHANNEL_MAP_AMBISONIC_B_Z},
+                                       SF_FORMAT_WAV, error));
+    EXPECT_NE(error.find("no speaker position"), std::string::npos);
 }
 
 TEST(Dither, TriangularAroundTheValueAndClamped) {

@@ -53,9 +53,11 @@ struct ToolRun {
     std::string err;
 };
 
-// Runs the tool with stdin/stdout redirected to files (empty: /dev/null).
-// The module is found beside the tool, as a user's run finds it.
-ToolRun run_tool(const std::vector<std::string>& args, const std::string& in = "", const std::string& out = "") {
+// Runs the tool with stdin/stdout redirected to files (empty: /dev/null) and
+// extra NAME=VALUE environment entries. The module is found beside the
+// tool, as a user's run finds it.
+ToolRun run_tool(const std::vector<std::string>& args, const std::string& in = "", const std::string& out = "",
+                 const std::vector<std::string>& extra_env = {}) {
     TempDir scratch;
     const std::string err_path = scratch / "stderr";
     posix_spawn_file_actions_t fa;
@@ -69,10 +71,17 @@ ToolRun run_tool(const std::vector<std::string>& args, const std::string& in = "
     std::vector<char*> argv;
     for (std::string& a : argv_s) argv.push_back(a.data());
     argv.push_back(nullptr);
+    auto overridden = [&](const char* e) {
+        for (const std::string& x : extra_env)
+            if (std::strncmp(e, x.c_str(), x.find('=') + 1) == 0) return true;
+        return false;
+    };
     std::vector<std::string> env_s;
     for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "QUORVANE_MODULE=", 16) != 0 && std::strncmp(*e, "QUORVANE_HOST_DIR=", 18) != 0)
+        if (std::strncmp(*e, "QUORVANE_MODULE=", 16) != 0 && std::strncmp(*e, "QUORVANE_HOST_DIR=", 18) != 0 &&
+            !overridden(*e))
             env_s.push_back(*e);
+    env_s.insert(env_s.end(), extra_env.begin(), extra_env.end());
     std::vector<char*> envp;
     for (std::string& e : env_s) envp.push_back(e.data());
     envp.push_back(nullptr);
@@ -119,13 +128,20 @@ double programme(long n, int ch, int rate) {
     return level * (0.5 * std::sin(2 * M_PI * 80 * t + ch) + 0.3 * std::sin(2 * M_PI * 5000 * t) + 0.2 * noise);
 }
 
-void write_audio(const std::string& path, int rate, int channels, int format, double seconds) {
+// Tags are SF_STR_* and their text; positions the SF_CHANNEL_MAP_* of each channel.
+void write_audio(const std::string& path, int rate, int channels, int format, double seconds,
+                 const std::vector<std::pair<int, std::string>>& tags = {}, std::vector<int> positions = {}) {
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = channels;
     info.format = format;
     SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
     ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+    for (const auto& [type, text] : tags) sf_set_string(f, type, text.c_str());
+    if (!positions.empty()) {
+        ASSERT_EQ(sf_command(f, SFC_SET_CHANNEL_MAP_INFO, positions.data(), static_cast<int>(positions.size() * 4)),
+                  SF_TRUE);
+    }
     const long frames = static_cast<long>(seconds * rate);
     std::vector<double> buf(static_cast<std::size_t>(frames * channels));
     for (long n = 0; n < frames; ++n)
@@ -308,18 +324,20 @@ TEST(CliProcess, FailuresWriteNothing) {
         int status;
         const char* message;
     } cases[] = {
-        {{"process", d / "six.wav", d / "out.wav", "--settings-dir", s}, 1, "6 channels"},
+        {{"process", d / "six.wav", d / "out.wav", "--settings-dir", s}, 1, "6 channels; only mono and stereo"},
         {{"process", d / "missing.wav", d / "out.wav", "--settings-dir", s}, 1, "missing.wav"},
         {{"process", d / "in.wav", d / "outdir", "--settings-dir", s}, 1, "is a directory"},
         {{"process", d / "in.wav", d / "in.wav", "--settings-dir", s}, 1, "may not be the input"},
         {{"process", d / "in.wav", d / "outdir/../in.wav", "--settings-dir", s}, 1, "may not be the input"},
         {{"process", d / "in.wav", d / "nodir/out.wav", "--settings-dir", s}, 1, "nodir"},
-        {{"process", d / "in.wav", d / "out.mp3", "--settings-dir", s}, 1, "unsupported output format"},
+        {{"process", d / "in.wav", d / "out.mp3", "--settings-dir", s}, 2, "unsupported output format"},
         {{"process", d / "in.wav", d / "out.wav", "--preset", d / "in.wav"}, 1, "not a valid process file"},
         {{"process", d / "in.wav", d / "out.wav", "--process", "101"}, 2, "101"},
         {{"process", d / "in.wav", d / "out.wav", "--set", "loudness=11"}, 2, "unknown parameter 'loudness'"},
         {{"process", d / "in.wav"}, 2, "OUT"},
         {{"stream", "--channels", "2"}, 2, "--raw"},
+        {{"stream", "--raw", "--rate", "4000"}, 2, "8000"},
+        {{"process", d / "in.wav", d / "out.wav", "-q", "-v"}, 2, "excludes"},
         {{}, 2, "subcommand"},
     };
     for (const Case& c : cases) {
@@ -451,6 +469,8 @@ TEST(CliStream, WavAndRawStreamsGiveTheSamplesOfProcess) {
     ToolRun r = run_tool({"stream", "--settings-dir", s}, d / "stream.wav", d / "wav.out");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "quorvane: stream: built-in default \"DEFAULT\"; latency 884 frames (20.0 ms)\n");
+    r = run_tool({"stream", "--settings-dir", s, "-v"}, d / "stream.wav", d / "wav2.out");
+    EXPECT_NE(r.err.find("2 channel(s), 44100 Hz"), std::string::npos) << r.err;
     r = run_tool({"stream", "--settings-dir", s, "--raw", "--channels", "2", "--rate", "44100"}, d / "stream.raw",
                  d / "raw.out");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -516,6 +536,203 @@ TEST(CliStream, EndsCleanlyWhenTheReaderGoesAway) {
     EXPECT_FALSE(fs::exists(d / "settings/winamp.ini")) << "the INI it wrote for the run is removed again";
 }
 
+// The number that follows "key": in a one-line JSON object, after anchor.
+double json_figure(const std::string& json, const std::string& anchor, const std::string& key) {
+    const std::size_t from = json.find(anchor);
+    const std::size_t at = from == std::string::npos ? from : json.find("\"" + key + "\":", from);
+    if (at == std::string::npos) return NAN;
+    return std::strtod(json.c_str() + at + key.size() + 3, nullptr);
+}
+
+TEST(CliProcess, StandardStreamsJsonSummaryAndTags) {
+    TempDir d;
+    write_audio(d / "in.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1.0,
+                {{SF_STR_TITLE, "Morning news"}, {SF_STR_ARTIST, "Station"}, {SF_STR_COMMENT, "take 2"}});
+    const std::string s = d / "settings";
+    ToolRun r = run_tool({"process", d / "in.wav", d / "out.flac", "--settings-dir", s, "--json"}, "", d / "json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "") << "the JSON object replaces the text summary";
+    const std::string json = file_bytes(d / "json");
+    EXPECT_EQ(json.front(), '{');
+    EXPECT_EQ(json.find('\n'), json.size() - 1) << "one line";
+    EXPECT_NE(json.find("\"process\":{\"number\":null,\"name\":\"DEFAULT\"}"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"latency_frames\":884"), std::string::npos) << json;
+    EXPECT_NEAR(json_figure(json, "", "duration_s"), 1.0, 1e-9);
+    EXPECT_GT(json_figure(json, "", "realtime_factor"), 0.0);
+    const Audio out = read_audio(d / "out.flac");
+    EXPECT_NEAR(json_figure(json, "\"output_levels\"", "integrated_lufs"), independent_loudness(out), 0.1) << json;
+    EXPECT_NEAR(json_figure(json, "\"input_levels\"", "integrated_lufs"),
+                independent_loudness(read_audio(d / "in.wav")), 0.1);
+    SF_INFO info{};
+    SNDFILE* f = sf_open((d / "out.flac").c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    EXPECT_STREQ(sf_get_string(f, SF_STR_TITLE), "Morning news");
+    EXPECT_STREQ(sf_get_string(f, SF_STR_ARTIST), "Station");
+    EXPECT_STREQ(sf_get_string(f, SF_STR_COMMENT), "take 2");
+    sf_close(f);
+
+    // A WAV stream in, WAV out on standard output (a file here, so its
+    // header is completed); the JSON goes to standard error then.
+    const std::string pcm(reinterpret_cast<const char*>(read_audio(d / "in.wav").samples.data()),
+                          static_cast<std::size_t>(44100 * 2 * 2));
+    std::ofstream(d / "stream.wav", std::ios::binary) << streaming_wav_header(2) << pcm;
+    r = run_tool({"process", "-", "-", "--settings-dir", s, "--json", "-v"}, d / "stream.wav", d / "piped.wav");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("{\"input\":\"-\",\"output\":\"-\""), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("playing built-in default \"DEFAULT\""), std::string::npos) << r.err;
+    const Audio piped = read_audio(d / "piped.wav");
+    EXPECT_EQ(piped.info.frames, out.info.frames);
+    EXPECT_EQ(piped.samples, out.samples);
+
+    // An empty input: a summary of what there is, no -inf, no division by zero.
+    write_audio(d / "empty.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.0);
+    r = run_tool({"process", d / "empty.wav", d / "e.wav", "--settings-dir", s});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("inf"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("n/a"), std::string::npos) << r.err;
+    EXPECT_EQ(read_audio(d / "e.wav").info.frames, 0);
+    r = run_tool({"process", d / "empty.wav", d / "e2.wav", "--settings-dir", s, "--json"}, "", d / "ejson");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(file_bytes(d / "ejson").find("\"integrated_lufs\":null"), std::string::npos);
+    EXPECT_NE(file_bytes(d / "ejson").find("\"realtime_factor\":null"), std::string::npos);
+}
+
+TEST(CliProcess, ReplacesAnExistingOutOnlyAsAllowed) {
+    TempDir d;
+    write_audio(d / "in.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.2);
+    const std::string s = d / "settings";
+    std::ofstream(d / "out.wav") << "old";
+    ToolRun r = run_tool({"process", d / "in.wav", d / "out.wav", "--settings-dir", s, "-n"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("--no-clobber"), std::string::npos) << r.err;
+    EXPECT_EQ(file_bytes(d / "out.wav"), "old");
+
+    fs::permissions(d / "out.wav", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    r = run_tool({"process", d / "in.wav", d / "out.wav", "--settings-dir", s});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("write-protected; --force"), std::string::npos) << r.err;
+    EXPECT_EQ(file_bytes(d / "out.wav"), "old");
+    r = run_tool({"process", d / "in.wav", d / "out.wav", "--settings-dir", s, "--force", "-q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_audio(d / "out.wav").info.frames, 8820);
+
+    r = run_tool({"process", d / "in.wav", d / "new.wav", "--settings-dir", s, "--no-clobber", "-q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_audio(d / "new.wav").samples, read_audio(d / "out.wav").samples);
+    EXPECT_EQ(dir_listing(d.path), (std::vector<std::string>{"in.wav", "new.wav", "out.wav", "settings"}));
+}
+
+TEST(CliProcess, DownmixFoldsMoreChannelsToStereo) {
+    TempDir d;
+    // A WAVE channel mask names the order; without one the WAVE order holds.
+    write_audio(d / "quad.wav", 48000, 4, SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 0.5, {},
+                {SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_RIGHT, SF_CHANNEL_MAP_CENTER, SF_CHANNEL_MAP_REAR_CENTER});
+    write_audio(d / "six.wav", 44100, 6, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1.5);
+    const std::string s = d / "settings";
+    ToolRun r = run_tool({"process", d / "quad.wav", d / "quad.out.wav", "--settings-dir", s, "--downmix"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("4 channels (L R C BC) to stereo"), std::string::npos) << r.err;
+    EXPECT_EQ(read_audio(d / "quad.out.wav").info.channels, 2);
+    r = run_tool({"process", d / "six.wav", d / "six.out.wav", "--settings-dir", s, "--downmix", "--json"}, "",
+                 d / "json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string json = file_bytes(d / "json");
+    EXPECT_NE(json.find("\"layout\":\"FL FR FC LFE BL BR\""), std::string::npos) << json;
+    EXPECT_GE(json_figure(json, "\"downmix\"", "overloads"), 0.0) << json;
+}
+
+// Each failed write, fsync, close, rename or link is either harmless (the
+// output is exactly that of an undisturbed run) or ends the run with status 1,
+// a message and nothing beside OUT; a failed header rewrite is never harmless.
+TEST(CliFaults, EveryFailedCallIsReportedAndLeavesNothing) {
+    const char* shim = std::getenv("QUORVANE_FAULT_SHIM");
+    if (shim == nullptr) GTEST_SKIP() << "QUORVANE_FAULT_SHIM not set";
+    TempDir d;
+    write_audio(d / "in.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.05);
+    ASSERT_EQ(run_tool({"preset", "defaults", d / "p.dat", "-q"}).status, 0);
+    fs::create_directory(d / "out");
+    const std::vector<std::string> base = {"process", d / "in.wav", "", "--preset", d / "p.dat", "-q"};
+    struct Case {
+        const char* container;
+        const char* op;
+        int calls;
+    } cases[] = {{"wav", "write", 16}, {"wav", "write0", 8}, {"wav", "fsync", 8},   {"wav", "close", 8},
+                 {"wav", "rename", 6}, {"wav", "link", 6},   {"flac", "write", 18}, {"aiff", "write0", 8}};
+    for (const Case& c : cases) {
+        std::vector<std::string> args = base;
+        args[2] = d / (std::string("ref.") + c.container);
+        ASSERT_EQ(run_tool(args).status, 0);
+        const std::string ref = file_bytes(args[2]);
+        args[2] = (d.path / "out" / (std::string("o.") + c.container)).string();
+        int failed = 0;
+        for (int n = 1; n <= c.calls; ++n) {
+            SCOPED_TRACE(std::string(c.container) + " " + c.op + ":" + std::to_string(n));
+            const ToolRun r = run_tool(args, "", "",
+                                       {std::string("LD_PRELOAD=") + shim, "ASAN_OPTIONS=verify_asan_link_order=0",
+                                        std::string("QUORVANE_FAULT=") + c.op + ":" + std::to_string(n)});
+            if (r.status == 0) {
+                EXPECT_EQ(file_bytes(args[2]) == ref, true) << "a fault reported as success changed the output";
+                fs::remove(args[2]);
+            } else {
+                ++failed;
+                EXPECT_EQ(r.status, 1) << r.err;
+                EXPECT_NE(r.err.find("quorvane: "), std::string::npos);
+            }
+            EXPECT_TRUE(fs::is_empty(d.path / "out")) << dir_listing(d.path / "out").front();
+        }
+        EXPECT_GT(failed, 0) << c.container << " " << c.op << " never reached";
+    }
+    // Without O_TMPFILE the named temporary file is created and renamed.
+    std::vector<std::string> args = base;
+    args[2] = (d.path / "out" / "named.wav").string();
+    const ToolRun r = run_tool(args, "", "",
+                               {std::string("LD_PRELOAD=") + shim, "ASAN_OPTIONS=verify_asan_link_order=0",
+                                "QUORVANE_FAULT=tmpfile:0:" + std::to_string(EOPNOTSUPP)});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(file_bytes(args[2]), file_bytes(d / "ref.wav"));
+    EXPECT_EQ(dir_listing(d.path / "out"), std::vector<std::string>{"named.wav"});
+}
+
+TEST(CliFaults, KillWhileWritingLeavesNothingVisible) {
+    TempDir d;
+    fs::create_directory(d / "out");
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, fds[0], 0);
+    posix_spawn_file_actions_addclose(&fa, fds[1]);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<std::string> argv_s = {tool(), "process", "-", d / "out/out.wav", "--settings-dir", d / "settings"};
+    std::vector<char*> argv;
+    for (std::string& a : argv_s) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&fa);
+    close(fds[0]);
+    const std::string header = streaming_wav_header(2);
+    const std::string second(44100 * 4, '\x10');
+    ASSERT_EQ(write(fds[1], header.data(), header.size()), static_cast<ssize_t>(header.size()));
+    ASSERT_EQ(write(fds[1], second.data(), second.size()), static_cast<ssize_t>(second.size()));
+    // The output is being written once the tool holds a file in OUT's directory.
+    const std::string prefix = (d.path / "out").string() + "/";
+    bool writing = false;
+    for (int tries = 0; tries < 1000 && !writing; ++tries) {
+        for (const auto& e : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+            std::error_code ec;
+            writing |= fs::read_symlink(e.path(), ec).string().rfind(prefix, 0) == 0;
+        }
+        if (!writing) usleep(10000);
+    }
+    EXPECT_TRUE(writing);
+    kill(pid, SIGKILL);
+    int st = 0;
+    waitpid(pid, &st, 0);
+    close(fds[1]);
+    EXPECT_TRUE(fs::is_empty(d / "out")) << dir_listing(d.path / "out").front();
+}
+
 TEST(CliPreset, SetValidatesNamesAndRanges) {
     TempDir d;
     const std::string p = d / "p.dat";
@@ -531,9 +748,10 @@ TEST(CliPreset, SetValidatesNamesAndRanges) {
         EXPECT_NE(r.err.find("unchanged"), std::string::npos) << r.err;
         EXPECT_EQ(file_bytes(p), defaults) << bad;
     }
-    const ToolRun ok = run_tool(
-        {"preset", "set", p, "overdrive_db=12", "section.5.0.band_gain_db10=-60", "am_filter=1", "process_name=NEWS"});
+    const ToolRun ok = run_tool({"preset", "set", p, "overdrive_db=12", "section.5.0.band_gain_db10=-60", "am_filter=1",
+                                 "process_name=NEWS", "-q"});
     ASSERT_EQ(ok.status, 0) << ok.err;
+    EXPECT_EQ(ok.err, "");
 
     const std::string out = d / "show.txt";
     ASSERT_EQ(run_tool({"preset", "show", p}, "", out).status, 0);

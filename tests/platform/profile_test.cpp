@@ -102,6 +102,22 @@ TEST_F(Profile, WriteFailuresAreReported) {
     EXPECT_FALSE(profile_write_string("a", "k", "line\nbreak", file.c_str()));
     EXPECT_FALSE(profile_write_string("", "k", "1", file.c_str()));
     EXPECT_FALSE(std::filesystem::exists(file));
+
+    // A write that fails half way leaves the file and no temporary behind.
+    write_text(file, "[a]\nk=1\n");
+    {
+        test::FileSizeLimit limit(4);
+        EXPECT_FALSE(profile_write_string("a", "k", "2", file.c_str()));
+    }
+    EXPECT_EQ(read_text(file), "[a]\nk=1\n");
+    EXPECT_EQ(host.entries(), std::vector<std::string>{"host.ini"});
+
+    // A link planted at a temporary file's fixed name is not followed.
+    write_text(host.path("victim"), "keep");
+    std::filesystem::create_symlink(host.path("victim"), file + ".qvtmp");
+    EXPECT_TRUE(profile_write_string("a", "k", "3", file.c_str()));
+    EXPECT_EQ(read_text(host.path("victim")), "keep");
+    EXPECT_EQ(read_text(file), "[a]\nk=3\n");
 }
 
 TEST_F(Profile, WriteProtectedFileIsLeftAsItIs) {

@@ -146,16 +146,26 @@ TEST(ProcessFile, FailedSaveKeepsTheOldFileAndSaysSo) {
     const auto before = read_bytes(host.path("qv$4.dat"));
     s->live.global.overdrive_db = 29;
 
-    // The temporary file cannot be created.
-    std::filesystem::create_directory(host.path("qv$4.dat.tmp"));
-    EXPECT_FALSE(save_process(*s, 4));
+    // The temporary file cannot be written in full: no trace of it stays.
+    {
+        test::FileSizeLimit limit(1000);
+        EXPECT_FALSE(save_process(*s, 4));
+    }
     EXPECT_EQ(read_bytes(host.path("qv$4.dat")), before);
+    EXPECT_EQ(host.entries(), std::vector<std::string>{"qv$4.dat"});
+
+    // A link planted where a temporary file of a fixed name would go is not
+    // followed: its target keeps its bytes.
+    test::write_text(host.path("victim"), "keep");
+    std::filesystem::create_symlink(host.path("victim"), host.path("qv$4.dat.tmp"));
+    EXPECT_TRUE(save_process(*s, 4));
+    EXPECT_EQ(test::read_text(host.path("victim")), "keep");
     std::filesystem::remove(host.path("qv$4.dat.tmp"));
 
     // The rename cannot replace the target: nothing of the attempt stays.
     std::filesystem::create_directories(host.path("qv$5.dat/inner"));
     EXPECT_FALSE(save_process(*s, 5));
-    EXPECT_FALSE(std::filesystem::exists(host.path("qv$5.dat.tmp")));
+    EXPECT_EQ(host.entries(), (std::vector<std::string>{"qv$4.dat", "qv$5.dat", "victim"}));
 
     // A directory that does not exist.
     EXPECT_FALSE(write_process_file(host.path("no/such/dir/x.dat").c_str(), s->live));

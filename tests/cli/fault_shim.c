@@ -1,0 +1,127 @@
+/* A preloaded library that makes one chosen system call fail, so tests can
+ * reach the error paths of the tool even as root (where permission bits do
+ * not stop anything):
+ *
+ *   QUORVANE_FAULT=OP:N[:ERRNO]   the Nth call of OP fails (N = 0: every call)
+ *
+ * OP is write (to a regular file), write0 (a write at offset 0 of a regular
+ * file: a header), fsync, close (of a regular file; the descriptor is still
+ * closed, as Linux does), rename, link (link and linkat) or tmpfile (open
+ * with O_TMPFILE). ERRNO defaults to EIO. The variable is read at every
+ * call and the count restarts whenever its value changes. */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+static char g_spec[64];
+static long g_count;
+
+/* True when this call of op is the one to fail; sets errno then. */
+static int should_fail(const char* op) {
+    const char* spec = getenv("QUORVANE_FAULT");
+    if (spec == NULL) return 0;
+    if (strncmp(spec, g_spec, sizeof g_spec) != 0) {
+        strncpy(g_spec, spec, sizeof g_spec - 1);
+        g_count = 0;
+    }
+    const size_t n = strlen(op);
+    if (strncmp(spec, op, n) != 0 || spec[n] != ':') return 0;
+    char* end = NULL;
+    const long nth = strtol(spec + n + 1, &end, 10);
+    const int err = *end == ':' ? atoi(end + 1) : EIO;
+    if (nth != 0 && ++g_count != nth) return 0;
+    errno = err;
+    return 1;
+}
+
+static int is_regular(int fd) {
+    struct stat st;
+    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+typedef ssize_t (*write_fn)(int, const void*, size_t);
+typedef off_t (*lseek_fn)(int, off_t, int);
+typedef int (*fd_fn)(int);
+typedef int (*paths_fn)(const char*, const char*);
+typedef int (*linkat_fn)(int, const char*, int, const char*, int);
+
+/* The next definition of name (libc's, or a sanitizer's wrapper of it). */
+#define REAL(name, type)     \
+    static type real_##name; \
+    if (real_##name == NULL) real_##name = (type)dlsym(RTLD_NEXT, #name)
+
+ssize_t write(int fd, const void* buf, size_t n) {
+    REAL(write, write_fn);
+    REAL(lseek, lseek_fn);
+    if (is_regular(fd)) {
+        if (real_lseek(fd, 0, SEEK_CUR) == 0 && should_fail("write0")) return -1;
+        if (should_fail("write")) return -1;
+    }
+    return real_write(fd, buf, n);
+}
+
+int fsync(int fd) {
+    REAL(fsync, fd_fn);
+    if (should_fail("fsync")) return -1;
+    return real_fsync(fd);
+}
+
+int close(int fd) {
+    REAL(close, fd_fn);
+    if (is_regular(fd) && should_fail("close")) {
+        const int saved = errno;
+        real_close(fd);
+        errno = saved;
+        return -1;
+    }
+    return real_close(fd);
+}
+
+int rename(const char* from, const char* to) {
+    REAL(rename, paths_fn);
+    if (should_fail("rename")) return -1;
+    return real_rename(from, to);
+}
+
+int link(const char* from, const char* to) {
+    REAL(link, paths_fn);
+    if (should_fail("link")) return -1;
+    return real_link(from, to);
+}
+
+int linkat(int fromfd, const char* from, int tofd, const char* to, int flags) {
+    REAL(linkat, linkat_fn);
+    if (should_fail("link")) return -1;
+    return real_linkat(fromfd, from, tofd, to, flags);
+}
+
+static int open_common(const char* name, const char* path, int flags, mode_t mode) {
+    typedef int (*open_fn)(const char*, int, ...);
+    open_fn real = (open_fn)dlsym(RTLD_NEXT, name);
+    if ((flags & O_TMPFILE) == O_TMPFILE && should_fail("tmpfile")) return -1;
+    return real(path, flags, mode);
+}
+
+int open(const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(ap, mode_t) : 0;
+    va_end(ap);
+    return open_common("open", path, flags, mode);
+}
+
+int open64(const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(ap, mode_t) : 0;
+    va_end(ap);
+    return open_common("open64", path, flags, mode);
+}
