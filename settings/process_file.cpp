@@ -60,13 +60,18 @@ bool write_image(const char* tmp_path, const unsigned char* bytes, std::size_t l
 
 }  // namespace
 
+bool process_file_name(int n, char (&name)[16]) {
+    if (n < 0 || n > kMaxProcessNumber) return false;
+    std::snprintf(name, sizeof name, "qv$%d.dat", n);
+    return true;
+}
+
 bool process_file_path(int n, char* out, std::size_t cap) {
-    if (n < 0 || n > kMaxProcessNumber) {
+    char name[16];
+    if (!process_file_name(n, name)) {
         if (out && cap) out[0] = '\0';
         return false;
     }
-    char name[16];
-    std::snprintf(name, sizeof name, "qv$%d.dat", n);
     return platform::host_file_path(name, out, cap);
 }
 

@@ -20,6 +20,9 @@ constexpr std::size_t kProcessSectionsOffset = 14;
 constexpr std::size_t kProcessGlobalOffset = 17402;
 constexpr int kMaxProcessNumber = 100;
 
+// The file name of process n (0..100), "qv$N.dat". False when n is out of range.
+bool process_file_name(int n, char (&name)[16]);
+
 // The full path of process file n (0..100) beside the host executable.
 // False when n is out of range or the path does not fit.
 bool process_file_path(int n, char* out, std::size_t cap);
