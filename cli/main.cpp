@@ -68,6 +68,17 @@ int main(int argc, char** argv) {
     stream->add_option("--rate", stream_options.rate, "Sample rate of raw input in Hz (default 44100)")
         ->check(CLI::Range(1000, 768000))
         ->needs(raw);
+    // Browser control panel (cli/web_control.h).
+    stream
+        ->add_option("--control", stream_options.control,
+                     "Serve a control panel and its HTTP API on [ADDR:]PORT (default address 127.0.0.1; PORT 0 "
+                     "picks a free one; the address is printed on standard error)")
+        ->type_name("[ADDR:]PORT");
+    stream
+        ->add_option("--control-token", stream_options.control_token,
+                     "Require the bearer token in FILE on every API request (created with mode 0600 when missing); "
+                     "needed for any address but loopback")
+        ->type_name("FILE");
     stream->footer(
         "Input: a WAV header (streaming lengths 0 or 0xFFFFFFFF accepted) and 16-bit PCM, or --raw PCM.\n"
         "Output: 44.1 kHz 16-bit with the same channels, WAV unless --raw, flushed block by block.\n"

@@ -14,6 +14,7 @@
 #include "cli/audio_convert.h"
 #include "cli/commands.h"
 #include "cli/fs_util.h"
+#include "cli/stream_control.h"
 #include "cli/wav_stream.h"
 
 namespace qv::cli {
@@ -62,6 +63,11 @@ int run_stream(const StreamOptions& o) {
         print_error(error);
         return usage ? kExitUsage : kExitFailure;
     }
+    StreamControl control;  // --control
+    if (!prepare_stream_control(o, control, error, usage)) {
+        print_error(error);
+        return usage ? kExitUsage : kExitFailure;
+    }
     if (isatty(STDOUT_FILENO) == 1) {
         print_error("standard output is a terminal; redirect it to a file or a pipe");
         return kExitUsage;
@@ -89,6 +95,12 @@ int run_stream(const StreamOptions& o) {
         converter_close(converter);
         return kExitFailure;
     }
+    if (!o.control.empty() && !start_stream_control(control, o, session, format, error)) {
+        print_error(error);
+        end_session(session);
+        converter_close(converter);
+        return kExitFailure;
+    }
 
     int status = kExitOk;
     const off_t header_at = o.raw ? -1 : patchable_header_offset();
@@ -103,7 +115,10 @@ int run_stream(const StreamOptions& o) {
     auto emit = [&]() -> bool {
         const std::size_t n = frames_out.size() / static_cast<std::size_t>(format.channels);
         if (n == 0) return true;
-        process_block(session.module, frames_out.data(), static_cast<int>(n), format.channels);
+        if (control.processor)
+            processor_run(*control.processor, frames_out.data(), static_cast<int>(n), format.channels);
+        else
+            process_block(session.module, frames_out.data(), static_cast<int>(n), format.channels);
         const WriteResult w = write_samples(frames_out, out_bytes);
         frames_out.clear();
         if (w == WriteResult::ok) {
@@ -168,6 +183,7 @@ int run_stream(const StreamOptions& o) {
                 status = kExitFailure;
         }
     }
+    control.server.reset();
     end_session(session);
     converter_close(converter);
     if (!output_closed) patch_header(header_at, format.channels, bytes_out);
