@@ -86,10 +86,30 @@ std::string process_path(const std::string& dir, int n) {
     return dir + "/" + name;
 }
 
+// Process names are 8-bit text from the Windows panel: bytes above 0x7F are
+// taken as Latin-1 and given to JSON as UTF-8.
 std::string name_of(const ProcessParams& p) {
     char name[20];
     copy_process_name(name, p.global.process_name);
-    return name;
+    std::string utf8;
+    for (const char* c = name; *c != '\0'; ++c) {
+        const auto b = static_cast<unsigned char>(*c);
+        if (b < 0x80) {
+            utf8 += static_cast<char>(b);
+        } else {
+            utf8 += static_cast<char>(0xC0 | (b >> 6));
+            utf8 += static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
+    return utf8;
+}
+
+// Names from the browser: printable ASCII only, so that they read the same
+// in the Windows panel.
+bool ascii_name(const std::string& name) {
+    for (unsigned char c : name)
+        if (c < 0x20 || c > 0x7E) return false;
+    return true;
 }
 
 // The replies are a few kilobytes at most: compressing them costs more than
@@ -97,7 +117,7 @@ std::string name_of(const ProcessParams& p) {
 // slow default quality for brotli) whenever the client accepts it.
 void send_json(httplib::Response& res, int status, const json& body) {
     res.status = status;
-    res.set_content(body.dump(), "application/json; charset=utf-8");
+    res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json; charset=utf-8");
 }
 
 void send_error(httplib::Response& res, int status, const std::string& message, const char* name = nullptr) {
@@ -461,6 +481,10 @@ void WebControl::routes() {
             }
             if (name == "process_name" && value.is_string()) {
                 text = value.get<std::string>();
+                if (!ascii_name(text)) {
+                    send_error(res, 422, "process_name: printable ASCII only", name.c_str());
+                    return;
+                }
             } else if (!integer_text(value, text)) {
                 send_error(res, 422, name + ": the value must be an integer", name.c_str());
                 return;
@@ -490,8 +514,8 @@ void WebControl::routes() {
             return;
         }
         const auto name = body.find("name");
-        if (name != body.end() && !name->is_string()) {
-            send_error(res, 422, "\"name\" must be a string");
+        if (name != body.end() && (!name->is_string() || !ascii_name(name->get<std::string>()))) {
+            send_error(res, 422, "\"name\" must be a string of printable ASCII", "name");
             return;
         }
         const std::lock_guard<std::mutex> lock(*target.control_lock);

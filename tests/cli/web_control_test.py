@@ -53,6 +53,10 @@ class WebControl(unittest.TestCase):
                        capture_output=True)
         with open(os.path.join(cls.settings, "qv$5.dat"), "wb") as f:
             f.write(b"not a process")
+        # A name typed in the Windows panel: 8-bit text.
+        p6 = os.path.join(cls.settings, "qv$6.dat").encode()
+        subprocess.run([CLI, "preset", "defaults", p6], check=True, capture_output=True)
+        subprocess.run([CLI, "preset", "set", p6, b"process_name=M\xdaSICA"], check=True, capture_output=True)
         cls.tone = os.path.join(cls.dir, "tone.wav")
         write_tone(cls.tone, 7.0)
 
@@ -83,7 +87,8 @@ class WebControl(unittest.TestCase):
         self.assertGreater(state["latency"]["frames"], 0)
         self.assertEqual(state["ranges"]["clip_drive"], {"min": 40, "max": 100, "unit": "%"})
         st, procs, _ = request(port, "GET", "/api/processes")
-        self.assertEqual([p["number"] for p in procs["processes"]], [0, 3])
+        self.assertEqual([(p["number"], p["name"]) for p in procs["processes"]],
+                         [(0, "DEFAULT"), (3, "STRAIGHT"), (6, "M\u00daSICA")])
 
         # Meters: about ten frames a second, levels moving.
         frames = meter_frames(port, 1.0)
@@ -102,6 +107,7 @@ class WebControl(unittest.TestCase):
             ("POST", "/api/controls", {"overdrive_db": "5"}, None, {}, 422),
             ("POST", "/api/controls", {"no_such_control": 1}, None, {}, 422),
             ("POST", "/api/controls", {"test_tone": 2}, None, {}, 422),
+            ("POST", "/api/controls", {"process_name": "Caf\u00e9"}, None, {}, 422),
             ("POST", "/api/controls", None, '{"overdrive_db": 5}', {"Content-Type": "text/plain"}, 415),
             ("POST", "/api/controls", None, '{"x": "' + "a" * 10000 + '"}', {}, 413),
             ("POST", "/api/controls", {"overdrive_db": 5}, None, {"Host": "attacker.example:80"}, 403),
@@ -161,7 +167,7 @@ class WebControl(unittest.TestCase):
         st, reply, _ = request(port, "POST", "/api/save", {"number": 11, "overwrite": True})
         self.assertEqual(st, 500, reply)
         self.assertEqual(sorted(os.listdir(self.settings)), ["qv$0.dat", "qv$11.dat", "qv$3.dat", "qv$5.dat",
-                                                              "qv$9.dat", "winamp.ini"])
+                                                              "qv$6.dat", "qv$9.dat", "winamp.ini"])
         self.assertEqual(request(port, "GET", "/api/state")[1]["process"]["number"], 9)
 
         # Load puts process 3 on air: the pass-through route from one block on.
@@ -170,6 +176,14 @@ class WebControl(unittest.TestCase):
         self.assertEqual(st, 200, state)
         self.assertEqual(state["process"], {"number": 3, "name": "STRAIGHT", "modified": False})
         self.assertEqual(state["controls"]["overdrive_db"], 10)
+
+    def test_same_samples_as_without_control(self):
+        plain, served = os.path.join(self.dir, "plain.wav"), os.path.join(self.dir, "served.wav")
+        for out, extra in ((plain, []), (served, ["--control", "0"])):
+            with open(self.tone, "rb") as i, open(out, "wb") as o:
+                subprocess.run([CLI, "stream", "--settings-dir", self.settings, *extra], stdin=i, stdout=o,
+                               stderr=subprocess.DEVNULL, check=True, timeout=60)
+        self.assertEqual(read_samples(plain), read_samples(served))
 
     def test_token(self):
         token_file = os.path.join(self.dir, "token")
