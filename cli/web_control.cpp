@@ -259,6 +259,9 @@ bool load_control_token(const std::string& path, std::string& token, bool& creat
         if (n < 0) {
             ok = false;
             error = "--control-token: " + errno_message(path);
+        } else if (n == static_cast<long>(sizeof buf)) {
+            ok = false;
+            error = "--control-token: " + path + " is longer than a token";
         } else {
             bytes.assign(buf, static_cast<std::size_t>(n));
         }
