@@ -21,7 +21,6 @@
 #include "cli/param_edit.h"
 #include "cli/web_page.h"
 #include "host/meter_feed.h"
-#include "panel/meter_scales.h"
 #include "settings/param_table.h"
 #include "settings/process_file.h"
 
@@ -346,7 +345,7 @@ void WebControl::meter_loop() {
     MeterHolds holds;
     auto next = std::chrono::steady_clock::now();
     for (;;) {
-        next += std::chrono::milliseconds(kMeterTickMs);
+        next += std::chrono::milliseconds(kMeterScales.tick_ms);
         {
             std::unique_lock<std::mutex> lock(meter_mutex);
             if (meter_ready.wait_until(lock, next, [this] { return stopping; })) return;
@@ -570,8 +569,8 @@ void WebControl::routes() {
                     std::snprintf(scales, sizeof scales,
                                   "retry: 1000\nevent: scales\ndata: {\"level\":%d,\"agc_db\":%d,\"band\":%d,"
                                   "\"image\":%d,\"activity\":%d,\"clip\":%d,\"tick_ms\":%d}\n\n",
-                                  kLevelMeterMax, kAgcMeterMax, kBandMeterMax, kImageMeterMax, kActivityMeterMax,
-                                  kClipMeterMax, kMeterTickMs);
+                                  kMeterScales.level, kMeterScales.agc_db, kMeterScales.band, kMeterScales.image,
+                                  kMeterScales.activity, kMeterScales.clip, kMeterScales.tick_ms);
                     // Frames are numbered from 1; wait for the next one.
                     *sent = std::max<std::uint64_t>(meter_seq_now(), 1);
                     return sink.write(scales, std::strlen(scales));

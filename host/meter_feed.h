@@ -5,8 +5,16 @@
 // here, never in the chain's memory. Call meter_feed_tick once every
 // kMeterTickMs from one thread.
 #include "host/processor.h"
+#include "panel/meter_scales.h"
 
 namespace qv {
+
+// The bars' full-scale positions and the tick period, for a page that draws them.
+struct MeterScales {
+    int level, agc_db, band, image, activity, clip, tick_ms;
+};
+constexpr MeterScales kMeterScales{kLevelMeterMax,    kAgcMeterMax,  kBandMeterMax, kImageMeterMax,
+                                   kActivityMeterMax, kClipMeterMax, kMeterTickMs};
 
 // Positions as the panel's bars show them: clamped into 0..max of the bar's
 // range (panel/meter_scales.h).
