@@ -33,6 +33,8 @@ struct StreamOptions {
     int channels = 2;  // --raw only
     int rate = 44100;  // --raw only
     ProcessChoice choice;
+    std::string control;        // --control [ADDR:]PORT, empty for none
+    std::string control_token;  // --control-token FILE
 };
 
 int run_process(const ProcessOptions& options);

@@ -104,6 +104,17 @@ int main(int argc, char** argv) {
     stream->add_option("--rate", stream_options.rate, "Sample rate of raw input in Hz (default 44100)")
         ->check(CLI::Range(8000, 768000))
         ->needs(raw);
+    // Browser control panel (cli/web_control.h).
+    stream
+        ->add_option("--control", stream_options.control,
+                     "Serve a control panel and its HTTP API on [ADDR:]PORT (default address 127.0.0.1; PORT 0 "
+                     "picks a free one; the address is printed on standard error)")
+        ->type_name("[ADDR:]PORT");
+    stream
+        ->add_option("--control-token", stream_options.control_token,
+                     "Require the bearer token in FILE on every API request (created with mode 0600 when missing); "
+                     "needed for any address but loopback")
+        ->type_name("FILE");
     stream->add_option("--log", stream_options.log_file, "Append messages (start, reloads, errors) to FILE as well")
         ->type_name("FILE");
     stream->footer(

@@ -60,26 +60,51 @@ bool resolve_process(const ProcessChoice& choice, ProcessParams& p, int& number,
     return true;
 }
 
+namespace {
+
+// The processor's own record of what is on air, which the web control shows.
+void note_on_air(Session& s, const ProcessParams& p, int number, const std::string& description) {
+    s.process_number = number;
+    s.process_name = name_of(p);
+    s.description = description;
+    s.processor->settings.selection.on_air_process = number;
+    s.processor->settings.selection.process_modified = s.choice.sets.empty() ? 0 : 1;
+}
+
+bool load_choice_locked(Session& s, const ProcessChoice& choice, std::string& error) {
+    ProcessParams p;
+    int number = -1;
+    std::string description;
+    if (!resolve_process(choice, p, number, description, error)) return false;
+    processor_load(*s.processor, p);
+    s.choice = choice;
+    note_on_air(s, p, number, description);
+    return true;
+}
+
+}  // namespace
+
 bool start_session(Session& s, const ProcessChoice& choice, std::string& error) {
     ProcessParams p;
+    int number = -1;
+    std::string description;
+    if (!resolve_process(choice, p, number, description, error)) return false;
     s.choice = choice;
-    if (!resolve_process(choice, p, s.process_number, s.description, error)) return false;
-    s.process_name = name_of(p);
     s.processor = make_processor(p);
+    note_on_air(s, p, number, description);
     return true;
 }
 
 bool reload_session(Session& s, std::string& error) {
-    ProcessParams p;
-    int number = -1;
-    std::string description;
-    if (!resolve_process(s.choice, p, number, description, error)) return false;
     const std::lock_guard<std::mutex> lock(s.control);
-    processor_load(*s.processor, p);
-    s.process_number = number;
-    s.process_name = name_of(p);
-    s.description = description;
-    return true;
+    return load_choice_locked(s, s.choice, error);
+}
+
+bool load_stored_process_locked(Session& s, int number, std::string& error) {
+    ProcessChoice choice = s.choice;
+    choice.preset_file.clear();
+    choice.process_number = number;
+    return load_choice_locked(s, choice, error);
 }
 
 int session_latency_frames(Session& s) {

@@ -52,6 +52,10 @@ bool start_session(Session& s, const ProcessChoice& choice, std::string& error);
 // Reads the process again (files may have changed) and puts it on air at the
 // next block, as the panel's Load does. On failure nothing changes.
 bool reload_session(Session& s, std::string& error);
+// Puts stored process `number` of the settings folder on air at the next
+// block, --set applied on top; later reloads read that process. The caller
+// holds s.control. On failure nothing changes.
+bool load_stored_process_locked(Session& s, int number, std::string& error);
 
 // One block of interleaved 16-bit frames at 44.1 kHz, processed in place.
 inline void process_block(Session& s, std::int16_t* samples, int frames, int channels) {

@@ -17,6 +17,7 @@
 #include "cli/audio_convert.h"
 #include "cli/commands.h"
 #include "cli/fs_util.h"
+#include "cli/stream_control.h"
 #include "cli/wav_stream.h"
 
 namespace qv::cli {
@@ -99,6 +100,12 @@ int run_stream(const StreamOptions& o) {
         print_error(error);
         return kExitFailure;
     }
+    Session session;        // declared first, so that the control server stops before it goes
+    StreamControl control;  // --control
+    if (!prepare_stream_control(o, control, error, usage)) {
+        print_error(error);
+        return usage ? kExitUsage : kExitFailure;
+    }
     if (isatty(STDOUT_FILENO) == 1) {
         print_error("standard output is a terminal; redirect it to a file or a pipe");
         return kExitUsage;
@@ -119,8 +126,12 @@ int run_stream(const StreamOptions& o) {
     signal(SIGPIPE, SIG_IGN);
     catch_interrupts();
     ChainConverter converter;
-    Session session;
     if (!converter_open(converter, format.channels, format.rate, error) || !start_session(session, o.choice, error)) {
+        print_error(error);
+        converter_close(converter);
+        return kExitFailure;
+    }
+    if (!o.control.empty() && !start_stream_control(control, o, session, format, error)) {
         print_error(error);
         converter_close(converter);
         return kExitFailure;
@@ -185,6 +196,7 @@ int run_stream(const StreamOptions& o) {
         if (emit() && carry > 0 && !wav_writer_bytes(writer, in_bytes.data(), carry))
             note_write_failure(output_closed, status);
     }
+    control.server.reset();
     converter_close(converter);
     if (!output_closed && status == kExitOk && !wav_writer_finish(writer)) {
         print_error(std::string("standard output: cannot complete the WAV header: ") + std::strerror(errno));

@@ -72,6 +72,22 @@ ProcessorReadings processor_readings(const Processor& p) {
     return out;
 }
 
+ProcessorReadings processor_take_readings(Processor& p) {
+    Readings& r = p.chain.readings;
+    const auto take = [](double& word) {
+        return std::atomic_ref<double>(word).exchange(0.0, std::memory_order_relaxed);
+    };
+    ProcessorReadings out = processor_readings(p);
+    out.input_peak = take(r.input_peak);
+    out.output_peak = take(r.output_peak);
+    out.clip_peak_in = take(r.clip_peak_in);
+    out.clip_peak_out = take(r.clip_peak_out);
+    out.bass_clip_peak = take(r.bass_clip_peak);
+    out.stereo_activity = take(r.stereo_activity);
+    out.stereo_image_peak = take(r.stereo_image_peak);
+    return out;
+}
+
 void processor_run(Processor& p, std::int16_t* frames, int count, int channels) {
     const platform::ChainFpMode mode;
     modify_samples(p.channel, p.chain, frames, count, 16, channels, 44100);

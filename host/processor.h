@@ -43,7 +43,7 @@ int processor_latency_frames(const Processor& p);
 
 // What the meters show, read through the chain's atomics.
 struct ProcessorReadings {
-    double input_peak;   // 16-bit scale; peaks since the last read_and_decay
+    double input_peak;  // 16-bit scale; peaks since the panel's last decay
     double output_peak;
     double master_agc_gain;  // linear; 0 under Bypass All
     double bass_agc_gain;
@@ -56,6 +56,12 @@ struct ProcessorReadings {
     double stereo_image_peak;
 };
 ProcessorReadings processor_readings(const Processor& p);
+// The same, but every peak (and the stereo activity) is taken: set to 0 in
+// the same atomic step as it is read, so that the next take holds only what
+// the chain raised since. For a meter owner that keeps its own decayed
+// copies instead of writing decayed values back as the panel does; use one
+// or the other on a processor, never both.
+ProcessorReadings processor_take_readings(Processor& p);
 
 // --- audio thread ---
 

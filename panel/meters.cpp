@@ -4,6 +4,7 @@
 #include <cmath>
 #include <initializer_list>
 
+#include "panel/meter_scales.h"
 #include "panel/panel_internal.h"
 #include "panel/texts.h"
 
@@ -32,31 +33,31 @@ struct MeterRange {
     int max;  // every range starts at 0
 };
 constexpr MeterRange kMeterRanges[] = {
-    {kAgcBassMeter, 25},
-    {kAgcMasterMeter, 25},
-    {1054, 1000},
-    {1055, 1000},
-    {1056, 1000},
-    {1057, 1000},
-    {1058, 1000},
-    {1066, 1000},
-    {1117, 1000},
-    {1118, 1000},
-    {1119, 1000},
-    {1120, 1000},
-    {kHfMeter, 1000},
-    {kLfMeter, 1000},
-    {kImageMeter, 32767},
-    {kActivityMeter, 1000},
-    {kClipDepthMeter, 65535},
-    {kBassClipMeter, 65535},
-    {kInMeter, 32767},
-    {kOutMeter, 32767},
+    {kAgcBassMeter, kAgcMeterMax},
+    {kAgcMasterMeter, kAgcMeterMax},
+    {1054, kBandMeterMax},
+    {1055, kBandMeterMax},
+    {1056, kBandMeterMax},
+    {1057, kBandMeterMax},
+    {1058, kBandMeterMax},
+    {1066, kBandMeterMax},
+    {1117, kBandMeterMax},
+    {1118, kBandMeterMax},
+    {1119, kBandMeterMax},
+    {1120, kBandMeterMax},
+    {kHfMeter, kBandMeterMax},
+    {kLfMeter, kBandMeterMax},
+    {kImageMeter, kImageMeterMax},
+    {kActivityMeter, kActivityMeterMax},
+    {kClipDepthMeter, kClipMeterMax},
+    {kBassClipMeter, kClipMeterMax},
+    {kInMeter, kLevelMeterMax},
+    {kOutMeter, kLevelMeterMax},
 };
 
-constexpr double kPeakDecay = 0.95;  // per 100 ms tick: -0.45 dB
-constexpr double kMaxClipDepth = 65535.0;
-constexpr double kFullScale = 32767.0;
+constexpr double kPeakDecay = kMeterPeakDecay;
+constexpr double kMaxClipDepth = kClipMeterMax;
+constexpr double kFullScale = kLevelMeterMax;
 constexpr int kFormatRefused = 0xFF00;       // high byte: set by the chain while it refuses the format
 constexpr int kFormatWarningShown = 0x00FF;  // low byte: set by the panel once the title says so
 

@@ -3,6 +3,7 @@
 // meter tick and the process selector. Every function runs on the window
 // thread, from the dialog's notifications, on the dialog given in the context.
 #include "chain/readings.h"
+#include "panel/meter_scales.h"
 #include "panel/panel_state.h"
 #include "platform/dialog.h"
 #include "settings/param_channel.h"
@@ -18,7 +19,7 @@ struct PanelContext {
 };
 
 constexpr int kPanelTimerId = 1;
-constexpr int kPanelTimerPeriodMs = 100;
+constexpr int kPanelTimerPeriodMs = kMeterTickMs;
 
 // Dialog creation: title, band slider ranges and values, the timer, global
 // slider ranges, scale label, edit limit, meter ranges, every global control,

@@ -1,6 +1,7 @@
 // The 100 ms tick: meters, decays, title warning, GATED and the "E" mark.
 #include <cstring>
 
+#include "host/meter_feed.h"
 #include "panel/texts.h"
 #include "tests/panel/panel_rig.h"
 
@@ -215,6 +216,69 @@ TEST(PanelMeters, EditedMarkBlinksFourOnFourOff) {
     EXPECT_EQ(marks(rig, 17), ".EEEE....EEEE....");
     rig.click(1101);  // Save stops it on the next tick
     EXPECT_EQ(marks(rig, 3), "...");
+}
+
+// The remote panel's feed takes the peaks instead of decaying them in the
+// chain's words; fed the same chain activity, it must show what the panel shows.
+TEST(PanelMeters, RemoteFeedShowsWhatThePanelShows) {
+    PanelRig rig;
+    rig.g().option_flags |= option::show_composite;
+    ProcessParams defaults;
+    fill_defaults(defaults);
+    std::unique_ptr<Processor> proc = make_processor(defaults);
+    MeterHolds holds;
+    Readings& pr = proc->chain.readings;
+    Readings& rr = *rig.readings;
+
+    // Per tick: input, output, clip in, clip out, bass clip, image, activity
+    // (0: not written), band gain, bypass, no clipper.
+    struct Step {
+        double in, out, clip_in, clip_out, bass, image, activity, band;
+        bool bypass, no_clipper;
+    };
+    const Step steps[] = {
+        {20000, 31000, 30000, 26000, 900, 12000, 0.8, 0.7, false, false},
+        {0, 0, 0, 0, 0, 0, 0, 0.6, false, false},
+        {40000, 33000, 0, 0, 70000, 40000, 0, 0.9, false, false},
+        {1000, 0, 9000, 2000, 0, 100, 0.5, 0.95, false, false},
+        {0, 0, 0, 0, 0, 0, 0, 0.9, true, false},
+        {5000, 7000, 20000, 1000, 3000, 5000, 0.4, 0.9, true, false},
+        {0, 0, 0, 0, 0, 0, 0, 0.8, false, true},
+        {0, 0, 0, 0, 0, 0, 0, 0.8, false, false},
+        {0, 0, 0, 0, 0, 0, 0.9, 0.8, false, false},
+    };
+    int tick = 0;
+    for (const Step& st : steps) {
+        for (Readings* r : {&pr, &rr}) {
+            raise_peak(r->input_peak, st.in);
+            raise_peak(r->output_peak, st.out);
+            raise_peak(r->clip_peak_in, st.clip_in);
+            raise_peak(r->clip_peak_out, st.clip_out);
+            raise_peak(r->bass_clip_peak, st.bass);
+            raise_peak(r->stereo_image_peak, st.image);
+            if (st.activity > 0) publish(r->stereo_activity, st.activity);
+            for (int k = 0; k < 5; ++k) publish(r->band_composite_gain[k], st.band - 0.1 * k);
+            publish(r->master_agc_gain, 3.0 + tick);
+            publish(r->bass_agc_gain, 0.5 * tick);
+            publish(r->agc_gated, tick & 1);
+        }
+        rig.g().bypass_all = st.bypass;
+        rig.g().no_clipper = st.no_clipper;
+        rig.tick();
+        const MeterFrame f = meter_feed_tick(*proc, holds, st.bypass, st.no_clipper);
+        SCOPED_TRACE(tick);
+        EXPECT_EQ(f.input, rig.meter(1031));
+        EXPECT_EQ(f.output, rig.meter(1059));
+        EXPECT_EQ(f.agc_master_db, rig.meter(1149));
+        EXPECT_EQ(f.agc_bass_db, rig.meter(1036));
+        EXPECT_EQ(f.agc_gated, rig.text(1044) == "GATED");
+        for (int k = 0; k < 5; ++k) EXPECT_EQ(f.band[k], rig.meter(kFirstRow[k])) << k;
+        EXPECT_EQ(f.clip_depth, rig.meter(1131));
+        EXPECT_EQ(f.bass_clip, rig.meter(1132));
+        EXPECT_EQ(f.image, rig.meter(1082));
+        EXPECT_EQ(f.activity, rig.meter(1122));
+        ++tick;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,32 @@
+#pragma once
+// `quorvane stream --control`: the glue between the stream and the browser
+// control. The server edits the session's processor under the session's
+// control lock; the audio loop never takes it.
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/wav_stream.h"
+#include "cli/web_control.h"
+#include "host/processor.h"
+
+namespace qv::cli {
+
+struct StreamControl {
+    ControlAddress address;
+    std::string token;  // empty: no token required (loopback only)
+    WebControlPtr server;
+};
+
+// Checks --control and --control-token before anything is read (creating
+// the token file when it does not exist). False with error_is_usage for a
+// bad address, a non-loopback address without a token, or a refused token.
+bool prepare_stream_control(const StreamOptions& o, StreamControl& c, std::string& error, bool& error_is_usage);
+
+// Starts the server on the session's processor and control lock; prints the
+// panel's address on standard error.
+bool start_stream_control(StreamControl& c, const StreamOptions& o, Session& session, const WavStreamFormat& format,
+                          std::string& error);
+
+}  // namespace qv::cli

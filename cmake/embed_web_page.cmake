@@ -1,0 +1,17 @@
+# Writes OUT, a C++ source defining kWebPageHtml and kWebPageJs from the files
+# HTML and JS, as raw string literals.
+set(delim "qvpage")
+set(body "// Generated from cli/web_page.html and cli/web_page.js; do not edit.\n#include \"cli/web_page.h\"\n\nnamespace qv::cli {\n\n")
+foreach(pair "kWebPageHtml;${HTML}" "kWebPageJs;${JS}")
+  list(GET pair 0 name)
+  list(GET pair 1 file)
+  file(READ "${file}" text)
+  string(FIND "${text}" ")${delim}\"" clash)
+  if(NOT clash EQUAL -1)
+    message(FATAL_ERROR "${file} holds the literal's delimiter )${delim}\"")
+  endif()
+  string(APPEND body "extern const char ${name}[];\nconst char ${name}[] = R\"${delim}(${text})${delim}\";\n\n")
+endforeach()
+string(APPEND body "}  // namespace qv::cli\n")
+file(WRITE "${OUT}.tmp" "${body}")
+file(RENAME "${OUT}.tmp" "${OUT}")
