@@ -14,20 +14,23 @@
 // by at most 2^-72 (2^-62.5 in the first try), inside the margins below.
 //
 // 1. Double precision after the exact first terms: log1p(r) - r as one series
-//    in double (relative error 6.1 * 2^-53 on r^2/2, hence 2^-60.4 |r|), the
-//    sum k ln2 + logc + r exact; ln x within 2^-59.2 relative when k = 0
-//    (2^-60.2 in the subinterval of 1, where |ln x| >= |r|; twice that next to
-//    it, where |ln x| >= 2^-10 and |r| <= 2^-9), 2^-67.4 otherwise
-//    (|ln x| >= ln2 - 0.3934). y ln x from 26-bit halves (2^-76 |z|). exp(r')
-//    in double: five roundings of 2^-53 |r'|, 2^-60.2 relative. Bound used:
+//    in double (relative error 6.1 * 2^-53 on r^2/2, hence 2^-60.4 |r|); the
+//    sum k ln2 + logc_hi + rhi exact, rlo (< 2^-36, 0 in the subinterval of 1)
+//    in the low part (2^-72 more). ln x within 2^-59 relative when k = 0
+//    (2^-60.2 in the subinterval of 1, where |ln x| >= |r|; twice that plus
+//    2^-62 next to it, where |ln x| >= 2^-10 and |r| <= 2^-9), 2^-67.2
+//    otherwise (|ln x| >= ln2 - 0.3934). y ln x from 26-bit halves
+//    (2^-76 |z|). exp(r') in double: five roundings of 2^-53 |r'|, 2^-60.2
+//    relative. Bound used:
 //        eps = 2^-59.5 + |z| (2^-58.5 if k = 0, else 2^-66.5).
 //    It decides all but about 1.6 % of the chain's calls.
 // 2. Double-double: r and r^2 exact, r^3 onwards in double, series to r^8:
-//    ln x within 2^-68.4 when k = 0 (r^3 term 7.6 roundings of 2^-53 on |r|^3/3,
-//    2^-69.7 |r|; its addition 2^-72.6 |r|; tail 2^-75.2 |r|), 2^-76.6
-//    otherwise. z = y ln x exact to 2^-104 |z|. exp(r') to r'^6 with r' as
-//    hi + lo: 2^-69.88 (series 2^-71.04, four roundings 2^-73..2^-72,
-//    reduction 2^-86.3 |z| + 2^-95). Bound used:
+//    ln x within 2^-68.4 when k = 0 (r^3 term 7.6 roundings of 2^-53 on
+//    |r|^3/3, 2^-69.7 |r|; its addition 2^-72.6 |r|; tail 2^-75.2 |r|),
+//    2^-76.6 otherwise (the table's logc, within 2^-96, adds at most 2^-86).
+//    z = y ln x exact to 2^-104 |z|. exp(r') to r'^6 with r' as hi + lo:
+//    2^-69.88 (series 2^-71.04, four roundings 2^-73..2^-72, reduction
+//    2^-86.3 |z| + 2^-95). Bound used:
 //        eps = 2^-69.4 + |z| (2^-68 if k = 0, else 2^-76).
 //    Results in the subnormal range are rounded here on their coarser grid.
 // 3. When that cannot decide either, the arguments whose power is a dyadic
@@ -83,6 +86,8 @@ struct Log {
     int k;
 };
 
+constexpr int kIndexOfOne = 166;  // the subinterval holding z = 1, where invc = 1 and logc = 0
+
 // x = 2^k z, z in [0.6748, 1.3496), and r = z invc - 1 = rhi + rlo exactly.
 struct Reduced {
     const tab::LogEntry* e;
@@ -93,13 +98,15 @@ struct Reduced {
 // For the bit pattern ix of a positive normal double times 2^kadj.
 inline Reduced reduce(std::uint64_t ix, int kadj) {
     const std::uint64_t tmp = ix - kLogOff;
-    const tab::LogEntry* e = &tab::kLog[(tmp >> 44) & 255];
+    const int i = static_cast<int>((tmp >> 44) & 255);
+    const tab::LogEntry* e = &tab::kLog[i];
     const int k = static_cast<int>(static_cast<std::int64_t>(tmp) >> 52) + kadj;
     const std::uint64_t iz = ix - (tmp & (0xfffull << 52));
     const double z = from_bits(iz);
     // zhi has 37 significant bits and invc 16: zhi * invc is exact, and within
     // a factor 2 of 1, so subtracting 1 is exact too; zlo * invc has 32 bits.
-    const double zhi = from_bits(iz & ~0xffffull);
+    // Where invc = 1, zhi = z: r = z - 1 in one double and rlo = 0.
+    const double zhi = from_bits(i == kIndexOfOne ? iz : iz & ~0xffffull);
     const double zlo = z - zhi;
     return {e, zhi * e->invc - 1.0, zlo * e->invc, k};
 }
@@ -110,16 +117,16 @@ inline Log log_dd(const Reduced& red) {
     const DoubleDouble r = two_sum(red.rhi, red.rlo);
     const DoubleDouble p = two_prod(r.hi, r.hi);
     const double kd = k;
-    const DoubleDouble t1 = quick_two_sum(kd * kLn2Hi, e.logc_hi);  // |k ln2| > |logc| unless k = 0
-    const DoubleDouble s1 = quick_two_sum(r.hi, -0.5 * p.hi);       // |r| >= r^2 / 2
-    const DoubleDouble t2 = two_sum(t1.hi, s1.hi);
+    const double t1 = kd * kLn2Hi + e.logc_hi;                 // exact: multiples of 2^-42 below 2^10
+    const DoubleDouble s1 = quick_two_sum(r.hi, -0.5 * p.hi);  // |r| >= r^2 / 2
+    const DoubleDouble t2 = two_sum(t1, s1.hi);
     // log1p(r) - r + r^2 / 2 = r^3 (1/3 - r/4 + ... - r^5/8)
     const double rr = r.hi;
     const double poly =
         0x1.5555555555555p-2 +
         rr * (-0x1p-2 +
               rr * (0x1.999999999999ap-3 + rr * (-0x1.5555555555555p-3 + rr * (0x1.2492492492492p-3 + rr * -0x1p-3))));
-    const double small = t1.lo + t2.lo + s1.lo + kd * kLn2Lo + e.logc_lo + r.lo + (-0.5 * p.lo - rr * r.lo);
+    const double small = t2.lo + s1.lo + kd * kLn2Lo + e.logc_lo + r.lo + (-0.5 * p.lo - rr * r.lo);
     const double lo = small + p.hi * rr * poly;
     const DoubleDouble l = quick_two_sum(t2.hi, lo);
     return {l.hi, l.lo, k};
@@ -614,15 +621,14 @@ double pow_positive(std::uint64_t ax, std::uint64_t iy, double y) {
         // First try: ln x with the series after r in double, y ln x from
         // 26-bit halves, exp(r) in double (see the error bounds above).
         const tab::LogEntry& le = *red.e;
-        const DoubleDouble r = two_sum(red.rhi, red.rlo);
-        const DoubleDouble t1 = quick_two_sum(kd * kLn2Hi, le.logc_hi);
-        const DoubleDouble t2 = quick_two_sum(t1.hi, r.hi);  // |t1| >= 2^-6.97 > |r| unless t1 = 0
-        const double rr = r.hi, r2 = rr * rr;
+        const double t1 = kd * kLn2Hi + le.logc_hi;          // exact
+        const DoubleDouble t2 = quick_two_sum(t1, red.rhi);  // |t1| >= 2^-6.97 > |rhi| unless t1 = 0
+        const double rr = red.rhi + red.rlo, r2 = rr * rr;
         // log1p(r) - r = r^2 (-1/2 + r/3 - ... + r^5/7), in Estrin's order for a shorter chain
         const double poly =
             (-0.5 + rr * 0x1.5555555555555p-2) +
             r2 * ((-0x1p-2 + rr * 0x1.999999999999ap-3) + r2 * (-0x1.5555555555555p-3 + rr * 0x1.2492492492492p-3));
-        const double lo = (t1.lo + t2.lo + r.lo + kd * kLn2Lo + le.logc_lo) + r2 * poly;
+        const double lo = (t2.lo + red.rlo + kd * kLn2Lo + le.logc_lo) + r2 * poly;
         // y (t2 + lo): the high product waits for t2 only, so the reduction
         // of the exponential overlaps the series.
         const double yhi = from_bits(iy & ~0x7ffffffull);

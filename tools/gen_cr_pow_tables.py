@@ -5,7 +5,7 @@ Logarithm: the reduced argument z lies in [OFF, 2 OFF) as a bit pattern,
 OFF = 0x3fe5980000000000 (about 0.6748); subinterval i holds the patterns
 OFF + i * 2^44 .. OFF + (i + 1) * 2^44. invc is 1/(midpoint) rounded to 16
 significant bits (exactly 1 for the subinterval holding 1.0), logc = -ln(invc)
-as a double-double. Exponential: 2^(j/256) as a double-double.
+as hi + lo with hi a multiple of 2^-42. Exponential: 2^(j/256) as a double-double.
 """
 import struct
 from mpmath import mp, mpf, log, exp, nint, ldexp, floor
@@ -49,7 +49,9 @@ for i in range(256):
     assert to_double(invc) == invc
     max_r = max(max_r, abs(a * invc - 1), abs(b * invc - 1))
     logc = -log(invc)
-    h, l = dd(logc)
+    # hi is a multiple of 2^-42, like k * ln2hi, so that their sum is exact.
+    h = to_double(nint(logc * 2**42) / mpf(2)**42)
+    l = to_double(logc - h)
     rows.append((to_double(invc), h, l))
 
 print('// max |r| = 2^%.4f' % float(log(max_r, 2)))
