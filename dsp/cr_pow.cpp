@@ -597,8 +597,10 @@ bool accurate(std::uint64_t mx, int xe, double y, double lh, double ll, std::uin
     return lo == hi;
 }
 
+double pow_careful(std::uint64_t ax, std::uint64_t iy, double y, std::uint64_t ix, int kadj, const Reduced& red);
+
 // x^y for x > 0 finite (bit pattern ax, subnormal allowed) and y finite, nonzero.
-double pow_positive(std::uint64_t ax, std::uint64_t iy, double y) {
+inline double pow_positive(std::uint64_t ax, std::uint64_t iy, double y) {
     const std::uint64_t ay = iy & ~kSignBit;
     if (ax == kOneBits) return 1.0;
     // |y ln x| <= 745 * 2^-65 < 2^-54: exp of it rounds to 1.
@@ -616,7 +618,6 @@ double pow_positive(std::uint64_t ax, std::uint64_t iy, double y) {
     }
     const Reduced red = reduce(ix, kadj);
     const double kd = red.k;
-    double out;
     {
         // First try: ln x with the series after r in double, y ln x from
         // 26-bit halves, exp(r) in double (see the error bounds above).
@@ -656,6 +657,13 @@ double pow_positive(std::uint64_t ax, std::uint64_t iy, double y) {
         }
     }
 
+    return pow_careful(ax, iy, y, ix, kadj, red);
+}
+
+// Steps 2 to 4, out of line so that the first try stays compact.
+[[gnu::noinline]] double pow_careful(std::uint64_t ax, std::uint64_t iy, double y, std::uint64_t ix, int kadj,
+                                     const Reduced& red) {
+    double out;
     const Log l = log_dd(red);
     const DoubleDouble p = two_prod(y, l.hi);
     const double zh = p.hi, zl = p.lo + y * l.lo;
