@@ -25,7 +25,7 @@ struct Case {
 };
 
 #if defined(__SANITIZE_ADDRESS__)
-constexpr int kDefaultCases = 15000;
+constexpr int kDefaultCases = 40000;
 #else
 constexpr int kDefaultCases = 200000;
 #endif
