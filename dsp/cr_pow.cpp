@@ -38,8 +38,10 @@
 //    are rounded exactly in integers: x = 2^e, or y a positive integer with
 //    mx^y < 2^63 (mx the odd part of x), or y = m / 2^s (s <= 5) with mx a
 //    perfect 2^s-th power. No other positive x^y is a double or a half-way
-//    point: for y < 0 or any other y, mx^y is not a dyadic rational.
-// 4. Otherwise (about one call in 20000) a fixed-point evaluation with 384
+//    point (at most 54 significant bits): the others either have more bits
+//    (an odd mx^y >= 2^63) or are no dyadic rational at all (y < 0 with
+//    mx > 1, or y with a larger power of 2 in its denominator than mx allows).
+// 4. Otherwise (one call in 10000 to 50000) a fixed-point evaluation with 384
 //    fraction bits, then 1248 if ever needed: ln x by Newton's iteration on
 //    exp from the value of step 2, z = y ln x, exp(z), with an error bound of
 //    2^-(F - 96) relative (see accurate()).
@@ -557,13 +559,13 @@ std::uint64_t round_fix(const Fix<N>& x, int K) {
 // x = mx 2^(xe - 52) with mx in [2^52, 2^53), y finite with 2^-65 <= |y| < 2^64,
 // (lh, ll) within 2^-58 of ln x, |y ln x| < 746.
 //
-// Error: the Newton steps L <- L + x exp(-L) - 1 square the error (and halve
-// it) until the truncations, a few 2^(S + 6 - F), dominate; y ln x multiplies
-// that by |y| < 2^64 and adds 2^(53 - F) from the scaling of L by y's
-// exponent; the last exponential adds 2^(S + 6 - F). In all, below
-// 2^(S + 72 - F) + 2^(11 - F) relative, under 2^(96 - F) for S <= 16 and
-// 2^(96 - F + 16) for S = 32; the bound used is 2^(96 - F) with 64 more
-// bits for N > 13.
+// Error: exp_fix is within 2^(S + 6 - F) + (|K| + 2) 2^-F. The Newton steps
+// L <- L + x exp(-L) - 1 square the error (and halve it) until that
+// dominates: L within 2^(S + 7 - F). y ln x multiplies it by |y| < 2^64 and
+// adds 2^(53 - F) from the scaling of L by y's exponent; the last exponential
+// adds its own. In all below 2^(S + 72 - F) relative: 2^(88 - F) for N = 13
+// (S = 16), 2^(104 - F) for N = 40 (S = 32); the bounds used, 2^96 and 2^160
+// units of 2^-F on E < 1.42, are 2^(95.5 - F) and 2^(159.5 - F) at least.
 template <int N>
 bool accurate(std::uint64_t mx, int xe, double y, double lh, double ll, std::uint64_t& out) {
     constexpr int F = kFrac<N>;

@@ -221,7 +221,7 @@ TEST(CrPowMpfr, SpecialValuesFollowC) {
 }
 
 TEST(CrPowMpfr, AccuratePathAlone) {
-    // The multiprecision evaluation decides only about one call in 20000;
+    // The multiprecision evaluation decides only one call in 10000 to 50000;
     // here it rounds every argument itself.
     std::mt19937_64 g(4);
     std::vector<Case> cases;
