@@ -635,7 +635,8 @@ inline double pow_positive(std::uint64_t ax, std::uint64_t iy, double y) {
         // y (t2 + lo): the high product waits for t2 only, so the reduction
         // of the exponential overlaps the series.
         const double yhi = from_bits(iy & ~0x7ffffffull);
-        const double lhi = from_bits(bits_of(t2.hi) & ~0x7ffffffull);
+        const double lsplit = t2.hi * 134217729.0;  // Veltkamp: lhi keeps 26 bits, without leaving the FP registers
+        const double lhi = lsplit - (lsplit - t2.hi);
         const double zh = yhi * lhi;  // exact: 26 bits each
         const double zl = (y - yhi) * lhi + y * ((t2.hi - lhi) + lo);
         if (zh > 712.0) return from_bits(kInfBits);
