@@ -162,8 +162,8 @@ inline Exp exp_dd(double zh, double zl) {
     return {h.hi, h.lo + lo, ki >> 8};
 }
 
-// Rounds hi + lo (error at most err, in [0.99, 2.01]) times 2^K to a double;
-// false when the error bound straddles a rounding boundary.
+// Rounds (hi + lo) 2^K to a double, hi in [0.99, 2.01] and hi + lo within err
+// of the exact value; false when that interval holds a rounding boundary.
 inline bool round_test(double hi, double lo, double err, int K, double& out) {
     const double up = hi + (lo + err);
     const double dn = hi + (lo - err);
@@ -189,7 +189,8 @@ inline bool round_test(double hi, double lo, double err, int K, double& out) {
     if (s < -5 || s > 53) return false;
     const double scale = from_bits(static_cast<std::uint64_t>(1023 + s) << 52);
     const double hs = hi * scale, ls = lo * scale;
-    // err relative plus two roundings of at most 2^-53 * 1.5 each in f
+    // err in units of the last place, plus the roundings of f and f +- es
+    // (at most 2^-53 * 1.5 each)
     const double es = err * scale + 0x1p-51;
     const DoubleDouble v = quick_two_sum(hs, ls);  // |v.lo| <= 1/4 below
     if (!(v.hi < 0x1p52)) return false;
