@@ -600,7 +600,7 @@ bool accurate(std::uint64_t mx, int xe, double y, double lh, double ll, std::uin
     return lo == hi;
 }
 
-double pow_careful(std::uint64_t ax, std::uint64_t iy, double y, std::uint64_t ix, int kadj, const Reduced& red);
+double pow_careful(std::uint64_t ax, std::uint64_t iy, double y, std::uint64_t ix, int kadj);
 
 // x^y for x > 0 finite (bit pattern ax, subnormal allowed) and y finite, nonzero.
 inline double pow_positive(std::uint64_t ax, std::uint64_t iy, double y) {
@@ -661,14 +661,14 @@ inline double pow_positive(std::uint64_t ax, std::uint64_t iy, double y) {
         }
     }
 
-    return pow_careful(ax, iy, y, ix, kadj, red);
+    return pow_careful(ax, iy, y, ix, kadj);
 }
 
-// Steps 2 to 4, out of line so that the first try stays compact.
-[[gnu::noinline]] double pow_careful(std::uint64_t ax, std::uint64_t iy, double y, std::uint64_t ix, int kadj,
-                                     const Reduced& red) {
+// Steps 2 to 4, out of line so that the first try stays compact (and keeps
+// nothing in memory for them).
+[[gnu::noinline]] double pow_careful(std::uint64_t ax, std::uint64_t iy, double y, std::uint64_t ix, int kadj) {
     double out;
-    const Log l = log_dd(red);
+    const Log l = log_dd(reduce(ix, kadj));
     const DoubleDouble p = two_prod(y, l.hi);
     const double zh = p.hi, zl = p.lo + y * l.lo;
     if (zh > 710.0) return from_bits(kInfBits);
