@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <utility>
@@ -157,6 +158,33 @@ TEST(CrPowMpfr, WholeRangeAndEdges) {
         cases.push_back(
             {b, std::uniform_real_distribution<double>(-1, 1)(g) * std::ldexp(1.0, 50 + static_cast<int>(g() % 14))});
     }
+    // Chain-like arguments that the double-double step could not decide when
+    // this was written (they go through the multiprecision path).
+    const Case hard[] = {
+        {0x1.3c7af1a345eacp+3, 0x1.0c30c30c30c31p-1},
+        {0x1.3e8187209b24cp-1, -0x1.7cb7cb7cb7cb8p-1},
+        {0x1.4b50f40e5a35ep+0, -0x1.7cb7cb7cb7cb8p-1},
+        {0x1.4p+3, -0x1.2498b2e9ccb7ep+3},
+        {0x1.4p+3, -0x1.37fcb923a29c8p+1},
+        {0x1.4p+3, -0x1.4b52fc2656abep+1},
+        {0x1.4p+3, -0x1.898f7121ab4b8p+1},
+        {0x1.4p+3, -0x1.ff82d38476f2bp+2},
+        {0x1.4p+3, 0x1.25f4b1ee24357p+2},
+        {0x1.5a037771c805fp-4, -0x1.97829cbc14e5ep-1},
+        {0x1.6fd417983b245p-3, -0x1.5ad6b5ad6b5aep-1},
+        {0x1.751a43e3849f3p+3, -0x1.bd81a98ef606ap-1},
+        {0x1.839af5ba2be06p+3, -0x1.c0ca4587e6b75p-1},
+        {0x1.9a18f7358924ap-4, -0x1.c30c30c30c30cp-1},
+        {0x1.bb21d59894a95p-5, 0x1.be5be5be5be5cp-1},
+        {0x1.bf617f0b78dap+3, -0x1.5555555555556p-1},
+        {0x1.cb7d8c5306a2cp-4, 0x1.999999999999ap-1},
+        {0x1.e70235de74ba9p-5, 0x1.71c71c71c71c7p-1},
+        {0x1.ee4fea231ee9p+2, 0x1.79435e50d7944p-1},
+        {0x1.f1ae37a45f30ap-2, 0x1.a9386822b63ccp-1},
+        {0x1.f2a241dec7a11p+3, -0x1.6969696969696p-1},
+        {0x1.f9b298aa79c9ap-3, 0x1.21642c8590b22p-1},
+    };
+    cases.insert(cases.end(), std::begin(hard), std::end(hard));
     for (const double x :
          {tiny, 2 * tiny, 0x1p-1022, 0x1.fffffffffffffp-1023, big, 0.5, 2.0, 10.0, 1.0 - 0x1p-53, 1.0 + 0x1p-52})
         for (const double y :
@@ -180,6 +208,11 @@ TEST(CrPowMpfr, ExactAndHalfwayResults) {
         cases.push_back({0x1p-1072, e * 0.25});
     }
     cases.push_back({2.0, -1075});  // 2^-1075: half of the smallest subnormal, rounds to 0
+    // Odd multiples of 2^-1075 below 2^-1022: half-way between two subnormals.
+    for (const double m : {3.0, 5.0, 7.0, 9.0, 11.0}) {
+        cases.push_back({m * 0x1p-215, 5});
+        cases.push_back({m * 0x1p-43, 25});
+    }
     cases.push_back({4.0, -537.5});
     cases.push_back({0.5, 1074.5});
     for (std::uint64_t s = 3; s < 3000; s += 2) {
