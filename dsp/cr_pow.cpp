@@ -603,22 +603,30 @@ bool accurate(std::uint64_t mx, int xe, double y, double lh, double ll, std::uin
 double pow_careful(std::uint64_t ax, std::uint64_t iy, double y, std::uint64_t ix, int kadj);
 
 // x^y for x > 0 finite (bit pattern ax, subnormal allowed) and y finite, nonzero.
-inline double pow_positive(std::uint64_t ax, std::uint64_t iy, double y) {
+inline double first_try(std::uint64_t ix, int kadj, std::uint64_t ax, std::uint64_t iy, double y);
+
+// Bounds of the common case: x positive and normal, 2^-65 <= |y| < 2^64.
+constexpr std::uint64_t kMinNormalBits = 0x0010000000000000ull;
+constexpr std::uint64_t kSmallYBits = 0x3be0000000000000ull;
+constexpr std::uint64_t kLargeYBits = 0x43f0000000000000ull;
+
+// x^y for x > 0 finite (bit pattern ax, subnormal allowed) and y finite, nonzero.
+double pow_positive(std::uint64_t ax, std::uint64_t iy, double y) {
     const std::uint64_t ay = iy & ~kSignBit;
     if (ax == kOneBits) return 1.0;
     // |y ln x| <= 745 * 2^-65 < 2^-54: exp of it rounds to 1.
-    if (ay < 0x3be0000000000000ull) return 1.0;
+    if (ay < kSmallYBits) return 1.0;
     // |y ln x| >= 2^64 * 2^-53: certainly beyond the range.
-    if (ay >= 0x43f0000000000000ull) return ((ax > kOneBits) == !(iy & kSignBit)) ? from_bits(kInfBits) : 0.0;
+    if (ay >= kLargeYBits) return ((ax > kOneBits) == !(iy & kSignBit)) ? from_bits(kInfBits) : 0.0;
+    if (ax >= kMinNormalBits) return first_try(ax, 0, ax, iy, y);
+    // Subnormal: the same significand with an exponent 64 higher.
+    const int nlz = std::countl_zero(ax) - 11;
+    const std::uint64_t ix = (static_cast<std::uint64_t>(65) << 52) | ((ax << nlz) & kMantMask);
+    return first_try(ix, -64 - nlz, ax, iy, y);
+}
 
-    std::uint64_t ix = ax;
-    int kadj = 0;
-    if (ix < 0x0010000000000000ull) {
-        // Subnormal: the same significand with an exponent 64 higher.
-        const int nlz = std::countl_zero(ix) - 11;
-        ix = (static_cast<std::uint64_t>(65) << 52) | ((ix << nlz) & kMantMask);
-        kadj = -64 - nlz;
-    }
+// Step 1 for the normal bit pattern ix of x 2^-kadj (ax the pattern of x).
+inline double first_try(std::uint64_t ix, int kadj, std::uint64_t ax, std::uint64_t iy, double y) {
     const Reduced red = reduce(ix, kadj);
     const double kd = red.k;
     {
@@ -702,8 +710,9 @@ int integer_kind(std::uint64_t ay) {
 double cr_pow(double x, double y) {
     const std::uint64_t ix = bits_of(x), iy = bits_of(y);
     const std::uint64_t ax = ix & ~kSignBit, ay = iy & ~kSignBit;
-    // The common case first: x positive and finite, y finite and nonzero.
-    if (ix - 1 < kInfBits - 1 && ay - 1 < kInfBits - 1) return pow_positive(ix, iy, y);
+    // The common case first (x = 1 gives 1 there too).
+    if (ix - kMinNormalBits < kInfBits - kMinNormalBits && ay - kSmallYBits < kLargeYBits - kSmallYBits)
+        return first_try(ix, 0, ix, iy, y);
     if (ay == 0 || ix == kOneBits) return 1.0;
     if (ax > kInfBits || ay > kInfBits) return x + y;
     const bool yneg = (iy & kSignBit) != 0;
