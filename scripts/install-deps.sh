@@ -8,7 +8,7 @@ have_cmd() { command -v "$1" >/dev/null 2>&1; }
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 for p in cmake ninja-build g++ libgtest-dev libbenchmark-dev \
-         libsndfile1-dev libsoxr-dev libebur128-dev libcli11-dev help2man \
+         libsndfile1-dev libsoxr-dev libebur128-dev libcli11-dev help2man libmpfr-dev \
          g++-mingw-w64-i686 binutils-mingw-w64-i686 xvfb imagemagick python3 \
          fonts-wine clang libclang-rt-14-dev libcpp-httplib-dev nlohmann-json3-dev ffmpeg chromium; do
   have_pkg "$p" || need+=("$p")
