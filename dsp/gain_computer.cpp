@@ -1,6 +1,6 @@
 #include "dsp/gain_computer.h"
 
-#include <cmath>
+#include "dsp/cr_pow.h"
 
 namespace qv {
 
@@ -22,8 +22,8 @@ constexpr double kMutedGain = 1e-6;
 inline double smooth(double c, double x, double env) { return (1.0 - c) * x + c * env; }
 
 // pow(1, y) is exactly 1 for every y: most samples of a band sit at or below
-// its threshold, so skipping the library call there saves a third of the chain.
-inline double gain_power(double base, double exponent) { return base == 1.0 ? 1.0 : std::pow(base, exponent); }
+// its threshold, so skipping the power there saves a third of the chain.
+inline double gain_power(double base, double exponent) { return base == 1.0 ? 1.0 : cr_pow(base, exponent); }
 
 // The expander's and the limiter's detector: an attack reloads the fixed
 // hold, the envelope then stays put until the hold has run out, then releases.

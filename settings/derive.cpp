@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "dsp/cr_pow.h"
 #include "platform/fp_mode.h"
 #include "settings/conversions.h"
 
@@ -102,7 +103,7 @@ void design_bass_eq(Settings& s, std::int32_t gain_db, std::int32_t freq_hz) {
     freq_hz = std::clamp(freq_hz, kBassEqMinFreqHz, kBassEqMaxFreqHz);
 
     const double w = freq_hz * 6.283185307 * 2.2675736961451248e-05;  // last factor 1/44100
-    const double g = std::pow(10.0, gain_db * 0.05);
+    const double g = cr_pow(10.0, gain_db * 0.05);
     const double g_b = 0.892 * g;  // gain at the band edges, about 0.99 dB below g
 
     const std::int32_t shelving = (flags & option::bass_eq_shelving) ? 1 : 0;
