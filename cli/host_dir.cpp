@@ -12,7 +12,6 @@
 #include "cli/fs_util.h"
 #include "settings/host_ini.h"
 #include "settings/process_file.h"
-#include "settings/settings_dir.h"
 
 namespace qv::cli {
 
@@ -59,7 +58,16 @@ void remove_private_dir(const std::string& path) {
 }  // namespace
 
 bool default_settings_dir(std::string& out, std::string& error) {
-    if (user_settings_dir(out)) return true;
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg != nullptr && xdg[0] == '/') {
+        out = std::string(xdg) + "/quorvane";
+        return true;
+    }
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] != '\0') {
+        out = std::string(home) + "/.config/quorvane";
+        return true;
+    }
     error = "no settings directory: set HOME or use --settings-dir";
     return false;
 }
