@@ -8,6 +8,7 @@
 #include <lv2/state/state.h>
 #include <lv2/urid/urid.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -23,6 +24,7 @@ struct Lv2Instance {
     LV2_URID log_error = 0;
     LV2_URID atom_chunk = 0;
     LV2_URID atom_int = 0;
+    LV2_URID atom_long = 0;
     LV2_URID key_process = 0;
     LV2_URID key_number = 0;
 };
@@ -46,6 +48,7 @@ LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV
             LV2_URID_Map& m = *self->map;
             self->atom_chunk = m.map(m.handle, LV2_ATOM__Chunk);
             self->atom_int = m.map(m.handle, LV2_ATOM__Int);
+            self->atom_long = m.map(m.handle, LV2_ATOM__Long);
             self->key_process = m.map(m.handle, (std::string(kLv2Uri) + "#process").c_str());
             self->key_number = m.map(m.handle, (std::string(kLv2Uri) + "#process_number").c_str());
             if (self->log != nullptr) {
@@ -105,10 +108,17 @@ LV2_State_Status restore(LV2_Handle h, LV2_State_Retrieve_Function retrieve, LV2
     // Decoded over the defaults: a short image keeps the defaults' words.
     ProcessParams process = self->core->library->defaults;
     if (!decode_process(static_cast<const unsigned char*>(image), size, process)) return LV2_STATE_ERR_UNKNOWN;
-    std::int32_t number = 0;
+    // Saved as an Int; a preset written by hand may hold a Long.
+    std::int64_t number = 0;
     const void* n = retrieve(handle, self->key_number, &size, &type, &flags);
-    if (n != nullptr && type == self->atom_int && size == sizeof number) std::memcpy(&number, n, sizeof number);
-    core_restore(*self->core, process, number);
+    if (n != nullptr && type == self->atom_int && size == 4) {
+        std::int32_t v;
+        std::memcpy(&v, n, 4);
+        number = v;
+    } else if (n != nullptr && type == self->atom_long && size == 8) {
+        std::memcpy(&number, n, 8);
+    }
+    core_restore(*self->core, process, static_cast<int>(std::clamp<std::int64_t>(number, 0, kMaxProcessNumber)));
     return LV2_STATE_SUCCESS;
 }
 

@@ -64,7 +64,9 @@ float port_value(const PluginCore& c, int index) {
     return p != nullptr && std::isfinite(*p) ? *p : kPorts[index].def;
 }
 
+// -1 while the port is not connected: a host may connect it after activate.
 int process_port(const PluginCore& c) {
+    if (c.port[kProcess] == nullptr) return -1;
     const float v = port_value(c, kProcess);
     return static_cast<int>(std::clamp(std::floor(v + 0.5f), 0.0f, static_cast<float>(kMaxProcessNumber)));
 }
@@ -96,7 +98,7 @@ void apply_controls(PluginCore& c) {
     const float in_db = std::clamp(port_value(c, kInputGain), kPorts[kInputGain].min, kPorts[kInputGain].max);
     const float out_db = std::clamp(port_value(c, kOutputGain), kPorts[kOutputGain].min, kPorts[kOutputGain].max);
 
-    if (number != c.process_number) {
+    if (number >= 0 && number != c.process_number) {
         c.process_number = number;
         if (!(c.restored && number == c.restored_number)) {
             c.restored = false;
@@ -363,7 +365,7 @@ void core_restore(PluginCore& c, const ProcessParams& process, int number) {
 
 int core_state_number(const PluginCore& c) {
     if (c.restored) return c.restored_number;
-    return c.process_number >= 0 ? c.process_number : process_port(c);
+    return c.process_number >= 0 ? c.process_number : std::max(0, process_port(c));
 }
 
 int core_latency_frames(const PluginCore& c) {

@@ -10,7 +10,7 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 for p in cmake ninja-build g++ libgtest-dev libbenchmark-dev \
          libsndfile1-dev libsoxr-dev libebur128-dev libcli11-dev \
          g++-mingw-w64-i686 binutils-mingw-w64-i686 xvfb imagemagick python3 \
-         fonts-wine; do
+         fonts-wine lv2-dev liblilv-dev ladspa-sdk lilv-utils serdi sox ffmpeg liquidsoap; do
   have_pkg "$p" || need+=("$p")
 done
 i386=0

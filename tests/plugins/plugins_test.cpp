@@ -5,8 +5,10 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <ladspa.h>
+#include <lilv/lilv.h>
 #include <lv2/atom/atom.h>
 #include <lv2/core/lv2.h>
+#include <lv2/presets/presets.h>
 #include <lv2/state/state.h>
 #include <lv2/urid/urid.h>
 #include <stdlib.h>
@@ -34,6 +36,10 @@
 #include "plugins/plugin_core.h"
 #include "settings/process_file.h"
 #include "settings/startup.h"
+#if __has_include("settings/factory.h")
+#include "settings/factory.h"
+#define QV_HAVE_FACTORY 1
+#endif
 
 // ---------------------------------------------------------------------------
 // Allocation counter: every malloc-family call made by any library of this
@@ -47,7 +53,8 @@ inline void note_allocation() {
 }  // namespace
 
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, std::size_t),
+                                                         void (*)(const volatile void*));
 namespace {
 void on_malloc(const volatile void*, std::size_t) { note_allocation(); }
 void on_free(const volatile void*) { note_allocation(); }
@@ -210,11 +217,20 @@ LV2_URID map_uri(LV2_URID_Map_Handle handle, const char* uri) {
     return id;
 }
 
+const char* unmap_urid(LV2_URID_Unmap_Handle handle, LV2_URID id) {
+    auto& table = *static_cast<std::map<std::string, LV2_URID>*>(handle);
+    for (const auto& [uri, v] : table)
+        if (v == id) return uri.c_str();
+    return nullptr;
+}
+
 struct UridMap {
     std::map<std::string, LV2_URID> table;
     LV2_URID_Map map{&table, map_uri};
+    LV2_URID_Unmap unmap{&table, unmap_urid};
     LV2_Feature feature{LV2_URID__map, &map};
-    const LV2_Feature* list[2] = {&feature, nullptr};
+    LV2_Feature unmap_feature{LV2_URID__unmap, &unmap};
+    const LV2_Feature* list[3] = {&feature, &unmap_feature, nullptr};
     LV2_URID id(const char* uri) { return map_uri(&table, uri); }
 };
 
@@ -926,6 +942,134 @@ TEST_F(Hosts, LiquidsoapPlaysAPlaylistThroughOneInstance) {
     int worst = 0;
     for (std::size_t i = 0; i < ref.size(); ++i) worst = std::max(worst, std::abs(w.samples[i] - ref[i]));
     EXPECT_LE(worst, 1);
+}
+
+namespace lilv_host {
+
+void set_port(const char* symbol, void* user, const void* value, std::uint32_t size, std::uint32_t) {
+    auto* control = static_cast<float*>(user);
+    for (int i = 0; i < kPortCount; ++i)
+        if (std::strcmp(kPorts[i].symbol, symbol) == 0 && size == sizeof(float)) std::memcpy(&control[i], value, 4);
+}
+
+const void* get_port(const char* symbol, void* user, std::uint32_t* size, std::uint32_t* type) {
+    auto* self = static_cast<std::pair<float*, LV2_URID>*>(user);
+    for (int i = 0; i < kPortCount; ++i) {
+        if (std::strcmp(kPorts[i].symbol, symbol) != 0) continue;
+        *size = sizeof(float);
+        *type = self->second;
+        return &self->first[i];
+    }
+    return nullptr;
+}
+
+// One lilv instance, its control ports on `control`, run over all of p in 4096-frame calls.
+void run(LilvInstance* inst, float* control, Planar& p) {
+    for (int i = kProcess; i < kPortCount; ++i) lilv_instance_connect_port(inst, i, &control[i]);
+    const int frames = static_cast<int>(p.l.size());
+    for (int done = 0; done < frames; done += 4096) {
+        lilv_instance_connect_port(inst, kInLeft, p.l.data() + done);
+        lilv_instance_connect_port(inst, kInRight, p.r.data() + done);
+        lilv_instance_connect_port(inst, kOutLeft, p.l.data() + done);
+        lilv_instance_connect_port(inst, kOutRight, p.r.data() + done);
+        lilv_instance_run(inst, static_cast<std::uint32_t>(std::min(4096, frames - done)));
+    }
+}
+
+}  // namespace lilv_host
+
+// lilv, the library of lv2apply, jalv and most LV2 hosts: each preset from
+// the bundle and a saved session restore the whole process into a fresh
+// instance whose settings folder holds something else.
+TEST_F(Hosts, LilvRestoresPresetsAndSessions) {
+    config_.store(0, other_process());
+    UridMap urid;
+    LilvWorld* world = lilv_world_new();
+    lilv_world_load_all(world);
+    LilvNode* uri = lilv_new_uri(world, kLv2Uri);
+    LilvNode* preset_class = lilv_new_uri(world, LV2_PRESETS__Preset);
+    const LilvPlugin* plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world), uri);
+    ASSERT_NE(plugin, nullptr);
+    const int frames = 44100;
+    const std::vector<std::int16_t> pcm = make_clip(frames, 44100);
+
+    LilvNodes* presets = lilv_plugin_get_related(plugin, preset_class);
+    int count = 0;
+    LILV_FOREACH(nodes, i, presets) {
+        const LilvNode* preset = lilv_nodes_get(presets, i);
+        lilv_world_load_resource(world, preset);
+        LilvState* state = lilv_state_new_from_world(world, &urid.map, preset);
+        ASSERT_NE(state, nullptr);
+        SCOPED_TRACE(lilv_state_get_label(state));
+        float control[kPortCount] = {};
+        control[kProcess] = -1;
+        LilvInstance* inst = lilv_plugin_instantiate(plugin, 44100, urid.list);
+        ASSERT_NE(inst, nullptr);
+        lilv_state_restore(state, inst, lilv_host::set_port, control, 0, urid.list);
+        ProcessParams expected = default_process();
+        if (control[kProcess] != 0) {
+#ifdef QV_HAVE_FACTORY
+            const FactoryProcess* f = find_factory_process(static_cast<int>(control[kProcess]));
+            ASSERT_NE(f, nullptr);
+            std::string error;
+            ASSERT_TRUE(factory_params(*f, expected, error)) << error;
+#else
+            FAIL() << "a preset at process " << control[kProcess];
+#endif
+        }
+        lilv_instance_activate(inst);
+        Planar p = to_float(pcm);
+        lilv_host::run(inst, control, p);
+        EXPECT_EQ(mismatches(p, reference(expected, pcm)), 0);
+        lilv_instance_deactivate(inst);
+        lilv_instance_free(inst);
+        lilv_state_free(state);
+        ++count;
+    }
+    lilv_nodes_free(presets);
+    EXPECT_GE(count, 1);
+
+    // A session with process 5 on air, saved and restored after process 5's file is gone.
+    config_.store(5, other_process());
+    config_.store(0, default_process());
+    std::string saved;
+    {
+        float control[kPortCount] = {};
+        control[kProcess] = 5;
+        LilvInstance* inst = lilv_plugin_instantiate(plugin, 44100, urid.list);
+        ASSERT_NE(inst, nullptr);
+        Planar p = to_float(pcm);
+        lilv_instance_activate(inst);
+        lilv_host::run(inst, control, p);
+        std::pair<float*, LV2_URID> ports{control, urid.id(LV2_ATOM__Float)};
+        LilvState* state = lilv_state_new_from_instance(plugin, inst, &urid.map, nullptr, nullptr, nullptr, nullptr,
+                                                        lilv_host::get_port, &ports, 0, urid.list);
+        ASSERT_NE(state, nullptr);
+        char* text = lilv_state_to_string(world, &urid.map, &urid.unmap, state, "urn:quorvane:test:session", nullptr);
+        saved = text;
+        lilv_free(text);
+        lilv_state_free(state);
+        lilv_instance_deactivate(inst);
+        lilv_instance_free(inst);
+    }
+    fs::remove(config_.folder() / "qv5.dat");
+    LilvState* state = lilv_state_new_from_string(world, &urid.map, saved.c_str());
+    ASSERT_NE(state, nullptr) << saved;
+    float control[kPortCount] = {};
+    LilvInstance* inst = lilv_plugin_instantiate(plugin, 44100, urid.list);
+    ASSERT_NE(inst, nullptr);
+    lilv_state_restore(state, inst, lilv_host::set_port, control, 0, urid.list);
+    EXPECT_EQ(control[kProcess], 5);
+    lilv_instance_activate(inst);
+    Planar p = to_float(pcm);
+    lilv_host::run(inst, control, p);
+    EXPECT_EQ(mismatches(p, reference(other_process(), pcm)), 0);
+    lilv_instance_deactivate(inst);
+    lilv_instance_free(inst);
+    lilv_state_free(state);
+    lilv_node_free(preset_class);
+    lilv_node_free(uri);
+    lilv_world_free(world);
 }
 
 }  // namespace
