@@ -297,6 +297,8 @@ void run_bridged(PluginCore& c, std::uint32_t frames) {
 
 }  // namespace
 
+RateBridge::~RateBridge() { bridge_free(*this); }
+
 std::int16_t to_pcm16(float x, float gain) {
     if (!std::isfinite(x)) return 0;
     double v = static_cast<double>(x) * gain * 32768.0;

@@ -76,6 +76,11 @@ void read_process_library(ProcessLibrary& lib);
 // output FIFO is pre-filled so that every call returns as many frames as it
 // was given; the pre-fill plus the resamplers' delay is latency_frames.
 struct RateBridge {
+    RateBridge() = default;
+    RateBridge(const RateBridge&) = delete;
+    RateBridge& operator=(const RateBridge&) = delete;
+    ~RateBridge();
+
     soxr_t up = nullptr;    // host rate -> 44.1 kHz
     soxr_t down = nullptr;  // 44.1 kHz -> host rate
     int chunk_frames = kBridgeChunkFrames;
