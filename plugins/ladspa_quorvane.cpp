@@ -1,0 +1,111 @@
+// The LADSPA plug-in: one stereo plug-in over the shared core.
+#include <ladspa.h>
+
+#include "plugins/plugin_core.h"
+
+namespace qv::plugin {
+namespace {
+
+LADSPA_Handle instantiate(const LADSPA_Descriptor*, unsigned long rate) {
+    try {
+        return core_create(static_cast<double>(rate), LogSink{}).release();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void connect_port(LADSPA_Handle h, unsigned long port, LADSPA_Data* data) {
+    if (port < kPortCount) static_cast<PluginCore*>(h)->port[port] = data;
+}
+
+void activate(LADSPA_Handle h) {
+    try {
+        core_activate(*static_cast<PluginCore*>(h));
+    } catch (...) {
+    }
+}
+
+void run(LADSPA_Handle h, unsigned long frames) {
+    core_run(*static_cast<PluginCore*>(h), static_cast<std::uint32_t>(frames));
+}
+
+void deactivate(LADSPA_Handle h) { core_deactivate(*static_cast<PluginCore*>(h)); }
+
+void cleanup(LADSPA_Handle h) { delete static_cast<PluginCore*>(h); }
+
+struct Tables {
+    LADSPA_PortDescriptor descriptors[kPortCount];
+    const char* names[kPortCount];
+    LADSPA_PortRangeHint hints[kPortCount];
+    LADSPA_Descriptor descriptor;
+};
+
+LADSPA_PortRangeHintDescriptor hint_for(const PortInfo& p) {
+    if (p.kind == PortKind::kAudioIn || p.kind == PortKind::kAudioOut) return 0;
+    // sox asks a value or a default of every control port, outputs included.
+    if (p.kind == PortKind::kControlOut) return LADSPA_HINT_DEFAULT_0;
+    if (p.toggled) return LADSPA_HINT_TOGGLED | LADSPA_HINT_DEFAULT_0;
+    LADSPA_PortRangeHintDescriptor h = LADSPA_HINT_BOUNDED_BELOW | LADSPA_HINT_BOUNDED_ABOVE;
+    if (p.integer) h |= LADSPA_HINT_INTEGER;
+    // Every control's default is 0 (process 0, trims neutral).
+    return h | LADSPA_HINT_DEFAULT_0;
+}
+
+Tables make_tables() {
+    Tables t{};
+    for (int i = 0; i < kPortCount; ++i) {
+        const PortInfo& p = kPorts[i];
+        switch (p.kind) {
+            case PortKind::kAudioIn:
+                t.descriptors[i] = LADSPA_PORT_AUDIO | LADSPA_PORT_INPUT;
+                break;
+            case PortKind::kAudioOut:
+                t.descriptors[i] = LADSPA_PORT_AUDIO | LADSPA_PORT_OUTPUT;
+                break;
+            case PortKind::kControlIn:
+                t.descriptors[i] = LADSPA_PORT_CONTROL | LADSPA_PORT_INPUT;
+                break;
+            case PortKind::kControlOut:
+                t.descriptors[i] = LADSPA_PORT_CONTROL | LADSPA_PORT_OUTPUT;
+                break;
+        }
+        // Control ports go by their symbol: hosts such as Liquidsoap make
+        // argument names of them, and Ardour-style hosts read the output
+        // port named "latency".
+        const bool control = p.kind == PortKind::kControlIn || p.kind == PortKind::kControlOut;
+        t.names[i] = control ? p.symbol : p.name;
+        t.hints[i].HintDescriptor = hint_for(p);
+        t.hints[i].LowerBound = p.min;
+        t.hints[i].UpperBound = p.max;
+    }
+    LADSPA_Descriptor& d = t.descriptor;
+    d.UniqueID = kLadspaUniqueId;
+    d.Label = kLadspaLabel;
+    d.Properties = LADSPA_PROPERTY_HARD_RT_CAPABLE;
+    d.Name = "Quorvane broadcast processor";
+    d.Maker = "Quorvane";
+    d.Copyright = "None";
+    d.PortCount = kPortCount;
+    d.instantiate = instantiate;
+    d.connect_port = connect_port;
+    d.activate = activate;
+    d.run = run;
+    d.run_adding = nullptr;
+    d.set_run_adding_gain = nullptr;
+    d.deactivate = deactivate;
+    d.cleanup = cleanup;
+    return t;
+}
+
+}  // namespace
+}  // namespace qv::plugin
+
+extern "C" __attribute__((visibility("default"))) const LADSPA_Descriptor* ladspa_descriptor(unsigned long index) {
+    using namespace qv::plugin;
+    if (index != 0) return nullptr;
+    static Tables t = make_tables();
+    t.descriptor.PortDescriptors = t.descriptors;
+    t.descriptor.PortNames = t.names;
+    t.descriptor.PortRangeHints = t.hints;
+    return &t.descriptor;
+}

@@ -1,0 +1,1082 @@
+// The LADSPA and LV2 plug-ins, loaded from the build tree as a host loads
+// them (Plugins.*), and driven by the real hosts of Debian (Hosts.*): the
+// module's samples at 44.1 kHz, the process port and its files, state,
+// resampling at other rates, and no allocation inside run().
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <ladspa.h>
+#include <lilv/lilv.h>
+#include <lv2/atom/atom.h>
+#include <lv2/core/lv2.h>
+#include <lv2/presets/presets.h>
+#include <lv2/state/state.h>
+#include <lv2/urid/urid.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <numbers>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/processor.h"
+#include "plugins/plugin_core.h"
+#include "settings/process_file.h"
+#include "settings/startup.h"
+#if __has_include("settings/factory.h")
+#include "settings/factory.h"
+#define QV_HAVE_FACTORY 1
+#endif
+
+// ---------------------------------------------------------------------------
+// Allocation counter: every malloc-family call made by any library of this
+// process while `g_armed` is set.
+namespace {
+std::atomic<bool> g_armed{false};
+std::atomic<long> g_allocations{0};
+inline void note_allocation() {
+    if (g_armed.load(std::memory_order_relaxed)) g_allocations.fetch_add(1, std::memory_order_relaxed);
+}
+}  // namespace
+
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, std::size_t),
+                                                         void (*)(const volatile void*));
+namespace {
+void on_malloc(const volatile void*, std::size_t) { note_allocation(); }
+void on_free(const volatile void*) { note_allocation(); }
+const int g_hooks = __sanitizer_install_malloc_and_free_hooks(on_malloc, on_free);
+}  // namespace
+#else
+extern "C" {
+void* __libc_malloc(std::size_t);
+void* __libc_calloc(std::size_t, std::size_t);
+void* __libc_realloc(void*, std::size_t);
+void* __libc_memalign(std::size_t, std::size_t);
+void __libc_free(void*);
+
+void* malloc(std::size_t n) {
+    note_allocation();
+    return __libc_malloc(n);
+}
+void* calloc(std::size_t n, std::size_t size) {
+    note_allocation();
+    return __libc_calloc(n, size);
+}
+void* realloc(void* p, std::size_t n) {
+    note_allocation();
+    return __libc_realloc(p, n);
+}
+void free(void* p) {
+    if (p != nullptr) note_allocation();
+    __libc_free(p);
+}
+void* memalign(std::size_t alignment, std::size_t n) {
+    note_allocation();
+    return __libc_memalign(alignment, n);
+}
+void* aligned_alloc(std::size_t alignment, std::size_t n) {
+    note_allocation();
+    return __libc_memalign(alignment, n);
+}
+int posix_memalign(void** out, std::size_t alignment, std::size_t n) {
+    note_allocation();
+    *out = __libc_memalign(alignment, n);
+    return *out != nullptr ? 0 : ENOMEM;
+}
+}
+#endif
+
+namespace {
+
+using namespace qv;
+using namespace qv::plugin;
+namespace fs = std::filesystem;
+
+std::string env(const char* name) {
+    const char* v = std::getenv(name);
+    return v != nullptr ? v : "";
+}
+std::string ladspa_library() { return env("QUORVANE_LADSPA_DIR") + "/quorvane.so"; }
+std::string lv2_library() { return env("QUORVANE_LV2_BUNDLE") + "/quorvane.so"; }
+
+// A temporary directory, and the settings folder inside it that
+// XDG_CONFIG_HOME points at while the object lives.
+class ConfigDir {
+public:
+    ConfigDir() {
+        std::string templ = (fs::temp_directory_path() / "qv-plugins-XXXXXX").string();
+        if (!mkdtemp(templ.data())) std::abort();
+        root_ = templ;
+        fs::create_directories(folder());
+        setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
+    }
+    ~ConfigDir() {
+        unsetenv("XDG_CONFIG_HOME");
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+    fs::path folder() const { return root_ / "quorvane"; }
+    std::string path(const std::string& name) const { return (root_ / name).string(); }
+    void store(int n, const ProcessParams& p) const {
+        ASSERT_TRUE(write_process_file((folder() / ("qv$" + std::to_string(n) + ".dat")).c_str(), p));
+    }
+
+private:
+    fs::path root_;
+};
+
+ProcessParams default_process() {
+    ProcessParams p;
+    fill_defaults(p);
+    return p;
+}
+
+// A process that sounds and delays differently from the default one.
+ProcessParams other_process() {
+    ProcessParams p = default_process();
+    p.global.lookahead_ms = 3;
+    p.global.output_level_pct = 70;
+    p.global.agc_max_gain_db = 12;
+    return p;
+}
+
+// Interleaved 16-bit stereo: bass, chords and noise with a level ride that
+// reaches both ends of the 16-bit range, and a near-silent passage.
+std::vector<std::int16_t> make_clip(int frames, double rate, std::uint32_t seed = 7) {
+    std::vector<std::int16_t> v(2 * static_cast<std::size_t>(frames));
+    const double k = 2 * std::numbers::pi / rate;
+    for (int n = 0; n < frames; ++n) {
+        seed = seed * 1664525u + 1013904223u;
+        const double noise = static_cast<double>(seed) / 2147483648.0 - 1.0;
+        const double t = n / rate;
+        const double ride = t < 0.4 ? 1.6 : t < 0.9 ? 0.3 : t < 1.1 ? 0.002 : 0.8;
+        const double beat = std::exp(-std::fmod(t, 0.25) * 12);
+        const double bass = 14000 * beat * std::sin(k * 55 * n);
+        const double chord = 6000 * (std::sin(k * 261.6 * n) + std::sin(k * 329.6 * n));
+        const double l = ride * (bass + chord + 3000 * noise);
+        const double r = ride * (bass - chord + 2000 * noise * std::sin(k * 3 * n));
+        v[2 * n] = static_cast<std::int16_t>(std::lrint(std::clamp(l, -32768.0, 32767.0)));
+        v[2 * n + 1] = static_cast<std::int16_t>(std::lrint(std::clamp(r, -32768.0, 32767.0)));
+    }
+    return v;
+}
+
+// Tones well inside the passbands of every rate's resamplers, their level
+// riding; interleaved 16-bit stereo.
+std::vector<std::int16_t> make_tones(int frames, double rate) {
+    std::vector<std::int16_t> v(2 * static_cast<std::size_t>(frames));
+    const double k = 2 * std::numbers::pi / rate;
+    for (int n = 0; n < frames; ++n) {
+        const double ride = 6000 + 3000 * std::sin(k * 3 * n);
+        v[2 * n] = static_cast<std::int16_t>(std::lrint(ride * (std::sin(k * 55 * n) + 0.5 * std::sin(k * 3001 * n))));
+        v[2 * n + 1] =
+            static_cast<std::int16_t>(std::lrint(ride * (std::sin(k * 440 * n) + 0.3 * std::sin(k * 9007 * n))));
+    }
+    return v;
+}
+
+// What the module gives for pcm, process loaded at frame 0 and the given
+// processes loaded (memories restarting) at the given frames.
+std::vector<std::int16_t> reference(const ProcessParams& process, std::vector<std::int16_t> pcm,
+                                    const std::vector<std::pair<int, ProcessParams>>& loads = {}) {
+    auto p = make_processor(process);
+    const int frames = static_cast<int>(pcm.size() / 2);
+    std::size_t next = 0;
+    for (int done = 0; done < frames;) {
+        if (next < loads.size() && loads[next].first == done) processor_load(*p, loads[next++].second);
+        int m = std::min(4096, frames - done);
+        if (next < loads.size()) m = std::min(m, loads[next].first - done);
+        processor_run(*p, pcm.data() + 2 * done, m, 2);
+        done += m;
+    }
+    return pcm;
+}
+
+// --- the plug-ins through their descriptors ---
+
+LV2_URID map_uri(LV2_URID_Map_Handle handle, const char* uri) {
+    auto& table = *static_cast<std::map<std::string, LV2_URID>*>(handle);
+    auto it = table.find(uri);
+    if (it != table.end()) return it->second;
+    const LV2_URID id = static_cast<LV2_URID>(table.size() + 1);
+    table.emplace(uri, id);
+    return id;
+}
+
+const char* unmap_urid(LV2_URID_Unmap_Handle handle, LV2_URID id) {
+    auto& table = *static_cast<std::map<std::string, LV2_URID>*>(handle);
+    for (const auto& [uri, v] : table)
+        if (v == id) return uri.c_str();
+    return nullptr;
+}
+
+struct UridMap {
+    std::map<std::string, LV2_URID> table;
+    LV2_URID_Map map{&table, map_uri};
+    LV2_URID_Unmap unmap{&table, unmap_urid};
+    LV2_Feature feature{LV2_URID__map, &map};
+    LV2_Feature unmap_feature{LV2_URID__unmap, &unmap};
+    const LV2_Feature* list[3] = {&feature, &unmap_feature, nullptr};
+    LV2_URID id(const char* uri) { return map_uri(&table, uri); }
+};
+
+struct Library {
+    void* handle = nullptr;
+    const LADSPA_Descriptor* ladspa = nullptr;
+    const LV2_Descriptor* lv2 = nullptr;
+    ~Library() {
+        if (handle != nullptr) dlclose(handle);
+    }
+};
+
+std::unique_ptr<Library> open_ladspa() {
+    auto lib = std::make_unique<Library>();
+    lib->handle = dlopen(ladspa_library().c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (lib->handle == nullptr) return nullptr;
+    auto fn = reinterpret_cast<LADSPA_Descriptor_Function>(dlsym(lib->handle, "ladspa_descriptor"));
+    lib->ladspa = fn != nullptr ? fn(0) : nullptr;
+    return lib->ladspa != nullptr ? std::move(lib) : nullptr;
+}
+
+std::unique_ptr<Library> open_lv2() {
+    auto lib = std::make_unique<Library>();
+    lib->handle = dlopen(lv2_library().c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (lib->handle == nullptr) return nullptr;
+    auto fn = reinterpret_cast<LV2_Descriptor_Function>(dlsym(lib->handle, "lv2_descriptor"));
+    lib->lv2 = fn != nullptr ? fn(0) : nullptr;
+    return lib->lv2 != nullptr ? std::move(lib) : nullptr;
+}
+
+// One instance with its control ports connected to `control`, activated.
+class Instance {
+public:
+    Instance(const Library& lib, double rate, const LV2_Feature* const* features = nullptr) : lib_(lib) {
+        static const LV2_Feature* const kNone[] = {nullptr};
+        if (lib.ladspa != nullptr)
+            h_ = lib.ladspa->instantiate(lib.ladspa, static_cast<unsigned long>(rate));
+        else
+            h_ = lib.lv2->instantiate(lib.lv2, rate, env("QUORVANE_LV2_BUNDLE").c_str(),
+                                      features != nullptr ? features : kNone);
+        if (h_ == nullptr) std::abort();
+        for (int p = kProcess; p < kPortCount; ++p) connect(p, &control[p]);
+    }
+    ~Instance() {
+        if (active_) deactivate();
+        if (lib_.ladspa != nullptr)
+            lib_.ladspa->cleanup(h_);
+        else
+            lib_.lv2->cleanup(h_);
+    }
+    void activate() {
+        if (lib_.ladspa != nullptr)
+            lib_.ladspa->activate(h_);
+        else
+            lib_.lv2->activate(h_);
+        active_ = true;
+    }
+    void deactivate() {
+        if (lib_.ladspa != nullptr)
+            lib_.ladspa->deactivate(h_);
+        else
+            lib_.lv2->deactivate(h_);
+        active_ = false;
+    }
+    // Processes [first, first + n) of the planar buffers in place.
+    void run(std::vector<float>& l, std::vector<float>& r, int first, int n) {
+        connect(kInLeft, l.data() + first);
+        connect(kInRight, r.data() + first);
+        connect(kOutLeft, l.data() + first);
+        connect(kOutRight, r.data() + first);
+        if (lib_.ladspa != nullptr)
+            lib_.ladspa->run(h_, static_cast<unsigned long>(n));
+        else
+            lib_.lv2->run(h_, static_cast<std::uint32_t>(n));
+    }
+    void* handle() const { return h_; }
+    float control[kPortCount] = {};
+
+private:
+    void connect(int port, float* data) {
+        if (lib_.ladspa != nullptr)
+            lib_.ladspa->connect_port(h_, static_cast<unsigned long>(port), data);
+        else
+            lib_.lv2->connect_port(h_, static_cast<std::uint32_t>(port), data);
+    }
+    const Library& lib_;
+    void* h_ = nullptr;
+    bool active_ = false;
+};
+
+struct Planar {
+    std::vector<float> l, r;
+};
+
+Planar to_float(const std::vector<std::int16_t>& pcm) {
+    Planar p;
+    for (std::size_t i = 0; i < pcm.size(); i += 2) {
+        p.l.push_back(pcm[i] / 32768.0f);
+        p.r.push_back(pcm[i + 1] / 32768.0f);
+    }
+    return p;
+}
+
+// Runs all of p through inst in calls of the given sizes, cycling.
+void run_all(Instance& inst, Planar& p, const std::vector<int>& sizes) {
+    const int frames = static_cast<int>(p.l.size());
+    for (int done = 0, i = 0; done < frames; ++i) {
+        const int n = std::min(sizes[i % sizes.size()], frames - done);
+        inst.run(p.l, p.r, done, n);
+        done += n;
+    }
+}
+
+// Counts output samples that are not exactly reference / 32768.
+int mismatches(const Planar& out, const std::vector<std::int16_t>& ref) {
+    int bad = 0;
+    for (std::size_t n = 0; n < out.l.size(); ++n) {
+        if (out.l[n] != ref[2 * n] / 32768.0f) ++bad;
+        if (out.r[n] != ref[2 * n + 1] / 32768.0f) ++bad;
+    }
+    return bad;
+}
+
+// The lag (around `expected`) at which out best matches in, and the largest error there.
+std::pair<int, double> best_lag(const std::vector<float>& in, const std::vector<float>& out, int expected) {
+    int best = -1;
+    double best_err = 1e300, best_peak = 0;
+    const int max_lag = expected + 20;
+    const int n = static_cast<int>(std::min(in.size(), out.size())) - max_lag;
+    for (int lag = std::max(0, expected - 20); lag <= max_lag; ++lag) {
+        double err = 0, peak = 0;
+        // From 2000 frames in: the resamplers ring at the signal's onset.
+        for (int i = 2000; i < n; ++i) {
+            const double d = out[i + lag] - in[i];
+            err += d * d;
+            peak = std::max(peak, std::fabs(d));
+        }
+        if (err < best_err) {
+            best_err = err;
+            best = lag;
+            best_peak = peak;
+        }
+    }
+    return {best, best_peak};
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(Plugins, GiveTheModulesSamplesAtFortyFourKilohertz) {
+    ConfigDir config;
+    config.store(5, other_process());
+    const auto ladspa = open_ladspa();
+    const auto lv2 = open_lv2();
+    ASSERT_TRUE(ladspa && lv2) << dlerror();
+
+    // Float input off the 16-bit grid by less than half a step rounds to the
+    // grid; out-of-range values clamp; NaN and infinities count as 0.
+    const int frames = 2 * 44100;
+    std::vector<std::int16_t> pcm = make_clip(frames, 44100);
+    Planar in = to_float(pcm);
+    std::uint32_t seed = 99;
+    for (int n = 0; n < frames; ++n) {
+        seed = seed * 1664525u + 1013904223u;
+        const float d = (static_cast<float>(seed >> 8) / 16777216.0f - 0.5f) * 0.98f;
+        in.l[n] = (pcm[2 * n] + d) / 32768.0f;
+        in.r[n] = (pcm[2 * n + 1] - d) / 32768.0f;
+    }
+    const float specials[] = {NAN, INFINITY, -INFINITY, 1.7f, -3.0f};
+    for (int i = 0; i < 5; ++i) {
+        const int n = 3000 + 7919 * i;
+        in.l[n] = specials[i];
+        in.r[n + 1] = specials[4 - i];
+        auto value = [](float x) -> std::int16_t { return !std::isfinite(x) ? 0 : x > 0 ? 32767 : -32768; };
+        pcm[2 * n] = value(specials[i]);
+        pcm[2 * n + 3] = value(specials[4 - i]);
+    }
+    const std::vector<std::int16_t> ref_default = reference(default_process(), pcm);
+    const std::vector<std::int16_t> ref_other = reference(other_process(), pcm);
+
+    for (const Library* lib : {ladspa.get(), lv2.get()}) {
+        SCOPED_TRACE(lib->ladspa != nullptr ? "LADSPA" : "LV2");
+        // Two instances in one process, different processes, calls of
+        // different sizes interleaved: each gives what it gives alone.
+        Instance a(*lib, 44100), b(*lib, 44100);
+        b.control[kProcess] = 5;
+        a.activate();
+        b.activate();
+        EXPECT_EQ(a.control[kLatency], 884);
+        EXPECT_EQ(b.control[kLatency], 266);
+        Planar out_a = in, out_b = in;
+        const int sizes_a[] = {1, 7, 4096, 333}, sizes_b[] = {512, 1, 5000};
+        for (int da = 0, db = 0, i = 0; da < frames || db < frames; ++i) {
+            const int na = std::min(sizes_a[i % 4], frames - da), nb = std::min(sizes_b[i % 3], frames - db);
+            if (na > 0) a.run(out_a.l, out_a.r, da, na);
+            if (nb > 0) b.run(out_b.l, out_b.r, db, nb);
+            da += na;
+            db += nb;
+        }
+        EXPECT_EQ(mismatches(out_a, ref_default), 0);
+        EXPECT_EQ(mismatches(out_b, ref_other), 0);
+    }
+}
+
+TEST(Plugins, ProcessPortPlaysStoredProcessesReadOnce) {
+    ConfigDir config;
+    config.store(5, other_process());
+    {
+        std::ofstream bad(config.folder() / "qv$6.dat", std::ios::binary);
+        bad << std::string(100, 'x');
+    }
+    const auto lib = open_ladspa();
+    ASSERT_TRUE(lib);
+
+    testing::internal::CaptureStderr();
+    const int frames = 44100;
+    const std::vector<std::int16_t> pcm = make_clip(frames, 44100);
+    std::string said;
+    {
+        Instance inst(*lib, 44100);
+        inst.control[kProcess] = 5;
+        inst.activate();
+        // The stored files change after instantiate: the instance plays what it read.
+        config.store(5, default_process());
+        Planar p = to_float(pcm);
+        // 5 for the first 10000 frames, then 7 (missing: the default), then 6 (invalid: the default).
+        inst.run(p.l, p.r, 0, 10000);
+        inst.control[kProcess] = 7.2f;
+        inst.run(p.l, p.r, 10000, 20000);
+        inst.control[kProcess] = 6;
+        inst.run(p.l, p.r, 30000, 10000);
+        inst.control[kProcess] = 7;
+        inst.run(p.l, p.r, 40000, frames - 40000);
+        const auto ref = reference(
+            other_process(), pcm, {{10000, default_process()}, {30000, default_process()}, {40000, default_process()}});
+        EXPECT_EQ(mismatches(p, ref), 0);
+        EXPECT_EQ(inst.control[kLatency], 884);
+    }
+    said = testing::internal::GetCapturedStderr();
+    // Each missing or invalid number is told once, off the audio thread.
+    const std::string missing = (config.folder() / "qv$7.dat").string() + " is missing";
+    const std::string invalid = (config.folder() / "qv$6.dat").string() + " is not a valid process";
+    EXPECT_NE(said.find(missing), std::string::npos) << said;
+    EXPECT_EQ(said.find(missing), said.rfind(missing)) << said;
+    EXPECT_NE(said.find(invalid), std::string::npos) << said;
+    EXPECT_EQ(said.find("qv$5.dat"), std::string::npos) << said;
+    EXPECT_EQ(std::distance(fs::directory_iterator(config.folder()), fs::directory_iterator()), 2);
+    // Read only: nothing made, the invalid file left as it was.
+    EXPECT_EQ(fs::file_size(config.folder() / "qv$6.dat"), 100u);
+}
+
+TEST(Plugins, BypassAndTrims) {
+    ConfigDir config;
+    const auto lib = open_lv2();
+    ASSERT_TRUE(lib);
+    const int frames = 20000;
+    const std::vector<std::int16_t> pcm = make_clip(frames, 44100);
+    Instance inst(*lib, 44100);
+    inst.control[kBypass] = 1;
+    inst.control[kInputGain] = 20.0f * std::log10(2.0f);
+    inst.control[kOutputGain] = -20;
+    inst.activate();
+    EXPECT_EQ(inst.control[kLatency], 0);
+    Planar p = to_float(pcm);
+    for (float& x : p.l) x *= 0.25f;
+    for (float& x : p.r) x *= 0.25f;
+    const Planar in = p;
+    run_all(inst, p, {256});
+    // Bypass All passes the rounded input; the trims are x2 in, x0.1 out.
+    double worst = 0;
+    for (int n = 0; n < frames; ++n) {
+        worst = std::max(worst, std::fabs(p.l[n] - 0.2 * in.l[n]));
+        worst = std::max(worst, std::fabs(p.r[n] - 0.2 * in.r[n]));
+    }
+    EXPECT_LT(worst, 0.11 / 32768);
+    // The test tone replaces silence.
+    Planar silence{std::vector<float>(8820), std::vector<float>(8820)};
+    inst.control[kTestTone] = 1;
+    inst.control[kOutputGain] = 0;
+    run_all(inst, silence, {1024});
+    EXPECT_GT(*std::max_element(silence.l.begin(), silence.l.end()), 0.05f);
+}
+
+TEST(Plugins, ResamplesOtherRatesWithTheReportedLatency) {
+    ConfigDir config;
+    for (double rate : {48000.0, 22050.0, 96000.0}) {
+        SCOPED_TRACE(rate);
+        auto core = core_create(rate, LogSink{});
+        float control[kPortCount] = {};
+        for (int p = kProcess; p < kPortCount; ++p) core->port[p] = &control[p];
+        control[kBypass] = 1;
+        ASSERT_TRUE(core_activate(*core));
+        const int frames = static_cast<int>(rate);
+        Planar in = to_float(make_tones(frames, rate));
+        Planar out{std::vector<float>(frames, -9.0f), std::vector<float>(frames, -9.0f)};
+        // Calls of every awkward size, 1 frame included; each returns as many frames as it was given.
+        const int sizes[] = {1, 1, 37, 128, 129, 4096, 2, 500};
+        for (int done = 0, i = 0; done < frames; ++i) {
+            const int n = std::min(sizes[i % 8], frames - done);
+            core->port[kInLeft] = in.l.data() + done;
+            core->port[kInRight] = in.r.data() + done;
+            core->port[kOutLeft] = out.l.data() + done;
+            core->port[kOutRight] = out.r.data() + done;
+            core_run(*core, static_cast<std::uint32_t>(n));
+            done += n;
+        }
+        EXPECT_EQ(std::count(out.l.begin(), out.l.end(), -9.0f), 0);
+        EXPECT_EQ(core->bridge->underruns, 0u);
+        EXPECT_EQ(core->bridge->overruns, 0u);
+        const int latency = static_cast<int>(control[kLatency]);
+        EXPECT_EQ(latency, core->bridge->latency_frames);
+        EXPECT_LT(latency, 0.06 * rate);
+        const auto [lag, error] = best_lag(in.l, out.l, latency);
+        EXPECT_EQ(lag, latency);
+        EXPECT_LT(error, 1e-3);
+        // The chain's own delay adds, converted to the host's rate.
+        control[kBypass] = 0;
+        core_run(*core, 1);
+        EXPECT_EQ(static_cast<int>(control[kLatency]), latency + std::lround(884 * rate / 44100));
+    }
+}
+
+TEST(Plugins, RunNeverAllocates) {
+    ConfigDir config;
+    config.store(5, other_process());
+    const auto ladspa = open_ladspa();
+    const auto lv2 = open_lv2();
+    ASSERT_TRUE(ladspa && lv2);
+    // The counter sees an allocation made through any route.
+    g_allocations = 0;
+    g_armed = true;
+    void* volatile probe = std::malloc(16);
+    std::free(probe);
+    g_armed = false;
+    ASSERT_GE(g_allocations, 2);
+    UridMap urid;
+    struct Case {
+        const Library* lib;
+        double rate;
+    };
+    for (const Case& c : {Case{ladspa.get(), 44100}, Case{lv2.get(), 48000}, Case{ladspa.get(), 22050}}) {
+        SCOPED_TRACE(c.rate);
+        Instance inst(*c.lib, c.rate, urid.list);
+        inst.activate();
+        Planar p = to_float(make_clip(static_cast<int>(c.rate), c.rate));
+        const int sizes[] = {1, 7, 128, 4096, 1000};
+        long allocations = 0;
+        for (int done = 0, i = 0; done + 4096 <= static_cast<int>(p.l.size()); ++i) {
+            // Every control moves now and then, the process among a stored,
+            // a missing and the default number.
+            inst.control[kProcess] = static_cast<float>((i / 3) % 3 == 0 ? 0 : (i / 3) % 3 == 1 ? 5 : 7);
+            inst.control[kBypass] = static_cast<float>((i / 4) % 2);
+            inst.control[kTestTone] = static_cast<float>((i / 5) % 2);
+            inst.control[kInputGain] = static_cast<float>(i % 7);
+            inst.control[kOutputGain] = -static_cast<float>(i % 5);
+            const int n = sizes[i % 5];
+            g_allocations = 0;
+            g_armed = true;
+            inst.run(p.l, p.r, done, n);
+            g_armed = false;
+            allocations += g_allocations;
+            done += n;
+        }
+        EXPECT_EQ(allocations, 0);
+    }
+}
+
+// A state store for one save and restore.
+struct StateStore {
+    struct Value {
+        std::vector<unsigned char> bytes;
+        std::uint32_t type;
+    };
+    std::map<std::uint32_t, Value> values;
+    static LV2_State_Status store(LV2_State_Handle h, std::uint32_t key, const void* value, std::size_t size,
+                                  std::uint32_t type, std::uint32_t) {
+        auto* self = static_cast<StateStore*>(h);
+        const auto* b = static_cast<const unsigned char*>(value);
+        self->values[key] = Value{std::vector<unsigned char>(b, b + size), type};
+        return LV2_STATE_SUCCESS;
+    }
+    static const void* retrieve(LV2_State_Handle h, std::uint32_t key, std::size_t* size, std::uint32_t* type,
+                                std::uint32_t* flags) {
+        auto* self = static_cast<StateStore*>(h);
+        auto it = self->values.find(key);
+        if (it == self->values.end()) return nullptr;
+        *size = it->second.bytes.size();
+        *type = it->second.type;
+        *flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
+        return it->second.bytes.data();
+    }
+};
+
+const LV2_State_Interface* state_interface(const Library& lib) {
+    return static_cast<const LV2_State_Interface*>(lib.lv2->extension_data(LV2_STATE__interface));
+}
+
+std::string base64_decode(const std::string& s) {
+    std::string out;
+    unsigned v = 0;
+    int bits = 0;
+    for (char ch : s) {
+        const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        const char* at = std::strchr(alphabet, ch);
+        if (ch == '=' || at == nullptr || ch == '\0') break;
+        v = (v << 6) | static_cast<unsigned>(at - alphabet);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out += static_cast<char>((v >> bits) & 0xFF);
+        }
+    }
+    return out;
+}
+
+TEST(Plugins, Lv2StateAndPresetsCarryTheWholeProcess) {
+    const auto lib = open_lv2();
+    ASSERT_TRUE(lib);
+    const LV2_State_Interface* state = state_interface(*lib);
+    ASSERT_NE(state, nullptr);
+    UridMap urid;
+    const int frames = 44100;
+    const std::vector<std::int16_t> pcm = make_clip(frames, 44100);
+    StateStore saved;
+    {
+        ConfigDir config;
+        config.store(5, other_process());
+        Instance a(*lib, 44100, urid.list);
+        a.control[kProcess] = 5;
+        a.activate();
+        Planar p = to_float(pcm);
+        run_all(a, p, {4096});
+        ASSERT_EQ(state->save(a.handle(), StateStore::store, &saved, 0, nullptr), LV2_STATE_SUCCESS);
+        // Without urid:map there is no state, and the plug-in still runs.
+        Instance bare(*lib, 44100);
+        bare.activate();
+        StateStore none;
+        EXPECT_EQ(state->save(bare.handle(), StateStore::store, &none, 0, nullptr), LV2_STATE_ERR_NO_FEATURE);
+    }
+    const LV2_URID chunk = urid.id(LV2_ATOM__Chunk);
+    ASSERT_EQ(saved.values.size(), 2u);
+    bool whole = false;
+    for (const auto& [key, v] : saved.values) whole |= v.type == chunk && v.bytes.size() == kProcessFileBytes;
+    EXPECT_TRUE(whole);
+
+    // Restored on a machine without process files: the saved process plays
+    // while the port keeps the saved number, from a fresh start.
+    ConfigDir empty;
+    Instance b(*lib, 44100, urid.list);
+    ASSERT_EQ(state->restore(b.handle(), StateStore::retrieve, &saved, 0, nullptr), LV2_STATE_SUCCESS);
+    b.control[kProcess] = 5;
+    b.activate();
+    Planar p = to_float(pcm);
+    run_all(b, p, {1000});
+    EXPECT_EQ(mismatches(p, reference(other_process(), pcm)), 0);
+    // A new value on the port leaves the restored process; coming back plays the (missing) file.
+    b.control[kProcess] = 0;
+    run_all(b, p, {64});
+    EXPECT_EQ(b.control[kLatency], 884);
+    b.control[kProcess] = 5;
+    run_all(b, p, {64});
+    EXPECT_EQ(b.control[kLatency], 884);
+
+    // The bundle's DEFAULT preset holds the default process's whole image.
+    std::ifstream in(env("QUORVANE_LV2_BUNDLE") + "/presets.ttl");
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string ttl = text.str();
+    const std::size_t at = ttl.find("#preset-default>");
+    ASSERT_NE(at, std::string::npos);
+    const std::size_t start = ttl.find("#process> \"", at) + 11;
+    const std::string image = base64_decode(ttl.substr(start, ttl.find('"', start) - start));
+    unsigned char expected[kProcessFileBytes];
+    encode_process(default_process(), expected);
+    ASSERT_EQ(image.size(), kProcessFileBytes);
+    EXPECT_EQ(std::memcmp(image.data(), expected, kProcessFileBytes), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Real hosts. The build tree's plug-ins are found through LADSPA_PATH and
+// LV2_PATH (Liquidsoap: LIQ_LADSPA_DIRS); the settings folder is empty, so
+// every host plays the default process unless the test stores another.
+
+struct Wav {
+    int rate = 0;
+    int channels = 0;
+    int bits = 0;
+    std::vector<std::int16_t> samples;
+};
+
+void write_wav(const std::string& path, const std::vector<std::int16_t>& pcm, int rate) {
+    std::ofstream f(path, std::ios::binary);
+    auto u32 = [&](std::uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [&](std::uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
+    const std::uint32_t bytes = static_cast<std::uint32_t>(pcm.size() * 2);
+    f.write("RIFF", 4);
+    u32(36 + bytes);
+    f.write("WAVEfmt ", 8);
+    u32(16);
+    u16(1);
+    u16(2);
+    u32(static_cast<std::uint32_t>(rate));
+    u32(static_cast<std::uint32_t>(rate) * 4);
+    u16(4);
+    u16(16);
+    f.write("data", 4);
+    u32(bytes);
+    f.write(reinterpret_cast<const char*>(pcm.data()), bytes);
+}
+
+// Reads a 16-bit WAV file; a data length past the end of the file (a
+// streaming header) counts as "to the end".
+Wav read_wav(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::string b((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    Wav w;
+    auto u32 = [&](std::size_t at) {
+        std::uint32_t v;
+        std::memcpy(&v, b.data() + at, 4);
+        return v;
+    };
+    auto u16 = [&](std::size_t at) {
+        std::uint16_t v;
+        std::memcpy(&v, b.data() + at, 2);
+        return v;
+    };
+    for (std::size_t at = 12; at + 8 <= b.size();) {
+        const std::string id = b.substr(at, 4);
+        std::size_t size = u32(at + 4);
+        if (id == "fmt ") {
+            w.channels = u16(at + 10);
+            w.rate = static_cast<int>(u32(at + 12));
+            w.bits = u16(at + 22);
+        } else if (id == "data") {
+            size = std::min(size, b.size() - at - 8) / 4 * 4;
+            w.samples.resize(size / 2);
+            std::memcpy(w.samples.data(), b.data() + at + 8, size);
+            break;
+        }
+        at += 8 + size + (size & 1);
+    }
+    return w;
+}
+
+int shell(const std::string& cmd) {
+    const int rc = std::system(cmd.c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+std::string capture(const std::string& cmd) {
+    std::string out;
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+        pclose(p);
+    }
+    return out;
+}
+
+class Hosts : public testing::Test {
+protected:
+    void SetUp() override {
+        setenv("LADSPA_PATH", env("QUORVANE_LADSPA_DIR").c_str(), 1);
+        setenv("LV2_PATH", env("QUORVANE_LV2_DIR").c_str(), 1);
+        setenv("LIQ_LADSPA_DIRS", env("QUORVANE_LADSPA_DIR").c_str(), 1);
+    }
+    std::string path(const std::string& name) const { return config_.path(name); }
+    ConfigDir config_;
+};
+
+TEST_F(Hosts, DescribeThePlugins) {
+    const std::string a = capture("analyseplugin quorvane.so 2>&1");
+    EXPECT_NE(a.find("Plugin Label: \"quorvane\""), std::string::npos) << a;
+    EXPECT_NE(a.find("Plugin Unique ID: " + std::to_string(kLadspaUniqueId)), std::string::npos) << a;
+    EXPECT_NE(a.find("Environment: Normal or Hard Real-Time"), std::string::npos) << a;
+    const std::string l = capture(std::string("lv2info ") + kLv2Uri + " 2>&1");
+    EXPECT_NE(l.find("Has latency:       yes, reported by port " + std::to_string(kLatency)), std::string::npos) << l;
+    EXPECT_NE(l.find("DEFAULT"), std::string::npos) << l;
+    EXPECT_EQ(l.find("Required Features"), std::string::npos) << l;
+    // Both hosts see the shared port table, in order.
+    std::size_t at_a = 0, at_l = 0;
+    for (int i = 0; i < kPortCount; ++i) {
+        const PortInfo& p = kPorts[i];
+        const bool control = p.kind == PortKind::kControlIn || p.kind == PortKind::kControlOut;
+        at_a = a.find("\"" + std::string(control ? p.symbol : p.name) + "\"", at_a);
+        EXPECT_NE(at_a, std::string::npos) << p.symbol;
+        at_l = l.find("Port " + std::to_string(i) + ":", at_l);
+        const std::size_t sym = l.find("Symbol:      " + std::string(p.symbol) + "\n", at_l);
+        EXPECT_NE(at_l, std::string::npos);
+        EXPECT_LT(sym, l.find("Port " + std::to_string(i + 1) + ":", at_l)) << p.symbol;
+        if (p.kind == PortKind::kControlIn) {
+            char range[128];
+            std::snprintf(range, sizeof range, "Minimum:     %f\n\t\tMaximum:     %f\n\t\tDefault:     %f", p.min,
+                          p.max, p.def);
+            EXPECT_NE(l.find(range, at_l), std::string::npos) << p.symbol;
+        }
+    }
+    for (const char* f : {"manifest.ttl", "quorvane.ttl", "presets.ttl"})
+        EXPECT_EQ(shell("serdi -i turtle " + env("QUORVANE_LV2_BUNDLE") + "/" + f + " >/dev/null"), 0) << f;
+}
+
+TEST_F(Hosts, GiveTheModulesSamples) {
+    config_.store(5, other_process());
+    const std::vector<std::int16_t> pcm = make_clip(2 * 44100, 44100);
+    write_wav(path("clip.wav"), pcm, 44100);
+    const auto ref = reference(default_process(), pcm);
+    const auto ref5 = reference(other_process(), pcm);
+    const std::string in = path("clip.wav");
+    const std::string uri = std::string(kLv2Uri);
+    std::string lv2_uri;  // ffmpeg's option parser wants the colons escaped
+    for (char ch : uri) lv2_uri += ch == ':' ? std::string("\\\\:") : std::string(1, ch);
+    struct Run {
+        const char* name;
+        std::string cmd;
+        const std::vector<std::int16_t>* ref;
+        int tolerance;
+    };
+    const std::string ff = "ffmpeg -nostdin -loglevel error -y -i " + in + " ";
+    const Run runs[] = {
+        {"sox", "sox -D " + in + " " + path("sox.wav") + " ladspa quorvane quorvane", &ref, 0},
+        {"sox process 5", "sox -D " + in + " " + path("sox5.wav") + " ladspa quorvane quorvane 5", &ref5, 0},
+        {"ffmpeg ladspa", ff + "-af ladspa=file=quorvane:plugin=quorvane -c:a pcm_s16le " + path("ffl.wav"), &ref, 0},
+        {"ffmpeg lv2", ff + "-af 'lv2=p=" + lv2_uri + "' -c:a pcm_s16le " + path("ffv.wav"), &ref, 0},
+        {"ffmpeg lv2 process 5", ff + "-af 'lv2=p=" + lv2_uri + ":c=process=5' -c:a pcm_s16le " + path("ffv5.wav"),
+         &ref5, 0},
+        // libsndfile writes floats times 32767: one step below on large values.
+        {"applyplugin", "applyplugin " + in + " " + path("ap.wav") + " quorvane.so quorvane 0 0 0 0 0 >/dev/null", &ref,
+         1},
+        {"lv2apply", "lv2apply -i " + in + " -o " + path("la.wav") + " " + uri, &ref, 1},
+    };
+    for (const Run& r : runs) {
+        SCOPED_TRACE(r.name);
+        ASSERT_EQ(shell(r.cmd + " 2>" + path("stderr.txt")), 0) << r.cmd;
+        std::string file;
+        std::istringstream words(r.cmd);
+        for (std::string w; words >> w;)
+            if (w.size() > 4 && w.ends_with(".wav") && w != in) file = w;
+        const Wav w = read_wav(file);
+        EXPECT_EQ(w.rate, 44100);
+        EXPECT_EQ(w.bits, 16);
+        ASSERT_EQ(w.samples.size(), r.ref->size());
+        int worst = 0;
+        for (std::size_t i = 0; i < w.samples.size(); ++i)
+            worst = std::max(worst, std::abs(w.samples[i] - (*r.ref)[i]));
+        EXPECT_LE(worst, r.tolerance);
+    }
+}
+
+TEST_F(Hosts, Lv2applyAtFortyEightKilohertz) {
+    const int frames = 48000;
+    const std::vector<std::int16_t> pcm = make_tones(frames, 48000);
+    write_wav(path("clip48.wav"), pcm, 48000);
+    // The latency the plug-in reports at 48 kHz under Bypass All.
+    auto core = core_create(48000, LogSink{});
+    float control[kPortCount] = {};
+    for (int p = kProcess; p < kPortCount; ++p) core->port[p] = &control[p];
+    control[kBypass] = 1;
+    ASSERT_TRUE(core_activate(*core));
+    const int latency = static_cast<int>(control[kLatency]);
+
+    for (int bypass : {1, 0}) {
+        SCOPED_TRACE(bypass);
+        const std::string out = path("out48.wav");
+        ASSERT_EQ(shell("lv2apply -i " + path("clip48.wav") + " -o " + out + " -c bypass " + std::to_string(bypass) +
+                        " " + kLv2Uri + " 2>/dev/null"),
+                  0);
+        const Wav w = read_wav(out);
+        EXPECT_EQ(w.rate, 48000);
+        ASSERT_EQ(w.samples.size(), pcm.size());
+        if (bypass == 1) {
+            Planar a = to_float(pcm), b = to_float(w.samples);
+            const auto [lag, error] = best_lag(a.l, b.l, latency);
+            EXPECT_EQ(lag, latency);
+            EXPECT_LT(error, 4.0 / 32768);
+        } else {
+            EXPECT_GT(*std::max_element(w.samples.begin(), w.samples.end()), 8000);
+        }
+    }
+}
+
+TEST_F(Hosts, LiquidsoapPlaysAPlaylistThroughOneInstance) {
+    // Three tracks, each a whole number of Liquidsoap's 40 ms frames (it
+    // drops the partial last frame of a track).
+    const int track = 63 * 1764;
+    std::vector<std::int16_t> all;
+    std::ofstream list(path("list.m3u"));
+    for (int t = 0; t < 3; ++t) {
+        const std::vector<std::int16_t> pcm = make_clip(track, 44100, 100 + t);
+        const std::string name = path("track" + std::to_string(t) + ".wav");
+        write_wav(name, pcm, 44100);
+        list << name << "\n";
+        all.insert(all.end(), pcm.begin(), pcm.end());
+    }
+    list.close();
+    std::ofstream script(path("play.liq"));
+    script << "settings.init.allow_root.set(true)\n"
+              "settings.frame.audio.samplerate.set(44100)\n"
+              "settings.frame.audio.channels.set(2)\n"
+              "s = playlist(mode=\"normal\", reload_mode=\"never\", loop=false, \""
+           << path("list.m3u")
+           << "\")\n"
+              "s = ladspa.quorvane(s)\n"
+              "clock.assign_new(sync=\"none\", [s])\n"
+              "output.file(%wav(stereo=true, samplesize=16), fallible=true, on_stop=shutdown, \""
+           << path("liq.wav") << "\", s)\n";
+    script.close();
+    ASSERT_EQ(
+        shell("cd " + path("") + " && timeout 60 liquidsoap " + path("play.liq") + " >" + path("liq.log") + " 2>&1"), 0)
+        << capture("tail -20 " + path("liq.log"));
+    const Wav w = read_wav(path("liq.wav"));
+    EXPECT_EQ(w.rate, 44100);
+    ASSERT_EQ(w.samples.size(), all.size());
+    // One instance for the whole playlist: the continuous processing of the
+    // three tracks, within Liquidsoap's one-step float conversion.
+    const auto ref = reference(default_process(), all);
+    int worst = 0;
+    for (std::size_t i = 0; i < ref.size(); ++i) worst = std::max(worst, std::abs(w.samples[i] - ref[i]));
+    EXPECT_LE(worst, 1);
+}
+
+namespace lilv_host {
+
+void set_port(const char* symbol, void* user, const void* value, std::uint32_t size, std::uint32_t) {
+    auto* control = static_cast<float*>(user);
+    for (int i = 0; i < kPortCount; ++i)
+        if (std::strcmp(kPorts[i].symbol, symbol) == 0 && size == sizeof(float)) std::memcpy(&control[i], value, 4);
+}
+
+const void* get_port(const char* symbol, void* user, std::uint32_t* size, std::uint32_t* type) {
+    auto* self = static_cast<std::pair<float*, LV2_URID>*>(user);
+    for (int i = 0; i < kPortCount; ++i) {
+        if (std::strcmp(kPorts[i].symbol, symbol) != 0) continue;
+        *size = sizeof(float);
+        *type = self->second;
+        return &self->first[i];
+    }
+    return nullptr;
+}
+
+// One lilv instance, its control ports on `control`, run over all of p in 4096-frame calls.
+void run(LilvInstance* inst, float* control, Planar& p) {
+    for (int i = kProcess; i < kPortCount; ++i) lilv_instance_connect_port(inst, i, &control[i]);
+    const int frames = static_cast<int>(p.l.size());
+    for (int done = 0; done < frames; done += 4096) {
+        lilv_instance_connect_port(inst, kInLeft, p.l.data() + done);
+        lilv_instance_connect_port(inst, kInRight, p.r.data() + done);
+        lilv_instance_connect_port(inst, kOutLeft, p.l.data() + done);
+        lilv_instance_connect_port(inst, kOutRight, p.r.data() + done);
+        lilv_instance_run(inst, static_cast<std::uint32_t>(std::min(4096, frames - done)));
+    }
+}
+
+}  // namespace lilv_host
+
+// lilv, the library of lv2apply, jalv and most LV2 hosts: each preset from
+// the bundle and a saved session restore the whole process into a fresh
+// instance whose settings folder holds something else.
+TEST_F(Hosts, LilvRestoresPresetsAndSessions) {
+    config_.store(0, other_process());
+    UridMap urid;
+    LilvWorld* world = lilv_world_new();
+    lilv_world_load_all(world);
+    LilvNode* uri = lilv_new_uri(world, kLv2Uri);
+    LilvNode* preset_class = lilv_new_uri(world, LV2_PRESETS__Preset);
+    const LilvPlugin* plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world), uri);
+    ASSERT_NE(plugin, nullptr);
+    const int frames = 44100;
+    const std::vector<std::int16_t> pcm = make_clip(frames, 44100);
+
+    LilvNodes* presets = lilv_plugin_get_related(plugin, preset_class);
+    int count = 0;
+    LILV_FOREACH(nodes, i, presets) {
+        const LilvNode* preset = lilv_nodes_get(presets, i);
+        lilv_world_load_resource(world, preset);
+        LilvState* state = lilv_state_new_from_world(world, &urid.map, preset);
+        ASSERT_NE(state, nullptr);
+        SCOPED_TRACE(lilv_state_get_label(state));
+        float control[kPortCount] = {};
+        control[kProcess] = -1;
+        LilvInstance* inst = lilv_plugin_instantiate(plugin, 44100, urid.list);
+        ASSERT_NE(inst, nullptr);
+        lilv_state_restore(state, inst, lilv_host::set_port, control, 0, urid.list);
+        ProcessParams expected = default_process();
+        if (control[kProcess] != 0) {
+#ifdef QV_HAVE_FACTORY
+            const FactoryProcess* f = find_factory_process(static_cast<int>(control[kProcess]));
+            ASSERT_NE(f, nullptr);
+            std::string error;
+            ASSERT_TRUE(factory_params(*f, expected, error)) << error;
+#else
+            FAIL() << "a preset at process " << control[kProcess];
+#endif
+        }
+        lilv_instance_activate(inst);
+        Planar p = to_float(pcm);
+        lilv_host::run(inst, control, p);
+        EXPECT_EQ(mismatches(p, reference(expected, pcm)), 0);
+        lilv_instance_deactivate(inst);
+        lilv_instance_free(inst);
+        lilv_state_free(state);
+        ++count;
+    }
+    lilv_nodes_free(presets);
+    EXPECT_GE(count, 1);
+
+    // A session with process 5 on air, saved and restored after process 5's file is gone.
+    config_.store(5, other_process());
+    config_.store(0, default_process());
+    std::string saved;
+    {
+        float control[kPortCount] = {};
+        control[kProcess] = 5;
+        LilvInstance* inst = lilv_plugin_instantiate(plugin, 44100, urid.list);
+        ASSERT_NE(inst, nullptr);
+        Planar p = to_float(pcm);
+        lilv_instance_activate(inst);
+        lilv_host::run(inst, control, p);
+        std::pair<float*, LV2_URID> ports{control, urid.id(LV2_ATOM__Float)};
+        LilvState* state = lilv_state_new_from_instance(plugin, inst, &urid.map, nullptr, nullptr, nullptr, nullptr,
+                                                        lilv_host::get_port, &ports, 0, urid.list);
+        ASSERT_NE(state, nullptr);
+        char* text = lilv_state_to_string(world, &urid.map, &urid.unmap, state, "urn:quorvane:test:session", nullptr);
+        saved = text;
+        lilv_free(text);
+        lilv_state_free(state);
+        lilv_instance_deactivate(inst);
+        lilv_instance_free(inst);
+    }
+    fs::remove(config_.folder() / "qv$5.dat");
+    LilvState* state = lilv_state_new_from_string(world, &urid.map, saved.c_str());
+    ASSERT_NE(state, nullptr) << saved;
+    float control[kPortCount] = {};
+    LilvInstance* inst = lilv_plugin_instantiate(plugin, 44100, urid.list);
+    ASSERT_NE(inst, nullptr);
+    lilv_state_restore(state, inst, lilv_host::set_port, control, 0, urid.list);
+    EXPECT_EQ(control[kProcess], 5);
+    lilv_instance_activate(inst);
+    Planar p = to_float(pcm);
+    lilv_host::run(inst, control, p);
+    EXPECT_EQ(mismatches(p, reference(other_process(), pcm)), 0);
+    lilv_instance_deactivate(inst);
+    lilv_instance_free(inst);
+    lilv_state_free(state);
+    lilv_node_free(preset_class);
+    lilv_node_free(uri);
+    lilv_world_free(world);
+}
+
+}  // namespace
