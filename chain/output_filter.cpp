@@ -1,5 +1,6 @@
 #include "chain/output_filter.h"
 
+#include <cmath>
 #include <limits>
 
 namespace qv {
@@ -21,14 +22,19 @@ constexpr double kFirTrim = 0.8;
 constexpr double kDeemphasisPole = 0.6376129;
 constexpr double kDeemphasisGain = 0.3571197;
 
-inline double fir_step(const std::int32_t (&coef)[kFirTaps], std::int32_t* window, std::int32_t pos, double x) {
-    const std::int32_t xi = saturate_to_int32(x);
+// The integer FIR in double arithmetic, both channels at once: every tap and
+// input is an integer, |tap| <= 5480 and the taps' magnitudes sum to 15384,
+// so every product and partial sum is an integer below 15384 * 2^31 < 2^53
+// and exact. floor(acc / 8192) is then the integer shift it stands for.
+inline void fir_step(const double (&coef)[kFirTaps], Pair* window, std::int32_t pos, double& right, double& left) {
+    const Pair xi = make_pair(saturate_to_int32(right), saturate_to_int32(left));
     window[pos] = xi;
     window[pos + kFirTaps] = xi;
-    // 64 bits: 15384 (the sum of |taps|) times any int32 cannot overflow.
-    std::int64_t acc = 0;
-    for (int j = 0; j < kFirTaps; ++j) acc += static_cast<std::int64_t>(coef[j]) * window[pos + j];
-    return static_cast<double>(acc >> kFirShift) * kFirTrim;  // arithmetic shift: floor of acc / 8192
+    Pair acc = make_pair(0.0, 0.0);
+    for (int j = 0; j < kFirTaps; ++j) acc += coef[j] * window[pos + j];
+    constexpr double kShift = 1.0 / (1 << kFirShift);
+    right = std::floor(acc[0] * kShift) * kFirTrim;
+    left = std::floor(acc[1] * kShift) * kFirTrim;
 }
 
 inline double deemphasise(double& m, double x) {
@@ -60,8 +66,7 @@ void output_filter(OutputFilterState& st, bool fir, double& left, double& right)
     // x[n-j] sits at fir_pos + j: the newest input goes one slot down.
     const std::int32_t pos = (st.fir_pos <= 0 || st.fir_pos >= kFirTaps) ? kFirTaps - 1 : st.fir_pos - 1;
     st.fir_pos = pos;
-    right = fir_step(st.fir_coef, st.fir_history[0], pos, right);
-    left = fir_step(st.fir_coef, st.fir_history[1], pos, left);
+    fir_step(st.fir_coef, st.fir_history, pos, right, left);
 }
 
 }  // namespace qv

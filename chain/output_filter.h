@@ -5,15 +5,18 @@
 // branch keeps its memories while the other runs.
 #include <cstdint>
 
+#include "dsp/filters.h"
+
 namespace qv {
 
 constexpr int kFirTaps = 27;
 
 struct OutputFilterState {
-    std::int32_t fir_coef[kFirTaps];  // trunc(h[j] * 7500), built once by Init
-    // Per channel (0 = right) the newest 27 inputs, stored twice so the window
-    // x[n] .. x[n-26] is contiguous from fir_pos.
-    std::int32_t fir_history[2][2 * kFirTaps];
+    double fir_coef[kFirTaps];  // trunc(h[j] * 7500), built once by Init: integers
+    // The newest 27 inputs, truncated to integers, both channels per slot
+    // (lane 0 = right), stored twice so the window x[n] .. x[n-26] is
+    // contiguous from fir_pos.
+    Pair fir_history[2 * kFirTaps];
     std::int32_t fir_pos;        // index of x[n], 0..26
     double deemphasis_state[2];  // 0 = right
 };

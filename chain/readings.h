@@ -26,7 +26,7 @@ struct Readings {
     double bass_clip_peak;  // depth of the final clipper
     // Gain computer outputs of the last frame of the last block.
     double section_gain[kBands][kSections];
-    double band_slow_gain[kBands];
+    double band_slow_level[kBands];  // the compressors' slow detectors; the meter takes the gain
     double band_composite_gain[kBands];
 };
 

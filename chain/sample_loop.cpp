@@ -34,7 +34,7 @@ void refuse_format(Readings& r) {
 void publish_band_readings(const BandGains& bands, Readings& r) {
     for (int b = 0; b < kBands; ++b) {
         for (int k = 0; k < kSections; ++k) publish(r.section_gain[b][k], bands.section[b][k].gain);
-        publish(r.band_slow_gain[b], bands.band_slow_gain[b]);
+        publish(r.band_slow_level[b], bands.slow_envelope[b]);
         publish(r.band_composite_gain[b], bands.band_composite_gain[b]);
     }
 }

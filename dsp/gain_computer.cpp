@@ -1,5 +1,8 @@
 #include "dsp/gain_computer.h"
 
+#include <bit>
+#include <cstdint>
+
 #include "dsp/cr_pow.h"
 
 namespace qv {
@@ -21,9 +24,22 @@ constexpr double kMutedGain = 1e-6;
 // One-pole step env <- (1 - c) * x + c * env; c = 1 freezes the envelope.
 inline double smooth(double c, double x, double env) { return (1.0 - c) * x + c * env; }
 
+constexpr std::uint64_t kMemoSalt = 0x7FF8DEADBEEF5A5Aull;  // a NaN: no base has these bits
+
 // pow(1, y) is exactly 1 for every y: most samples of a band sit at or below
 // its threshold, so skipping the power there saves a third of the chain.
-inline double gain_power(double base, double exponent) { return base == 1.0 ? 1.0 : cr_pow(base, exponent); }
+// Otherwise the section's last power is reused when both arguments are the
+// same bits (exact: pow is a function).
+inline double gain_power(PowMemo& memo, double base, double exponent) {
+    if (base == 1.0) return 1.0;
+    const std::uint64_t b = std::bit_cast<std::uint64_t>(base) ^ kMemoSalt;
+    const std::uint64_t e = std::bit_cast<std::uint64_t>(exponent);
+    if (b == memo.base_key && e == memo.exponent_bits) return memo.result;
+    memo.base_key = b;
+    memo.exponent_bits = e;
+    memo.result = cr_pow(base, exponent);
+    return memo.result;
+}
 
 // The expander's and the limiter's detector: an attack reloads the fixed
 // hold, the envelope then stays put until the hold has run out, then releases.
@@ -63,7 +79,7 @@ void compute_band_gains(BandGains& g, const SectionCoefs (&coefs)[kBands][kSecti
         } else {
             held_detector_step(ex, exc, level);
             ex.gain = ex.envelope < exc.threshold_level
-                          ? gain_power(ex.envelope / exc.threshold_level, exc.ratio_exponent)
+                          ? gain_power(ex.power, ex.envelope / exc.threshold_level, exc.ratio_exponent)
                           : 1.0;
         }
 
@@ -77,8 +93,6 @@ void compute_band_gains(BandGains& g, const SectionCoefs (&coefs)[kBands][kSecti
             if (level > slow) c = coc.attack2_coef;  // an attack overrides the gate
             slow = smooth(c, level, slow);
             if (coc.threshold_level > slow) slow = coc.threshold_level;  // never rests below the threshold
-            const double u = gain_power(slow / coc.threshold_level, coc.ratio_exponent);
-            g.band_slow_gain[k] = u;
 
             if (level > co.envelope) {
                 if (co.hold_counter < 2u) {
@@ -100,8 +114,10 @@ void compute_band_gains(BandGains& g, const SectionCoefs (&coefs)[kBands][kSecti
             }
             co.envelope = smooth(c, level, co.envelope);
             if (co.envelope < coc.threshold_level) co.envelope = coc.threshold_level;
-            const double v = gain_power(co.envelope / coc.threshold_level, coc.ratio_exponent);
-            co.gain = u < v ? u : v;
+            // min(pow(slow / t, e), pow(env / t, e)) with e <= 0 (ratio >= 1:1)
+            // and both bases >= 1: one power of the larger base.
+            const double deeper = slow > co.envelope ? slow : co.envelope;
+            co.gain = gain_power(co.power, deeper / coc.threshold_level, coc.ratio_exponent);
         }
 
         // Limiter on the level after expander and compressor; its detector runs for every band
@@ -116,6 +132,11 @@ void compute_band_gains(BandGains& g, const SectionCoefs (&coefs)[kBands][kSecti
         // A muted band's envelopes and counters keep running.
         g.band_composite_gain[k] = in.band_active[k] == 0 ? kMutedGain : gain * li.gain;
     }
+}
+
+double slow_detector_gain(double slow_envelope, const SectionCoefs& compressor) {
+    const double base = slow_envelope / compressor.threshold_level;
+    return base == 1.0 ? 1.0 : cr_pow(base, compressor.ratio_exponent);
 }
 
 }  // namespace qv

@@ -11,8 +11,7 @@ namespace qv {
 struct BandGains {
     SectionMemory section[kBands][kSections];
     double band_level[kBands];           // detector output of this sample
-    double slow_envelope[kBands];        // compressor's slow detector
-    double band_slow_gain[kBands];       // gain of the slow detector alone (meters)
+    double slow_envelope[kBands];        // compressor's slow detector, >= its threshold
     double band_composite_gain[kBands];  // product of the section gains
 };
 
@@ -28,7 +27,12 @@ struct GainInputs {
 };
 
 // Expander, two-detector compressor with hold, limiter, mute; bands first..last.
+// The compressor's gain is the deeper of its detectors' gains, taken as one
+// power of the larger level (the power is monotone in its base).
 void compute_band_gains(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections], const GainInputs& in,
                         int first, int last);
+
+// Gain of the compressor's slow detector alone, for a meter: (slow / threshold)^exponent.
+double slow_detector_gain(double slow_envelope, const SectionCoefs& compressor);
 
 }  // namespace qv

@@ -15,11 +15,22 @@ struct SectionCoefs {
     double ratio_exponent;         // 10/ratio - 1 (compressor, limiter) or 1 - 10/ratio (expander)
 };
 
+// The last power a section took and its arguments' bit patterns (+0 and -0
+// differ): an envelope held still asks for the same power again. The base's
+// key is stored XORed with a NaN pattern no base can have, so the zeroed
+// record of a new chain matches nothing.
+struct PowMemo {
+    std::uint64_t base_key;
+    std::uint64_t exponent_bits;
+    double result;
+};
+
 // Detector memories of one dynamics section. Written by the audio thread only.
 struct SectionMemory {
     double gain;  // linear gain the section produced for the current sample
     double envelope;
     std::uint32_t hold_counter;  // samples of hold still to run (compared unsigned)
+    PowMemo power;
 };
 
 constexpr int kBands = 7;  // 0..4 multiband, 5 dual-band high, 6 dual-band low

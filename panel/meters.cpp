@@ -110,7 +110,7 @@ void band_meters(PanelContext& ctx) {
             first = second = read_word(r.section_gain[k][section]);
         } else {
             first = read_word(r.section_gain[k][kCompressor]);
-            second = read_word(r.band_slow_gain[k]);
+            second = slow_detector_gain(read_word(r.band_slow_level[k]), s.section_coefs[k][kCompressor]);
         }
         set_meter(ctx, kBandMeters[k], 1000.0 * first);
         set_meter(ctx, kBandMeters[7 + k], 1000.0 * second);

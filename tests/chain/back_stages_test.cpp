@@ -252,7 +252,7 @@ TEST(OutputFilter, DeemphasisAndBranchMemories) {
     EXPECT_NEAR(db(sine_gain(20, step)), -0.13, 0.02);
     EXPECT_NEAR(db(sine_gain(15000, step)), -12.2, 0.1);
     // The FIR's history is left as it was while the de-emphasis runs.
-    EXPECT_EQ(st.fir_history[0][0], 0);
+    EXPECT_EQ(st.fir_history[0][0], 0.0);
     const double m = st.deemphasis_state[1];
     double l = 1000, r = 1000;
     output_filter(st, true, l, r);

@@ -1,4 +1,5 @@
 // The 100 ms tick: meters, decays, title warning, GATED and the "E" mark.
+#include <cmath>
 #include <cstring>
 
 #include "host/meter_feed.h"
@@ -39,7 +40,8 @@ void set_band_gains(PanelRig& rig) {
         rig.readings->section_gain[k][0] = 0.10 + 0.01 * k;
         rig.readings->section_gain[k][1] = 0.20 + 0.01 * k;
         rig.readings->section_gain[k][2] = 0.30 + 0.01 * k;
-        rig.readings->band_slow_gain[k] = 0.40 + 0.01 * k;
+        // The slow detector at 2 + k times the threshold; the meter takes its gain.
+        rig.readings->band_slow_level[k] = (2.0 + k) * rig.st(k, 0).threshold_level;
         rig.readings->band_composite_gain[k] = 0.50 + 0.01 * k;
     }
 }
@@ -50,7 +52,9 @@ TEST(PanelMeters, BandMetersFollowTheMode) {
     rig.tick();  // Compressor: section gain and slow-detector gain
     for (int k = 0; k < 5; ++k) {
         EXPECT_EQ(rig.meter(kFirstRow[k]), static_cast<int>(1000 * (0.10 + 0.01 * k))) << k;
-        EXPECT_EQ(rig.meter(kSecondRow[k]), static_cast<int>(1000 * (0.40 + 0.01 * k))) << k;
+        const double slow_gain = std::pow(2.0 + k, rig.st(k, 0).ratio_exponent);
+        EXPECT_NEAR(rig.meter(kSecondRow[k]), 1000 * slow_gain, 1.0) << k;
+        EXPECT_LT(rig.meter(kSecondRow[k]), 1000);
     }
     EXPECT_EQ(rig.meter(1071), static_cast<int>(1000 * 0.15));
     EXPECT_EQ(rig.meter(1072), static_cast<int>(1000 * 0.16));
