@@ -8,6 +8,9 @@
 //       byte order), so that two builds of the module can be compared.
 //   --x87 CW (after MODULE, e.g. 0x27F)  runs every call to the module with
 //       this x87 control word, as a player that sets its own precision does.
+//   --minutes M  plays M minutes of programme and prints a hash of the output
+//   --stack misaligned  (32-bit Windows) calls ModifySamples on a stack 4
+//       bytes off a 16-byte boundary, as a Windows host may.
 //
 // After every call into the module the host's MXCSR and x87 control word must
 // be what they were before it.
@@ -114,7 +117,37 @@ void quit(DspModule* m) {
         return 0;
     });
 }
+#if defined(_WIN32) && defined(__i386__)
+// Calls fn(a1..a6) with the stack pointer 4 bytes off a 16-byte boundary, as
+// a 32-bit Windows host may call in (it keeps 4-byte alignment only).
+extern "C" int misaligned_call6(void* fn, void* a1, void* a2, int a3, int a4, int a5, int a6);
+__asm__(
+    ".globl _misaligned_call6\n"
+    "_misaligned_call6:\n"
+    "  push %ebp\n"
+    "  mov %esp, %ebp\n"
+    "  and $-16, %esp\n"
+    "  sub $4, %esp\n"  // six 4-byte arguments follow: esp = 4 (mod 16) at the call
+    "  pushl 32(%ebp)\n"
+    "  pushl 28(%ebp)\n"
+    "  pushl 24(%ebp)\n"
+    "  pushl 20(%ebp)\n"
+    "  pushl 16(%ebp)\n"
+    "  pushl 12(%ebp)\n"
+    "  call *8(%ebp)\n"
+    "  mov %ebp, %esp\n"
+    "  pop %ebp\n"
+    "  ret\n");
+#endif
+bool g_misaligned = false;  // --stack misaligned
+
 int modify(DspModule* m, short* samples, int frames, int bps, int nch, int srate) {
+#if defined(_WIN32) && defined(__i386__)
+    if (g_misaligned)
+        return g_fp.call([&] {
+            return misaligned_call6(reinterpret_cast<void*>(m->ModifySamples), m, samples, frames, bps, nch, srate);
+        });
+#endif
     return g_fp.call([&] { return m->ModifySamples(m, samples, frames, bps, nch, srate); });
 }
 
@@ -239,6 +272,32 @@ void render(DspModule* module, const char* out_path) {
     std::printf("rendered %ld samples in %d blocks\n", total, block_index);
 }
 
+// Minutes of stereo programme (the four kinds of material in turn, a few
+// seconds each, in blocks of 1152 frames) through the module; prints the
+// count and an FNV-1a hash of every returned sample, so that two builds can be
+// compared over a long run without writing it out.
+void render_long(DspModule* module, long minutes) {
+    Stimulus st;
+    std::vector<short> block(2 * 1152);
+    std::uint64_t hash = 1469598103934665603ull;
+    long total = 0;
+    const long frames = minutes * 60 * 44100;
+    for (long f = 0; f < frames;) {
+        const int n = static_cast<int>(frames - f < 1152 ? frames - f : 1152);
+        const int kind = static_cast<int>((f / (3 * 44100 + 1777)) % 4);
+        for (int i = 0; i < n; ++i) stimulus_frame(st, kind, static_cast<int>((f + i) % 44100), 2, &block[2 * i]);
+        modify(module, block.data(), n, 16, 2, 44100);
+        for (int i = 0; i < 2 * n; ++i) {
+            const auto u = static_cast<std::uint16_t>(block[i]);
+            hash = (hash ^ (u & 0xFF)) * 1099511628211ull;
+            hash = (hash ^ (u >> 8)) * 1099511628211ull;
+        }
+        total += 2 * n;
+        f += n;
+    }
+    std::printf("long run: %ld samples, hash %016llx\n", total, static_cast<unsigned long long>(hash));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -249,13 +308,19 @@ int main(int argc, char** argv) {
 #endif
     const char* render_path = nullptr;
     long x87 = -1;
+    long minutes = 0;
     for (int i = 2; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--render") == 0) {
             render_path = argv[i + 1];
         } else if (std::strcmp(argv[i], "--x87") == 0) {
             x87 = std::strtol(argv[i + 1], nullptr, 0);
+        } else if (std::strcmp(argv[i], "--minutes") == 0) {
+            minutes = std::strtol(argv[i + 1], nullptr, 10);
+        } else if (std::strcmp(argv[i], "--stack") == 0 && std::strcmp(argv[i + 1], "misaligned") == 0) {
+            g_misaligned = true;
         } else {
-            std::fprintf(stderr, "usage: quorvane_test_host [MODULE [--render OUT.raw] [--x87 CW]]\n");
+            std::fprintf(stderr,
+                         "usage: quorvane_test_host [MODULE [--render OUT.raw] [--x87 CW] [--stack misaligned]]\n");
             return 2;
         }
     }
@@ -283,6 +348,12 @@ int main(int argc, char** argv) {
 #endif
     check(init(module) == 0, "Init returns 0");
 
+    if (minutes > 0) {
+        render_long(module, minutes);
+        quit(module);
+        g_fp.report();
+        return g_failures == 0 ? 0 : 1;
+    }
     if (render_path) {
         render(module, render_path);
         quit(module);
