@@ -79,12 +79,12 @@ quorvane process -q "$work/in.wav" "$work/out.wav" || fail "quorvane process"
 )
 
 DEBIAN_FRONTEND=noninteractive apt-get purge -y -q quorvane >/dev/null
-dpkg-query -W quorvane >/dev/null 2>&1 && fail "dpkg still knows quorvane after the purge"
+if dpkg-query -W quorvane >/dev/null 2>&1; then fail "dpkg still knows quorvane after the purge"; fi
 while read -r path; do
-  [ -e "/$path" ] && [ ! -d "/$path" ] && fail "/$path is left after the purge"
+  if [ -e "/$path" ] && [ ! -d "/$path" ]; then fail "/$path is left after the purge"; fi
 done < <(awk '{print substr($6, 3)}' <<<"$contents")
 for dir in /usr/lib/lv2/quorvane.lv2 /usr/share/quorvane /usr/share/doc/quorvane; do
-  [ -e "$dir" ] && fail "$dir is left after the purge"
+  if [ -e "$dir" ]; then fail "$dir is left after the purge"; fi
 done
 [ "$(cd "$HOME" && find .config -printf '%p %s %T@\n' | sort)" = "$settings_before" ] ||
   fail "the user's ~/.config/quorvane changed"
