@@ -51,6 +51,7 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Quorvane developers"
 !define MUI_DIRECTORYPAGE_TEXT_TOP "Choose the media player's folder, the one that holds its program ${PLAYER_EXE}. \
 The plug-in goes into its Plugins folder; the factory processes qv$$N.dat go beside the player wherever \
 no process of that number exists yet."
+!define MUI_PAGE_HEADER_SUBTEXT "Choose the folder of the media player the plug-in is for."
 !define MUI_DIRECTORYPAGE_TEXT_DESTINATION "Player folder"
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE CheckPlayerFolder
 !insertmacro MUI_PAGE_DIRECTORY

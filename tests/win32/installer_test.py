@@ -8,7 +8,8 @@
    saves over a factory one is the user's: the silent uninstall
    (quorvane-uninstall.exe /S _?=DIR) keeps it with the user's other files and
    removes everything else the installer added.
-2. No /D=: the folder named by the player's own uninstall entry is used.
+2. No /D=: the folder named by the player's own uninstall entry is used;
+   /D= still wins over it.
 3. No /D= and no player: the usual Program Files folder; the uninstaller run
    as from the list of installed programs (without _?=) removes that folder
    again, since the installer made it.
@@ -135,8 +136,16 @@ def main():
             check(wine(args.installer, "/S") == 0, "silent install without /D=")
             check(os.path.isfile(os.path.join(registered, "Plugins", "dsp_quorvane.dll")),
                   "the DLL went to the folder of the player's uninstall entry")
+            elsewhere = os.path.join(work, "Elsewhere")
+            check(wine(args.installer, "/S", "/D=" + win_path(elsewhere)) == 0, "silent install with /D=")
+            check(os.path.isfile(os.path.join(elsewhere, "Plugins", "dsp_quorvane.dll")),
+                  "/D= wins over the player's uninstall entry")
         finally:
             wine("reg", "delete", PLAYER_KEY, "/f")
+        check(wine(os.path.join(elsewhere, UNINSTALLER), "/S", "_?=" + win_path(elsewhere)) == 0,
+              "silent uninstall")
+        os.remove(os.path.join(elsewhere, UNINSTALLER))
+        check(not os.path.exists(os.path.join(elsewhere, "Plugins")), "the uninstaller took what it added")
         check(wine(os.path.join(registered, UNINSTALLER), "/S", "_?=" + win_path(registered)) == 0,
               "silent uninstall")
         os.remove(os.path.join(registered, UNINSTALLER))
