@@ -10,10 +10,10 @@
 ;
 ; What the installer added is written down in INSTALL_RECORD, so that the
 ; uninstaller takes away exactly that: the DLL, the factory processes it copied
-; (only while they are still the files it copied: a process the user saved over
-; one of them is the user's), the folders it had to create, and its own entry
-; in the list of installed programs. The user's processes and the player's INI
-; (with the module's section) are never touched.
+; (each only while its modification time is still the one it was copied with: a
+; process the user saved over one of them is the user's), the folders it had to
+; create, and its own entry in the list of installed programs. The user's
+; processes and the player's INI (with the module's section) are never touched.
 
 Unicode true
 RequestExecutionLevel admin

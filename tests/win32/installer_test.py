@@ -155,7 +155,8 @@ def main():
         # 3. No player: the usual Program Files folder, made by the installer.
         drive_c = os.path.join(args.prefix, "drive_c")
         candidates = [os.path.join(drive_c, d, "Winamp") for d in ("Program Files (x86)", "Program Files")]
-        check(not any(os.path.exists(c) for c in candidates), "no player folder in Program Files before")
+        for c in candidates:  # left by an earlier run that failed
+            shutil.rmtree(c, ignore_errors=True)
         check(wine(args.installer, "/S") == 0, "silent install without /D= and without the player")
         default = next((c for c in candidates if os.path.isdir(c)), None)
         check(default is not None and os.path.isfile(os.path.join(default, "Plugins", "dsp_quorvane.dll")),
