@@ -17,6 +17,9 @@ bash scripts/release.sh
 deb="$root/build/release/quorvane_${version}-1_$(dpkg --print-architecture).deb"
 installer="$root/build/release/quorvane-$version-setup.exe"
 [ -s "$installer" ] || fail "no installer $installer"
+# The version resource holds its strings in UTF-16.
+strings -e l "$installer" | grep -A1 -x ProductVersion | grep -qx "$version" ||
+  fail "the installer's ProductVersion is not $version"
 
 echo "=== release: dpkg-deb -c $deb" >&2
 contents="$(dpkg-deb -c "$deb")"
