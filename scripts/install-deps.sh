@@ -11,7 +11,7 @@ for p in cmake ninja-build g++ libgtest-dev libbenchmark-dev \
          libsndfile1-dev libsoxr-dev libebur128-dev libcli11-dev help2man libmpfr-dev \
          g++-mingw-w64-i686 binutils-mingw-w64-i686 xvfb imagemagick python3 \
          fonts-wine clang libclang-rt-14-dev libcpp-httplib-dev nlohmann-json3-dev ffmpeg chromium \
-         lv2-dev liblilv-dev ladspa-sdk lilv-utils serdi sox liquidsoap; do
+         lv2-dev liblilv-dev ladspa-sdk lilv-utils serdi sox liquidsoap nsis lintian dpkg-dev; do
   have_pkg "$p" || need+=("$p")
 done
 i386=0
