@@ -74,6 +74,7 @@ int modify_samples(ParamChannel& channel, ChainState& c, std::int16_t* samples, 
 
     const ChainParams& s = acquire_params(channel);
     apply_requests(s, c);
+    load_thresholds(c.bands, s.section_coefs);
     const GlobalParams& g = s.live.global;
     // One parameter set for the whole block: every frame takes the same route.
     const bool bypass = g.bypass_all != 0;

@@ -78,8 +78,8 @@ void compute_band_gains(BandGains& g, const SectionCoefs (&coefs)[kBands][kSecti
             ex.gain = 1.0;
         } else {
             held_detector_step(ex, exc, level);
-            ex.gain = ex.envelope < exc.threshold_level
-                          ? gain_power(ex.power, ex.envelope / exc.threshold_level, exc.ratio_exponent)
+            const double threshold = g.threshold[k][kExpander];
+            ex.gain = ex.envelope < threshold ? gain_power(ex.power, ex.envelope / threshold, exc.ratio_exponent)
                           : 1.0;
         }
 
@@ -92,7 +92,8 @@ void compute_band_gains(BandGains& g, const SectionCoefs (&coefs)[kBands][kSecti
             double c = level < in.gate_level ? kGateFreezeCoef : coc.release2_coef;
             if (level > slow) c = coc.attack2_coef;  // an attack overrides the gate
             slow = smooth(c, level, slow);
-            if (coc.threshold_level > slow) slow = coc.threshold_level;  // never rests below the threshold
+            const double threshold = g.threshold[k][kCompressor];
+            if (threshold > slow) slow = threshold;  // never rests below the threshold
 
             if (level > co.envelope) {
                 if (co.hold_counter < 2u) {
@@ -113,11 +114,11 @@ void compute_band_gains(BandGains& g, const SectionCoefs (&coefs)[kBands][kSecti
                 c = coc.release1_coef;
             }
             co.envelope = smooth(c, level, co.envelope);
-            if (co.envelope < coc.threshold_level) co.envelope = coc.threshold_level;
+            if (co.envelope < threshold) co.envelope = threshold;
             // min(pow(slow / t, e), pow(env / t, e)) with e <= 0 (ratio >= 1:1)
             // and both bases >= 1: one power of the larger base.
             const double deeper = slow > co.envelope ? slow : co.envelope;
-            co.gain = gain_power(co.power, deeper / coc.threshold_level, coc.ratio_exponent);
+            co.gain = gain_power(co.power, deeper / threshold, coc.ratio_exponent);
         }
 
         // Limiter on the level after expander and compressor; its detector runs for every band
@@ -126,12 +127,18 @@ void compute_band_gains(BandGains& g, const SectionCoefs (&coefs)[kBands][kSecti
         const double x = level * gain;
         held_detector_step(li, lic, x);
         li.gain =
-            (lic.threshold_level < li.envelope && !dual && in.limiter_on) ? lic.threshold_level / li.envelope : 1.0;
+            (g.threshold[k][kLimiter] < li.envelope && !dual && in.limiter_on) ? g.threshold[k][kLimiter] / li.envelope
+                                                                               : 1.0;
 
         // Written once, so a meter reading it from another thread never sees a partial product.
         // A muted band's envelopes and counters keep running.
         g.band_composite_gain[k] = in.band_active[k] == 0 ? kMutedGain : gain * li.gain;
     }
+}
+
+void load_thresholds(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections]) {
+    for (int b = 0; b < kBands; ++b)
+        for (int s = 0; s < kSections; ++s) g.threshold[b][s] = coefs[b][s].threshold_level;
 }
 
 double slow_detector_gain(double slow_envelope, const SectionCoefs& compressor) {

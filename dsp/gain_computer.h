@@ -10,6 +10,9 @@ namespace qv {
 // them through the chain's readings.
 struct BandGains {
     SectionMemory section[kBands][kSections];
+    // The sections' threshold_level as doubles, converted once per block
+    // (load_thresholds): the per-sample code compares and divides by them.
+    double threshold[kBands][kSections];
     double band_level[kBands];           // detector output of this sample
     double slow_envelope[kBands];        // compressor's slow detector, >= its threshold
     double band_composite_gain[kBands];  // product of the section gains
@@ -17,7 +20,7 @@ struct BandGains {
 
 // Switches and levels the gain computer reads besides its own records.
 struct GainInputs {
-    std::int32_t gate_level;  // linear, from GATE dB
+    double gate_level;  // linear, from GATE dB (an integer)
     std::int32_t agc_gated;   // AGC gate state of this frame
     std::int32_t independent_gate;
     std::int32_t compressor_on;  // sections of bands 0..4 only
@@ -25,6 +28,9 @@ struct GainInputs {
     std::int32_t limiter_on;
     const std::int32_t* band_active;  // [kBands], 0 while the band's M button mutes it
 };
+
+// Copies the thresholds of the block's coefficients into g.threshold.
+void load_thresholds(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections]);
 
 // Expander, two-detector compressor with hold, limiter, mute; bands first..last.
 // The compressor's gain is the deeper of its detectors' gains, taken as one

@@ -38,6 +38,7 @@ struct Rig {
         recompute_all(*s);
         request_memory_reset(*s);
         apply_requests(*s, *c);  // at once, for tests that drive single stages
+        load_thresholds(c->bands, s->section_coefs);
     }
     // Every run plays the settings as the test left them.
     int run(std::vector<std::int16_t>& block, int nch = 2, int srate = 44100) {

@@ -36,6 +36,7 @@ struct Rig {
     void run(int band, double level, int samples = 1) {
         for (int n = 0; n < samples; ++n) {
             g.band_level[band] = level;
+            load_thresholds(g, sec);
             compute_band_gains(g, sec, in, band, band);
         }
     }
@@ -178,6 +179,7 @@ TEST(GainComputer, DualBandsIgnoreTheSwitches) {
         }
         for (int n = 0; n < 20000; ++n) {
             for (int k = 0; k < kBands; ++k) r.g.band_level[k] = 2000.0;
+            load_thresholds(r.g, r.sec);
             compute_band_gains(r.g, r.sec, r.in, 0, 4);
             compute_band_gains(r.g, r.sec, r.in, 5, 6);
         }
@@ -206,6 +208,7 @@ TEST(GainComputer, MutedBandReportsTinyGainAndKeepsRunning) {
 TEST(GainComputer, BandRangeIsRespected) {
     Rig r;
     for (int k = 0; k < kBands; ++k) r.g.band_level[k] = 5000.0;
+    load_thresholds(r.g, r.sec);
     compute_band_gains(r.g, r.sec, r.in, 4, 3);
     for (int k = 0; k < kBands; ++k) EXPECT_EQ(r.co(k).envelope, 0.0) << k;
     compute_band_gains(r.g, r.sec, r.in, 1, 2);
