@@ -90,8 +90,8 @@ bool send_blocks(BlockPipeline& pipe, std::vector<std::int16_t>& pending, int ch
     return true;
 }
 
-// The chain's thread: every block through the module, in order; its counts
-// are read once the thread is joined.
+// The chain's thread: every block through the module in order, then the
+// silence that brings out the tail.
 struct ChainStage {
     Session* session = nullptr;
     int channels = 0;
