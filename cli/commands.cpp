@@ -11,7 +11,7 @@
 
 namespace qv::cli {
 
-volatile std::sig_atomic_t g_interrupted = 0;
+std::atomic<int> g_interrupted{0};
 int g_verbosity = kNormal;
 
 namespace {
@@ -27,7 +27,7 @@ void catch_interrupts() {
     sigaction(SIGTERM, &sa, nullptr);
 }
 
-int interrupted_status() { return 128 + static_cast<int>(g_interrupted); }
+int interrupted_status() { return 128 + g_interrupted.load(); }
 
 namespace {
 int g_log_fd = -1;

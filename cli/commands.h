@@ -1,7 +1,7 @@
 #pragma once
 // The subcommands of the `quorvane` tool. Each returns the exit status:
 // 0 success, 1 processing failure, 2 usage error.
-#include <csignal>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -15,13 +15,13 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 struct ProcessOptions {
-    std::string input;        // "-": a WAV stream on standard input
-    std::string output;       // "-": WAV on standard output
-    std::string plot;         // --plot FILE.svg, empty for none
-    bool json = false;        // the summary as one JSON object
-    bool force = false;       // replace a write-protected OUT
-    bool no_clobber = false;  // never replace an existing OUT
-    bool downmix = false;     // fold more than two channels to stereo
+    std::string input;          // "-": a WAV stream on standard input
+    std::string output;         // "-": WAV on standard output
+    std::string plot;           // --plot FILE.svg, empty for none
+    bool json = false;          // the summary as one JSON object
+    bool force = false;         // replace a write-protected OUT
+    bool no_clobber = false;    // never replace an existing OUT
+    bool downmix = false;       // fold more than two channels to stereo
     bool keep_latency = false;  // --keep-latency: the chain's delay stays in the output
     DeliveryTargets delivery;   // --loudness, --true-peak
     ProcessChoice choice;
@@ -54,9 +54,12 @@ int run_preset_set(const PresetOptions& options);
 int run_preset_defaults(const PresetOptions& options);
 int run_preset_install_factory(const PresetOptions& options);
 
-// SIGINT and SIGTERM set this flag instead of killing the tool, so a run can
-// remove its temporary files and restore the settings directory.
-extern volatile std::sig_atomic_t g_interrupted;
+// SIGINT and SIGTERM set this flag (to the signal's number) instead of
+// killing the tool, so a run can remove its temporary files and restore the
+// settings directory. Atomic because the stages of `process` on other
+// threads read it; lock-free, so the handler may store to it.
+extern std::atomic<int> g_interrupted;
+static_assert(std::atomic<int>::is_always_lock_free);
 void catch_interrupts();
 // Exit status of a run stopped by a signal (128 + the signal's number).
 int interrupted_status();

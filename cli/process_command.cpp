@@ -3,6 +3,8 @@
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -14,6 +16,7 @@
 #include "cli/audio_convert.h"
 #include "cli/audio_input.h"
 #include "cli/audio_output.h"
+#include "cli/block_pipeline.h"
 #include "cli/commands.h"
 #include "cli/delivery.h"
 #include "cli/downmix.h"
@@ -59,6 +62,103 @@ std::string sample_format_name(int format) {
         default:
             return "compressed";
     }
+}
+
+// The pool of blocks in flight between the stages: about 1.6 s of audio.
+constexpr std::size_t kPoolBlocks = 48;
+// Blocks a lane gathers before its waiting consumer is woken (free, decoded,
+// processed): the chain is woken by every block, the stages that share the
+// other core in bursts.
+constexpr std::array<std::size_t, 3> kWakeAt = {8, 1, 4};
+
+// Cuts the whole blocks of pending frames (and, at the end, the rest) into
+// blocks of the pool and sends them to the chain. False when the pipeline
+// stopped.
+bool send_blocks(BlockPipeline& pipe, std::vector<std::int16_t>& pending, int channels, bool final) {
+    const std::size_t width = static_cast<std::size_t>(channels);
+    const std::size_t available = pending.size() / width;
+    std::size_t done = 0;
+    while (available - done >= kBlockFrames || (final && done < available)) {
+        PipelineBlock* b = pipe.take(Lane::free);
+        if (b == nullptr) return false;
+        b->frames = std::min(kBlockFrames, available - done);
+        std::copy_n(pending.begin() + static_cast<std::ptrdiff_t>(done * width), b->frames * width, b->samples.begin());
+        pipe.put(Lane::decoded, b);
+        done += b->frames;
+    }
+    pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(done * width));
+    return true;
+}
+
+// The chain's thread: every block through the module in order, then the
+// silence that brings out the tail.
+struct ChainStage {
+    Session* session = nullptr;
+    int channels = 0;
+    bool plotting = false;
+    bool flush_tail = false;    // silence after the end until the output is as long as the input
+    std::uint64_t to_drop = 0;  // frames of the chain's delay still to drop
+    std::uint64_t frames_in = 0, frames_out = 0, blocks = 0;
+};
+
+void chain_block(BlockPipeline& pipe, ChainStage& s, PipelineBlock* b, bool input) {
+    process_block(*s.session, b->samples.data(), static_cast<int>(b->frames), s.channels);
+    b->skip = static_cast<std::size_t>(std::min<std::uint64_t>(s.to_drop, b->frames));
+    s.to_drop -= b->skip;
+    if (input) s.frames_in += b->frames;
+    s.frames_out += b->frames - b->skip;
+    // Three whole blocks make a plot point.
+    b->has_readings = s.plotting && b->frames == kBlockFrames && ++s.blocks % kBlocksPerPoint == 0;
+    if (b->has_readings) b->readings = processor_readings(*s.session->processor);
+    pipe.put(Lane::processed, b);
+}
+
+void run_chain_stage(BlockPipeline& pipe, ChainStage& s) {
+    while (PipelineBlock* b = pipe.take(Lane::decoded)) chain_block(pipe, s, b, true);
+    if (!pipe.drained(Lane::decoded)) return;
+    // The tail: silence through the chain, counted as output only.
+    while (s.flush_tail && s.frames_out < s.frames_in) {
+        PipelineBlock* b = pipe.take(Lane::free);
+        if (b == nullptr) return;
+        const std::uint64_t owed = s.frames_in - s.frames_out + s.to_drop;
+        b->frames = static_cast<std::size_t>(std::min<std::uint64_t>(owed, kBlockFrames));
+        std::fill_n(b->samples.begin(), b->frames * static_cast<std::size_t>(s.channels), 0);
+        chain_block(pipe, s, b, false);
+    }
+    pipe.close(Lane::processed);
+}
+
+// The output's thread: the output meter, the encoder and the plot's readings.
+struct OutputStage {
+    LoudnessMeter* meter = nullptr;
+    OutputSink* sink = nullptr;
+    PlotData* plot = nullptr;  // null when not plotting
+    bool finished = false;     // every block written
+};
+
+void run_output_stage(BlockPipeline& pipe, OutputStage& s) {
+    const std::size_t width = static_cast<std::size_t>(s.sink->channels);
+    std::string error;
+    while (PipelineBlock* b = pipe.take(Lane::processed)) {
+        const std::size_t keep = b->frames - b->skip;
+        const std::int16_t* kept = b->samples.data() + b->skip * width;
+        if (keep > 0) {
+            meter_add(*s.meter, kept, keep);
+            if (!sink_write(*s.sink, kept, keep, error)) {
+                pipe.stop(error);
+                return;
+            }
+        }
+        if (b->has_readings && s.plot != nullptr) {
+            const ProcessorReadings& r = b->readings;
+            s.plot->master_gain.push_back(r.master_agc_gain);
+            s.plot->bass_gain.push_back(r.bass_agc_gain);
+            for (int k = 0; k < kPlotBands; ++k)
+                s.plot->band_reduction_db[k].push_back(-20 * std::log10(std::max(r.band_composite_gain[k], 1e-6)));
+        }
+        pipe.put(Lane::free, b);
+    }
+    s.finished = pipe.drained(Lane::processed);
 }
 
 // Everything one run holds; the destructor removes whatever was not completed.
@@ -257,52 +357,36 @@ int run_process(const ProcessOptions& o) {
     progress_start(progress, g_verbosity >= kNormal ? static_cast<double>(in_info.frames) / in_info.samplerate : 0);
 
     PlotData plot;
-    std::vector<float> float_in(kReadFrames * static_cast<std::size_t>(in_info.channels));
-    std::vector<float> folded(folding ? kReadFrames * 2 : 0);
-    std::vector<std::int16_t> short_in(kReadFrames * static_cast<std::size_t>(channels));
-    std::vector<std::int16_t> pending;
-    std::uint64_t frames_read = 0, frames_in = 0, frames_out = 0, blocks = 0;
-    bool write_failed = false;
     // Aligned output: the first `latency` frames the chain returns are its
     // delay, not programme; they are dropped, and as many frames of silence
     // after the end bring the programme's tail out.
     const int latency = session_latency_frames(run.session);
-    std::uint64_t to_drop = o.keep_latency ? 0 : static_cast<std::uint64_t>(latency);
+    ChainStage chain;
+    chain.session = &run.session;
+    chain.channels = channels;
+    chain.plotting = plotting;
+    chain.flush_tail = !o.keep_latency;
+    chain.to_drop = o.keep_latency ? 0 : static_cast<std::uint64_t>(latency);
+    OutputStage output;
+    output.meter = &run.after;
+    output.sink = &run.sink;
+    output.plot = plotting ? &plot : nullptr;
 
-    // Runs every whole block of pending frames (and, at the end, the rest);
-    // counted as input unless they are the silence that flushes the tail.
-    auto run_blocks = [&](bool final, bool input) {
-        std::size_t done = 0;
-        const std::size_t available = pending.size() / channels;
-        while (!write_failed && (available - done >= kBlockFrames || (final && done < available))) {
-            const std::size_t n = std::min(kBlockFrames, available - done);
-            std::int16_t* block = pending.data() + done * channels;
-            process_block(run.session, block, static_cast<int>(n), channels);
-            std::size_t skip = 0;
-            if (to_drop > 0) {
-                skip = static_cast<std::size_t>(std::min<std::uint64_t>(to_drop, n));
-                to_drop -= skip;
-            }
-            const std::size_t keep = n - skip;
-            if (keep > 0) {
-                meter_add(run.after, block + skip * channels, keep);
-                if (!sink_write(run.sink, block + skip * channels, keep, error)) write_failed = true;
-            }
-            done += n;
-            if (input) frames_in += n;
-            frames_out += keep;
-            if (plotting && n == kBlockFrames && ++blocks % kBlocksPerPoint == 0) {
-                const ProcessorReadings r = processor_readings(*run.session.processor);
-                plot.master_gain.push_back(r.master_agc_gain);
-                plot.bass_gain.push_back(r.bass_agc_gain);
-                for (int b = 0; b < kPlotBands; ++b)
-                    plot.band_reduction_db[b].push_back(
-                        -20 * std::log10(std::max(r.band_composite_gain[b], 1e-6)));
-            }
-        }
-        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(done * channels));
-    };
+    BlockPipeline pipe(kPoolBlocks, kBlockFrames * static_cast<std::size_t>(channels), kWakeAt, &g_interrupted);
+    StageThreads threads(pipe);
+    if (!threads.start([&] { run_chain_stage(pipe, chain); }, error) ||
+        !threads.start([&] { run_output_stage(pipe, output); }, error)) {
+        progress_finish(progress);
+        print_error(error);
+        return kExitFailure;
+    }
 
+    std::vector<float> float_in(kReadFrames * static_cast<std::size_t>(in_info.channels));
+    std::vector<float> folded(folding ? kReadFrames * 2 : 0);
+    std::vector<std::int16_t> short_in(kReadFrames * static_cast<std::size_t>(channels));
+    std::vector<std::int16_t> pending;
+    std::uint64_t frames_read = 0;
+    bool input_ended = false, read_failed = false;
     for (;;) {
         long got;
         if (narrow) {
@@ -320,37 +404,32 @@ int run_process(const ProcessOptions& o) {
                               pending);
             }
         }
+        if (g_interrupted) break;
+        if (got < 0) {
+            read_failed = true;
+            break;
+        }
+        if (got == 0) {
+            convert_flush(run.converter, pending);
+            input_ended = true;
+        }
+        if (!send_blocks(pipe, pending, channels, input_ended) || input_ended) break;
+        frames_read += static_cast<std::uint64_t>(got);
+        progress_update(progress, static_cast<double>(frames_read) / in_info.samplerate);
+    }
+    if (input_ended)
+        pipe.close(Lane::decoded);
+    else
+        pipe.stop();
+    threads.join();
+    progress_finish(progress);
+    // An interrupt after the last block was written changes nothing.
+    if (!output.finished) {
         if (g_interrupted) {
-            progress_finish(progress);
             print_error("interrupted; nothing written");
             return interrupted_status();
         }
-        if (got < 0) {
-            progress_finish(progress);
-            print_error(error);
-            return kExitFailure;
-        }
-        if (got == 0) break;
-        frames_read += static_cast<std::uint64_t>(got);
-        run_blocks(false, true);
-        if (write_failed) break;
-        progress_update(progress, static_cast<double>(frames_read) / in_info.samplerate);
-    }
-    progress_finish(progress);
-    if (!write_failed) {
-        convert_flush(run.converter, pending);
-        run_blocks(true, true);
-    }
-    if (!o.keep_latency) {
-        // The tail: silence through the chain until the output is as long as the input.
-        while (!write_failed && frames_out < frames_in) {
-            const std::uint64_t owed = frames_in - frames_out + to_drop;
-            pending.assign(static_cast<std::size_t>(std::min<std::uint64_t>(owed, kBlockFrames)) * channels, 0);
-            run_blocks(true, false);
-        }
-    }
-    if (write_failed) {
-        print_error(error);
+        print_error(read_failed ? error : pipe.error());
         return kExitFailure;
     }
     LoudnessFigures output_figures = meter_figures(run.after);

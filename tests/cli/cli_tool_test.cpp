@@ -264,9 +264,9 @@ TEST(CliProcess, StereoMatchesModuleFedInBlocksAndSummaryMatchesLibebur128) {
     EXPECT_TRUE(fs::is_empty(d / "settings")) << "nothing is created in the settings folder";
 
     // --keep-latency: the module's own stream, delay included.
-    ASSERT_EQ(run_tool({"process", d / "in.wav", d / "raw.wav", "--settings-dir", d / "settings", "--keep-latency"})
-                  .status,
-              0);
+    ASSERT_EQ(
+        run_tool({"process", d / "in.wav", d / "raw.wav", "--settings-dir", d / "settings", "--keep-latency"}).status,
+        0);
     const Audio kept = read_audio(d / "raw.wav");
     ASSERT_EQ(kept.info.frames, in.info.frames);
     EXPECT_TRUE(std::equal(kept.samples.begin(), kept.samples.end(), raw.begin()));
@@ -693,44 +693,64 @@ TEST(CliFaults, EveryFailedCallIsReportedAndLeavesNothing) {
     EXPECT_EQ(dir_listing(d.path / "out"), std::vector<std::string>{"named.wav"});
 }
 
-TEST(CliFaults, KillWhileWritingLeavesNothingVisible) {
-    TempDir d;
-    fs::create_directory(d / "out");
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, fds[0], 0);
-    posix_spawn_file_actions_addclose(&fa, fds[1]);
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> argv_s = {tool(), "process", "-", d / "out/out.wav", "--settings-dir", d / "settings"};
-    std::vector<char*> argv;
-    for (std::string& a : argv_s) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&fa);
-    close(fds[0]);
-    const std::string header = streaming_wav_header(2);
-    const std::string second(44100 * 4, '\x10');
-    ASSERT_EQ(write(fds[1], header.data(), header.size()), static_cast<ssize_t>(header.size()));
-    ASSERT_EQ(write(fds[1], second.data(), second.size()), static_cast<ssize_t>(second.size()));
-    // The output is being written once the tool holds a file in OUT's directory.
-    const std::string prefix = (d.path / "out").string() + "/";
-    bool writing = false;
-    for (int tries = 0; tries < 1000 && !writing; ++tries) {
-        for (const auto& e : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
-            std::error_code ec;
-            writing |= fs::read_symlink(e.path(), ec).string().rfind(prefix, 0) == 0;
+// Killed, or stopped by SIGTERM while the reading thread waits on standard
+// input and the other stages on their queues: nothing is visible, and a
+// SIGTERM ends every stage promptly with status 143.
+TEST(CliFaults, KillOrSignalWhileWritingLeavesNothingVisible) {
+    for (const int sig : {SIGKILL, SIGTERM}) {
+        SCOPED_TRACE(strsignal(sig));
+        TempDir d;
+        fs::create_directory(d / "out");
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_adddup2(&fa, fds[0], 0);
+        posix_spawn_file_actions_addclose(&fa, fds[1]);
+        posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+        std::vector<std::string> argv_s = {tool(), "process", "-", d / "out/out.wav", "--settings-dir", d / "settings"};
+        std::vector<char*> argv;
+        for (std::string& a : argv_s) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid;
+        ASSERT_EQ(posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&fa);
+        close(fds[0]);
+        const std::string header = streaming_wav_header(2);
+        const std::string second(44100 * 4, '\x10');
+        ASSERT_EQ(write(fds[1], header.data(), header.size()), static_cast<ssize_t>(header.size()));
+        ASSERT_EQ(write(fds[1], second.data(), second.size()), static_cast<ssize_t>(second.size()));
+        // The output is being written once the tool holds a file in OUT's directory.
+        const std::string prefix = (d.path / "out").string() + "/";
+        bool writing = false;
+        for (int tries = 0; tries < 1000 && !writing; ++tries) {
+            for (const auto& e : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+                std::error_code ec;
+                writing |= fs::read_symlink(e.path(), ec).string().rfind(prefix, 0) == 0;
+            }
+            if (!writing) usleep(10000);
         }
-        if (!writing) usleep(10000);
+        EXPECT_TRUE(writing);
+        usleep(100000);  // the second is through the chain: every stage waits
+        kill(pid, sig);
+        int st = 0;
+        pid_t done = 0;
+        for (int tries = 0; tries < 500 && done == 0; ++tries) {
+            done = waitpid(pid, &st, WNOHANG);
+            if (done == 0) usleep(10000);
+        }
+        if (done == 0) {
+            ADD_FAILURE() << "still running 5 s after the signal";
+            kill(pid, SIGKILL);
+            waitpid(pid, &st, 0);
+        }
+        close(fds[1]);
+        if (sig == SIGTERM) {
+            EXPECT_TRUE(WIFEXITED(st));
+            EXPECT_EQ(WEXITSTATUS(st), 128 + SIGTERM);
+        }
+        EXPECT_TRUE(fs::is_empty(d / "out")) << dir_listing(d.path / "out").front();
     }
-    EXPECT_TRUE(writing);
-    kill(pid, SIGKILL);
-    int st = 0;
-    waitpid(pid, &st, 0);
-    close(fds[1]);
-    EXPECT_TRUE(fs::is_empty(d / "out")) << dir_listing(d.path / "out").front();
 }
 
 TEST(CliPreset, SetValidatesNamesAndRanges) {
