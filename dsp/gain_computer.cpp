@@ -24,20 +24,25 @@ constexpr double kMutedGain = 1e-6;
 // One-pole step env <- (1 - c) * x + c * env; c = 1 freezes the envelope.
 inline double smooth(double c, double x, double env) { return (1.0 - c) * x + c * env; }
 
-constexpr std::uint64_t kMemoSalt = 0x7FF8DEADBEEF5A5Aull;  // a NaN: no base has these bits
+constexpr std::uint64_t kMemoSalt = 0x7FF8DEADBEEF5A5Aull;  // a NaN: no level has these bits
 
-// pow(1, y) is exactly 1 for every y: most samples of a band sit at or below
-// its threshold, so skipping the power there saves a third of the chain.
-// Otherwise the section's last power is reused when both arguments are the
-// same bits (exact: pow is a function).
-inline double gain_power(PowMemo& memo, double base, double exponent) {
-    if (base == 1.0) return 1.0;
-    const std::uint64_t b = std::bit_cast<std::uint64_t>(base) ^ kMemoSalt;
+// (level / threshold)^exponent. Most samples of a band sit at its threshold,
+// where the base is 1 and so is any power of it; pow(1, y) is exactly 1, so
+// neither the division nor the power is needed there (a base that rounds to 1
+// from a level just off the threshold is caught after the division).
+// Otherwise the section's last gain is reused when all three inputs are the
+// same bits (exact: the division and pow are functions of them).
+inline double gain_power(PowMemo& memo, double level, double threshold, double exponent) {
+    if (level == threshold) return 1.0;
+    const std::uint64_t l = std::bit_cast<std::uint64_t>(level) ^ kMemoSalt;
+    const std::uint64_t t = std::bit_cast<std::uint64_t>(threshold);
     const std::uint64_t e = std::bit_cast<std::uint64_t>(exponent);
-    if (b == memo.base_key && e == memo.exponent_bits) return memo.result;
-    memo.base_key = b;
+    if (l == memo.level_key && t == memo.threshold_bits && e == memo.exponent_bits) return memo.result;
+    const double base = level / threshold;
+    memo.level_key = l;
+    memo.threshold_bits = t;
     memo.exponent_bits = e;
-    memo.result = cr_pow(base, exponent);
+    memo.result = base == 1.0 ? 1.0 : cr_pow(base, exponent);
     return memo.result;
 }
 
@@ -79,7 +84,7 @@ void compute_band_gains(BandGains& g, const SectionCoefs (&coefs)[kBands][kSecti
         } else {
             held_detector_step(ex, exc, level);
             const double threshold = g.threshold[k][kExpander];
-            ex.gain = ex.envelope < threshold ? gain_power(ex.power, ex.envelope / threshold, exc.ratio_exponent)
+            ex.gain = ex.envelope < threshold ? gain_power(ex.power, ex.envelope, threshold, exc.ratio_exponent)
                           : 1.0;
         }
 
@@ -118,7 +123,7 @@ void compute_band_gains(BandGains& g, const SectionCoefs (&coefs)[kBands][kSecti
             // min(pow(slow / t, e), pow(env / t, e)) with e <= 0 (ratio >= 1:1)
             // and both bases >= 1: one power of the larger base.
             const double deeper = slow > co.envelope ? slow : co.envelope;
-            co.gain = gain_power(co.power, deeper / threshold, coc.ratio_exponent);
+            co.gain = gain_power(co.power, deeper, threshold, coc.ratio_exponent);
         }
 
         // Limiter on the level after expander and compressor; its detector runs for every band

@@ -15,12 +15,13 @@ struct SectionCoefs {
     double ratio_exponent;         // 10/ratio - 1 (compressor, limiter) or 1 - 10/ratio (expander)
 };
 
-// The last power a section took and its arguments' bit patterns (+0 and -0
-// differ): an envelope held still asks for the same power again. The base's
-// key is stored XORed with a NaN pattern no base can have, so the zeroed
-// record of a new chain matches nothing.
+// The last gain a section took, (level / threshold)^exponent, and the bit
+// patterns of its three inputs (+0 and -0 differ): an envelope held still asks
+// for the same gain again. The level's key is stored XORed with a NaN pattern
+// no level can have, so the zeroed record of a new chain matches nothing.
 struct PowMemo {
-    std::uint64_t base_key;
+    std::uint64_t level_key;
+    std::uint64_t threshold_bits;
     std::uint64_t exponent_bits;
     double result;
 };
