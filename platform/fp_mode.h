@@ -13,6 +13,16 @@
 
 namespace qv::platform {
 
+#if QV_X86
+// The x87 control word (precision control in bits 8-9, rounding in 10-11).
+inline std::uint16_t x87_control_word() {
+    std::uint16_t cw;
+    __asm__ __volatile__("fnstcw %0" : "=m"(cw));
+    return cw;
+}
+inline void set_x87_control_word(std::uint16_t cw) { __asm__ __volatile__("fldcw %0" : : "m"(cw)); }
+#endif
+
 // x87 control word: precision control 64 bits (bits 8-9 set), round to
 // nearest (bits 10-11 clear). long double arithmetic on the control side runs
 // under it whatever a host left there (a player may run its threads at 53 bits).
@@ -20,14 +30,13 @@ class ExtendedPrecision {
 public:
     ExtendedPrecision() {
 #if QV_X86
-        __asm__ __volatile__("fnstcw %0" : "=m"(saved_));
-        std::uint16_t cw = static_cast<std::uint16_t>((saved_ & ~0x0F00u) | 0x0300u);
-        __asm__ __volatile__("fldcw %0" : : "m"(cw));
+        saved_ = x87_control_word();
+        set_x87_control_word(static_cast<std::uint16_t>((saved_ & ~0x0F00u) | 0x0300u));
 #endif
     }
     ~ExtendedPrecision() {
 #if QV_X86
-        __asm__ __volatile__("fldcw %0" : : "m"(saved_));
+        set_x87_control_word(saved_);
 #endif
     }
     ExtendedPrecision(const ExtendedPrecision&) = delete;

@@ -21,21 +21,21 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-static char g_spec[64];
+static char g_setting[64];
 static long g_count;
 
 /* True when this call of op is the one to fail; sets errno then. */
 static int should_fail(const char* op) {
-    const char* spec = getenv("QUORVANE_FAULT");
-    if (spec == NULL) return 0;
-    if (strncmp(spec, g_spec, sizeof g_spec) != 0) {
-        strncpy(g_spec, spec, sizeof g_spec - 1);
+    const char* setting = getenv("QUORVANE_FAULT");
+    if (setting == NULL) return 0;
+    if (strncmp(setting, g_setting, sizeof g_setting) != 0) {
+        strncpy(g_setting, setting, sizeof g_setting - 1);
         g_count = 0;
     }
     const size_t n = strlen(op);
-    if (strncmp(spec, op, n) != 0 || spec[n] != ':') return 0;
+    if (strncmp(setting, op, n) != 0 || setting[n] != ':') return 0;
     char* end = NULL;
-    const long nth = strtol(spec + n + 1, &end, 10);
+    const long nth = strtol(setting + n + 1, &end, 10);
     const int err = *end == ':' ? atoi(end + 1) : EIO;
     if (nth != 0 && ++g_count != nth) return 0;
     errno = err;

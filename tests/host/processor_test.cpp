@@ -18,6 +18,7 @@
 
 #include "host/instance.h"
 #include "panel/control_table.h"
+#include "platform/fp_mode.h"
 #include "platform/posix/headless_dialog.h"
 #include "platform/profile.h"
 #include "settings/derive.h"
@@ -98,12 +99,8 @@ TEST(Processor, InstancesOnThreadsGiveWhatEachGivesAlone) {
 }
 
 #if defined(__i386__) || defined(__x86_64__)
-std::uint16_t x87_control_word() {
-    std::uint16_t cw;
-    __asm__ __volatile__("fnstcw %0" : "=m"(cw));
-    return cw;
-}
-void set_x87_control_word(std::uint16_t cw) { __asm__ __volatile__("fldcw %0" : : "m"(cw)); }
+using platform::set_x87_control_word;
+using platform::x87_control_word;
 
 TEST(Processor, CallerFloatingPointModesAreRestoredAndDoNotChangeTheSound) {
     // The audio call sets flush-to-zero and denormals-are-zero inside and gives

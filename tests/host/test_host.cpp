@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "host/dsp_records.h"
+#include "platform/fp_mode.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -41,12 +42,8 @@ void check(bool ok, const char* what) {
 }
 
 #if defined(__i386__) || defined(__x86_64__)
-std::uint16_t x87_control_word() {
-    std::uint16_t cw;
-    __asm__ __volatile__("fnstcw %0" : "=m"(cw));
-    return cw;
-}
-void set_x87_control_word(std::uint16_t cw) { __asm__ __volatile__("fldcw %0" : : "m"(cw)); }
+using qv::platform::set_x87_control_word;
+using qv::platform::x87_control_word;
 unsigned get_mxcsr() { return _mm_getcsr(); }
 void set_mxcsr(unsigned csr) { _mm_setcsr(csr); }
 #else

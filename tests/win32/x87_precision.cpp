@@ -12,27 +12,23 @@
 #include <memory>
 #include <vector>
 
+#include "platform/fp_mode.h"
 #include "settings/derive.h"
 #include "settings/settings.h"
 #include "settings/startup.h"
 
 namespace {
 
-std::uint16_t control_word() {
-    std::uint16_t cw;
-    __asm__ __volatile__("fnstcw %0" : "=m"(cw));
-    return cw;
-}
-
-void set_control_word(std::uint16_t cw) { __asm__ __volatile__("fldcw %0" : : "m"(cw)); }
+using qv::platform::set_x87_control_word;
+using qv::platform::x87_control_word;
 
 // The published part of the working set after a recomputation at the given
 // control word; the request counts are left out (a shape change counts once).
 std::vector<unsigned char> derived_at(qv::Settings& s, std::uint16_t cw, bool& cw_kept) {
-    set_control_word(cw);
+    set_x87_control_word(cw);
     qv::recompute_all(s);
-    cw_kept = control_word() == cw;
-    set_control_word(0x37F);
+    cw_kept = x87_control_word() == cw;
+    set_x87_control_word(0x37F);
     qv::ChainParams p;
     std::memcpy(&p, static_cast<const qv::ChainParams*>(&s), sizeof p);
     p.memory_reset_count = p.bass_eq_clear_count = 0;
