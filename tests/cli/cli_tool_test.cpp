@@ -536,6 +536,66 @@ TEST(CliStream, EndsCleanlyWhenTheReaderGoesAway) {
     EXPECT_FALSE(fs::exists(d / "settings/winamp.ini")) << "the INI it wrote for the run is removed again";
 }
 
+// SIGHUP reads the process again and puts it on air at a block boundary,
+// --set on top, while the stream plays on; the log file says so.
+TEST(CliStream, HangupReloadsTheProcessWhileItPlays) {
+    TempDir d;
+    const std::string settings = d / "settings", log = d / "stream.log";
+    ASSERT_EQ(run_tool({"preset", "defaults", d / "settings/qv$0.dat"}).status, 0);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    const std::string out = d / "out.raw";
+    posix_spawn_file_actions_adddup2(&fa, fds[0], 0);
+    posix_spawn_file_actions_addclose(&fa, fds[1]);
+    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<std::string> args = {tool(), "stream", "--raw", "--settings-dir", settings,
+                                     "--set", "mono=1", "--log", log, "-q"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&fa);
+    close(fds[0]);
+
+    // A stereo tone with different channels: mono=1 makes them equal.
+    std::vector<std::int16_t> tone(2 * 44100);
+    for (std::size_t n = 0; n < tone.size() / 2; ++n) {
+        tone[2 * n] = static_cast<std::int16_t>(8000 * std::sin(0.05 * n));
+        tone[2 * n + 1] = static_cast<std::int16_t>(3000 * std::sin(0.013 * n));
+    }
+    auto feed = [&] { ASSERT_EQ(write(fds[1], tone.data(), tone.size() * 2), ssize_t(tone.size() * 2)); };
+    feed();
+    ASSERT_EQ(run_tool({"preset", "set", d / "settings/qv$0.dat", "bypass_all=1"}).status, 0);
+    kill(pid, SIGHUP);
+    const auto start = std::chrono::steady_clock::now();
+    while (file_bytes(log).find("reloaded") == std::string::npos &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(10))
+        usleep(10000);
+    feed();
+    close(fds[1]);
+    int st = 0;
+    waitpid(pid, &st, 0);
+    ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << file_bytes(log);
+    const std::string said = file_bytes(log);
+    EXPECT_NE(said.find("reloaded: process 0 \"DEFAULT\" with --set; latency 0 frames"), std::string::npos) << said;
+
+    // The last half second plays the bypassed chain with --set mono=1: the
+    // mono sum of the input, exactly.
+    const std::string bytes = file_bytes(out);
+    ASSERT_EQ(bytes.size(), 2 * tone.size() * 2);
+    std::vector<std::int16_t> played(bytes.size() / 2);
+    std::memcpy(played.data(), bytes.data(), bytes.size());
+    for (std::size_t n = 2 * 44100 - 22050; n < 2 * 44100; ++n) {
+        const std::size_t i = n - 44100;
+        const std::int16_t m = static_cast<std::int16_t>((tone[2 * i] + tone[2 * i + 1]) >> 1);
+        ASSERT_EQ(played[2 * n], m) << n;
+        ASSERT_EQ(played[2 * n + 1], m) << n;
+    }
+}
+
 // The number that follows "key": in a one-line JSON object, after anchor.
 double json_figure(const std::string& json, const std::string& anchor, const std::string& key) {
     const std::size_t from = json.find(anchor);
