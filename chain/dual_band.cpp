@@ -16,8 +16,8 @@ constexpr int kHigh = kDualHighBand;
 constexpr int kLow = kDualLowBand;
 }  // namespace
 
-void dual_band(DualBandState& st, BandGains& bands, BandDelay& d, const ChainParams& s, Readings& r, double& left,
-               double& right) {
+void dual_band(DualBandState& st, BandGains& bands, BandDelay& d, std::int32_t slot, const ChainParams& s,
+               std::int32_t agc_gated, Readings& r, double& left, double& right) {
     double hr = right, hl = left;
     double lr = right, ll = left;
     process_biquad(kCrossoverHigh, st.crossover_high, hr, hl);
@@ -30,18 +30,18 @@ void dual_band(DualBandState& st, BandGains& bands, BandDelay& d, const ChainPar
 
     bands.band_level[kHigh] = peak_level(hr, hl);
     bands.band_level[kLow] = peak_level(lr, ll);
-    compute_band_gains(bands, s.section_coefs, band_gain_inputs(s, r), kHigh, kLow);
+    compute_band_gains(bands, s.section_coefs, band_gain_inputs(s, agc_gated), kHigh, kLow);
 
     double(&smooth)[kBands] = d.band_smooth_gain;
     smooth[kLow] = smooth_band_gain(bands.band_composite_gain[kLow], smooth[kLow]);
     smooth[kHigh] = smooth_band_gain(bands.band_composite_gain[kHigh], smooth[kHigh]);
 
     // The ring index is bounded by advance_ring whenever it is written.
-    double(&slot)[2][kBands] = d.delay_ring[d.ring_index];
-    const double olr = exchange(slot[0][kLow], lr);
-    const double ohr = exchange(slot[0][kHigh], hr);
-    const double oll = exchange(slot[1][kLow], ll);
-    const double ohl = exchange(slot[1][kHigh], hl);
+    double(&ring)[2][kBands] = d.delay_ring[slot];
+    const double olr = exchange(ring[0][kLow], lr);
+    const double ohr = exchange(ring[0][kHigh], hr);
+    const double oll = exchange(ring[1][kLow], ll);
+    const double ohl = exchange(ring[1][kHigh], hl);
 
     // High band subtracted: with this crossover the difference has no notch at
     // 6 kHz (a +3 dB rise instead).

@@ -15,9 +15,10 @@ struct DualBandState {
     BiquadState crossover_low;
 };
 
-// Uses the ring slot the multiband stage selected for this frame (or the last
-// one, when "BYPASS" skipped it). Raises clip_peak_in.
-void dual_band(DualBandState& st, BandGains& bands, BandDelay& d, const ChainParams& s, Readings& r, double& left,
-               double& right);
+// slot: the ring slot the multiband stage selected for this frame (or the last
+// one, when "BYPASS" skipped it); agc_gated: the AGC's gate flag of this
+// frame. Raises clip_peak_in.
+void dual_band(DualBandState& st, BandGains& bands, BandDelay& d, std::int32_t slot, const ChainParams& s,
+               std::int32_t agc_gated, Readings& r, double& left, double& right);
 
 }  // namespace qv

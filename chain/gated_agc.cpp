@@ -56,14 +56,14 @@ void gated_agc(AgcState& st, const ChainParams& s, Readings& r, bool bypass, dou
     const double master_level = (master_sum < 0 ? -master_sum : master_sum) * 0.5;
     const double bass_level = (bass_sum < 0 ? -bass_sum : bass_sum) * 0.5;
 
-    std::int32_t gated = read_word(r.agc_gated);
+    std::int32_t gated = st.gated;
     const EnvelopeStep master = {dv.master_attack_coef, dv.master_release_coef, dv.agc_level_floor, dv.gate_level,
                                  frame_input_peak};
     const double gm = follow(master, master_level, st.master_envelope, gated);
     const EnvelopeStep bass = {dv.bass_attack_coef, dv.bass_release_coef, dv.agc_level_floor, dv.gate_level,
                                frame_input_peak};
     double gb = follow(bass, bass_level, st.bass_envelope, gated);
-    publish(r.agc_gated, gated);
+    st.gated = gated;
 
     link_gains(gm, gb, dv.agc_band_link_pct);
 

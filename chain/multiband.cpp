@@ -13,9 +13,8 @@ constexpr double kInputScale = 0.8;
 constexpr double kInvFullScale = 3.051850947599719e-05;  // 1 / 32767
 }  // namespace
 
-bool multiband(MultibandState& st, BandGains& bands, BandDelay& d, const ChainParams& s, Readings& r,
-               std::int32_t options, bool bypass,
-               double& left, double& right) {
+void multiband(MultibandState& st, BandGains& bands, BandDelay& d, const ChainParams& s, std::int32_t options,
+               std::int32_t agc_gated, bool bypass, double& left, double& right) {
     const DerivedValues& dv = s.derived;
 
     const double mb_input[2] = {kInputScale * right, kInputScale * left};
@@ -31,7 +30,7 @@ bool multiband(MultibandState& st, BandGains& bands, BandDelay& d, const ChainPa
             bands.band_level[k] = peak_level(band_signal[k][0], band_signal[k][1]);
     }
 
-    compute_band_gains(bands, s.section_coefs, band_gain_inputs(s, r), 0, kMultibandBands - 1);
+    compute_band_gains(bands, s.section_coefs, band_gain_inputs(s, agc_gated), 0, kMultibandBands - 1);
 
     // Outward from band 1, which the link never changes; each step uses the
     // result of the one before.
@@ -41,10 +40,7 @@ bool multiband(MultibandState& st, BandGains& bands, BandDelay& d, const ChainPa
     link_gains(gain[2], gain[3], dv.band_link_43_pct);
     link_gains(gain[3], gain[4], dv.band_link_54_pct);
 
-    if (bypass) {
-        publish(r.agc_gated, 0);
-        return false;
-    }
+    if (bypass) return;
 
     advance_ring(d, dv.lookahead_samples);
     double(&slot)[2][kBands] = d.delay_ring[d.ring_index];
@@ -64,7 +60,6 @@ bool multiband(MultibandState& st, BandGains& bands, BandDelay& d, const ChainPa
 
     right = band_output[0][0] - band_output[1][0] + band_output[2][0] - band_output[3][0] + band_output[4][0];
     left = band_output[0][1] - band_output[1][1] + band_output[2][1] - band_output[3][1] + band_output[4][1];
-    return true;
 }
 
 }  // namespace qv

@@ -18,10 +18,9 @@ struct MultibandState {
 };
 
 // Entered when "BYPASS" is clear or Bypass All is set. Under Bypass All only
-// the analysis runs (meters keep moving), agc_gated is cleared, the pair is
-// left alone and the result is false: the frame goes on to the test-tone mix.
-bool multiband(MultibandState& st, BandGains& bands, BandDelay& d, const ChainParams& s, Readings& r,
-               std::int32_t options, bool bypass,
-               double& left, double& right);
+// the analysis runs (meters keep moving) and the pair is left alone: the frame
+// goes on to the test-tone mix. agc_gated: the AGC's gate flag of this frame.
+void multiband(MultibandState& st, BandGains& bands, BandDelay& d, const ChainParams& s, std::int32_t options,
+               std::int32_t agc_gated, bool bypass, double& left, double& right);
 
 }  // namespace qv

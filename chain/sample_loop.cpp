@@ -23,12 +23,33 @@ inline std::int16_t to_output_sample(double x) {
     return static_cast<std::int16_t>(x);
 }
 
-void refuse_format(Readings& r) {
+// A refused block also clears the AGC's gate flag (the meter word it was once kept in).
+void refuse_format(ChainState& c) {
+    Readings& r = c.readings;
+    c.agc.gated = 0;
     publish(r.agc_gated, 0);
     publish(r.master_agc_gain, 0.0);
     publish(r.bass_agc_gain, 0.0);
     set_bits(r.format_status, 0xFF00);
 }
+
+// Frames go through the chain a chunk at a time: each step runs over the
+// whole chunk before the next one starts. A step's frames depend on each
+// other only through its own memories, so the processor overlaps the work
+// of neighbouring frames, which one long pass through all the stages per
+// frame does not let it do. Every frame still meets the stages in the same
+// order with the same parameters, so the samples are those of a frame-by-frame
+// pass. What a later step needs from an earlier one in the same frame travels
+// in the chunk.
+constexpr int kChunkFrames = 128;
+
+struct Chunk {
+    double left[kChunkFrames];
+    double right[kChunkFrames];
+    double input_peak[kChunkFrames];       // step 3, the AGC gate's reference
+    std::int32_t agc_gated[kChunkFrames];  // step 7, read by the band gain computers
+    std::int32_t ring_slot[kChunkFrames];  // step 11, the look-ahead slot the dual band shares
+};
 
 // The gain computers' outputs of the block's last frame, for the meters.
 void publish_band_readings(const BandGains& bands, Readings& r) {
@@ -67,7 +88,7 @@ int modify_samples(ParamChannel& channel, ChainState& c, std::int16_t* samples, 
                    int srate) {
     Readings& r = c.readings;
     if (bps != 16 || srate < 44100 || nch <= 0 || (samples == nullptr && numsamples > 0)) {
-        refuse_format(r);
+        refuse_format(c);
         return numsamples;
     }
     clear_bits(r.format_status, ~0xFF);
@@ -79,85 +100,118 @@ int modify_samples(ParamChannel& channel, ChainState& c, std::int16_t* samples, 
     // One parameter set for the whole block: every frame takes the same route.
     const bool bypass = g.bypass_all != 0;
     const std::int32_t options = g.option_flags;
-    std::int16_t* frame = samples;
-    for (int n = 0; n < numsamples; ++n, frame += nch) {
-        double left, right;
+    const StereoExpanderParams expander = {s.derived.stereo_depth_samples, s.derived.stereo_level_pct,
+                                           g.no_stereo_exp == 0 && !bypass};
+    Chunk x;
+    for (int first = 0; first < numsamples; first += kChunkFrames) {
+        const int count = numsamples - first < kChunkFrames ? numsamples - first : kChunkFrames;
+        std::int16_t* const frames = samples + static_cast<std::ptrdiff_t>(first) * nch;
+        double* const left = x.left;
+        double* const right = x.right;
 
         // 1. Input conversion.
-        left = frame[0];
-        if (nch == 2) {
-            if (options & option::mono) {
+        for (int n = 0; n < count; ++n) {
+            const std::int16_t* frame = frames + static_cast<std::ptrdiff_t>(n) * nch;
+            left[n] = frame[0];
+            if (nch != 2) {
+                right[n] = left[n];
+            } else if (options & option::mono) {
                 const std::int32_t m = (static_cast<std::int32_t>(frame[0]) + frame[1]) >> 1;  // floor of half
-                left = m;
-                right = m;
+                left[n] = m;
+                right[n] = m;
             } else {
-                right = frame[1];
+                right[n] = frame[1];
             }
-        } else {
-            right = left;
         }
 
         // 2. 15 kHz input low-pass (also under Bypass All).
-        if (options & option::input_lpf_15k) input_lowpass(c.input, left, right);
+        if (options & option::input_lpf_15k)
+            for (int n = 0; n < count; ++n) input_lowpass(c.input, left[n], right[n]);
 
         // 3. Input peak, seen by the meters and the AGC gate.
-        const double frame_input_peak = peak_level(left, right);
-        raise_peak(r.input_peak, frame_input_peak);
+        double chunk_input_peak = 0;
+        for (int n = 0; n < count; ++n) {
+            x.input_peak[n] = peak_level(left[n], right[n]);
+            if (x.input_peak[n] > chunk_input_peak) chunk_input_peak = x.input_peak[n];
+        }
+        raise_peak(r.input_peak, chunk_input_peak);
 
         // 4. Phase rotator.
-        if ((options & option::phase_rotator) && !bypass) rotate_phase(c.input, left, right);
+        if ((options & option::phase_rotator) && !bypass)
+            for (int n = 0; n < count; ++n) rotate_phase(c.input, left[n], right[n]);
 
         // 5. Stereo expander; its delay line runs every frame, its injection
         //    only with "No Stereo Exp" clear and not bypassed.
-        const StereoExpanderParams expander = {s.derived.stereo_depth_samples, s.derived.stereo_level_pct,
-                                               g.no_stereo_exp == 0 && !bypass};
-        stereo_expand(c.expander, expander, r, left, right);
-        raise_peak(r.stereo_image_peak, std::fabs(right - left));
+        double image_peak = 0;
+        for (int n = 0; n < count; ++n) {
+            stereo_expand(c.expander, expander, r, left[n], right[n]);
+            const double image = std::fabs(right[n] - left[n]);
+            if (image > image_peak) image_peak = image;
+        }
+        raise_peak(r.stereo_image_peak, image_peak);
 
         // 6. Bass EQ, early position (AM filter on; also under Bypass All).
-        if (options & option::am_filter) bass_eq(c.bass_eq, s, options, left, right);
+        if (options & option::am_filter)
+            for (int n = 0; n < count; ++n) bass_eq(c.bass_eq, s, options, left[n], right[n]);
 
         // 7. Two-band gated AGC (detectors and gate run under Bypass All too).
-        gated_agc(c.agc, s, r, bypass, frame_input_peak, left, right);
+        //    Under Bypass All the multiband analysis clears the gate flag
+        //    after each frame, so the next frame's AGC starts from 0.
+        for (int n = 0; n < count; ++n) {
+            gated_agc(c.agc, s, r, bypass, x.input_peak[n], left[n], right[n]);
+            x.agc_gated[n] = c.agc.gated;
+            if (bypass) c.agc.gated = 0;
+        }
+        publish(r.agc_gated, c.agc.gated);
 
         if (!bypass) {
             // 8. Bass EQ, late position.
-            if (!(options & option::am_filter)) bass_eq(c.bass_eq, s, options, left, right);
+            if (!(options & option::am_filter))
+                for (int n = 0; n < count; ++n) bass_eq(c.bass_eq, s, options, left[n], right[n]);
             // 9. Overdrive gain.
-            apply_overdrive(s, left, right);
+            for (int n = 0; n < count; ++n) apply_overdrive(s, left[n], right[n]);
             // 10. Pre-emphasis.
-            pre_emphasis(c.emphasis, g, left, right);
+            for (int n = 0; n < count; ++n) pre_emphasis(c.emphasis, g, left[n], right[n]);
         }
 
         // 11. Multiband processor, skipped by "BYPASS"; under Bypass All only
         //     its analysis runs and the frame continues at the test-tone mix.
-        bool full_path = !bypass;
-        if (!(options & option::multiband_bypass) || bypass)
-            full_path = multiband(c.multiband, c.bands, c.delay, s, r, options, bypass, left, right);
+        const bool multiband_runs = !(options & option::multiband_bypass) || bypass;
+        for (int n = 0; n < count; ++n) {
+            if (multiband_runs)
+                multiband(c.multiband, c.bands, c.delay, s, options, x.agc_gated[n], bypass, left[n], right[n]);
+            x.ring_slot[n] = c.delay.ring_index;
+        }
 
-        if (full_path) {
+        if (!bypass) {
             // 12. Dual-band compressor, then the split-band and final clippers.
-            dual_band(c.dual_band, c.bands, c.delay, s, r, left, right);
-            clippers(c.clippers, s, r, left, right);
+            for (int n = 0; n < count; ++n)
+                dual_band(c.dual_band, c.bands, c.delay, x.ring_slot[n], s, x.agc_gated[n], r, left[n], right[n]);
+            for (int n = 0; n < count; ++n) clippers(c.clippers, s, r, left[n], right[n]);
             // 13. Output FIR (pre-emphasis on) or de-emphasis.
-            output_filter(c.output, g.preemphasis_on != 0, left, right);
+            for (int n = 0; n < count; ++n) output_filter(c.output, g.preemphasis_on != 0, left[n], right[n]);
         }
 
         // 14. Test-tone mix, every frame.
-        mix_test_tone(c.tone, s.test_tone_on, left, right);
+        for (int n = 0; n < count; ++n) mix_test_tone(c.tone, s.test_tone_on, left[n], right[n]);
 
         // 15. Final soft clip at 32760.
-        final_soft_clip(s, left, right);
+        for (int n = 0; n < count; ++n) final_soft_clip(s, left[n], right[n]);
 
         // 16. Output level and AM filter.
-        if (!bypass) output_level_and_am(c.output_level, s, options, left, right);
+        if (!bypass)
+            for (int n = 0; n < count; ++n) output_level_and_am(c.output_level, s, options, left[n], right[n]);
 
         // 17. Output conversion and output peak.
-        frame[0] = to_output_sample(left);
-        std::int32_t out_peak = std::abs(static_cast<std::int32_t>(frame[0]));
-        if (nch == 2) {
-            frame[1] = to_output_sample(right);
-            out_peak = std::max(out_peak, std::abs(static_cast<std::int32_t>(frame[1])));
+        std::int32_t out_peak = 0;
+        for (int n = 0; n < count; ++n) {
+            std::int16_t* frame = frames + static_cast<std::ptrdiff_t>(n) * nch;
+            frame[0] = to_output_sample(left[n]);
+            out_peak = std::max(out_peak, std::abs(static_cast<std::int32_t>(frame[0])));
+            if (nch == 2) {
+                frame[1] = to_output_sample(right[n]);
+                out_peak = std::max(out_peak, std::abs(static_cast<std::int32_t>(frame[1])));
+            }
         }
         raise_peak(r.output_peak, out_peak);
     }

@@ -124,7 +124,7 @@ TEST(GatedAgc, SilenceGatesAndStartsFromTheLargestGain) {
     EXPECT_EQ(a.s->derived.agc_level_floor, 921.0);
     double l = 0, r = 0;
     a.frame(0, l, r);
-    EXPECT_EQ(a.r.agc_gated, 1);
+    EXPECT_EQ(a.st.gated, 1);
     EXPECT_EQ(a.st.master_envelope, 921.0);
     EXPECT_DOUBLE_EQ(a.r.master_agc_gain, 16384.0 / 921);
     EXPECT_NEAR(a.r.master_agc_gain, 17.79, 0.005);
@@ -137,15 +137,15 @@ TEST(GatedAgc, GateNeedsTheLevelStrictlyAboveThePeak) {
     a.st.master_envelope = a.st.bass_envelope = 20000;
     double l = 0, r = 0;
     a.frame(327, l, r);  // not gated: the release branch leaves the flag
-    EXPECT_EQ(a.r.agc_gated, 0);
+    EXPECT_EQ(a.st.gated, 0);
     EXPECT_DOUBLE_EQ(a.st.master_envelope, a.s->derived.master_release_coef * 20000);
     const double env = a.st.master_envelope;
     a.frame(326.99, l, r);
-    EXPECT_EQ(a.r.agc_gated, 1);
+    EXPECT_EQ(a.st.gated, 1);
     EXPECT_DOUBLE_EQ(a.st.master_envelope, 0.99999988 * env);
     l = r = 30000;  // attack in both bands clears the flag
     a.frame(30000, l, r);
-    EXPECT_EQ(a.r.agc_gated, 0);
+    EXPECT_EQ(a.st.gated, 0);
 }
 
 TEST(GatedAgc, BandLinkPullsOnlyTheBassGain) {
