@@ -16,40 +16,56 @@ constexpr int kHigh = kDualHighBand;
 constexpr int kLow = kDualLowBand;
 }  // namespace
 
-void dual_band(DualBandState& st, BandGains& bands, BandDelay& d, std::int32_t slot, const ChainParams& s,
-               std::int32_t agc_gated, Readings& r, double& left, double& right) {
-    double hr = right, hl = left;
-    double lr = right, ll = left;
-    process_biquad(kCrossoverHigh, st.crossover_high, hr, hl);
-    process_biquad(kCrossoverLow, st.crossover_low, lr, ll);
+void dual_band(DualBandState& st, BandGains& bands, BandDelay& d, const ChainParams& s, Readings& r, Chunk& x,
+               int count) {
+    // Crossover and drive; [n][0] right, [n][1] left.
+    double high[kChunkFrames][2], low[kChunkFrames][2];
+    double level[2][kChunkFrames];  // [0] high, [1] low
     const double drive = s.derived.density_gain;
-    hr *= drive;
-    hl *= drive;
-    lr *= drive;
-    ll *= drive;
+    for (int n = 0; n < count; ++n) {
+        double hr = x.right[n], hl = x.left[n];
+        double lr = x.right[n], ll = x.left[n];
+        process_biquad(kCrossoverHigh, st.crossover_high, hr, hl);
+        process_biquad(kCrossoverLow, st.crossover_low, lr, ll);
+        hr *= drive;
+        hl *= drive;
+        lr *= drive;
+        ll *= drive;
+        high[n][0] = hr;
+        high[n][1] = hl;
+        low[n][0] = lr;
+        low[n][1] = ll;
+        level[0][n] = peak_level(hr, hl);
+        level[1][n] = peak_level(lr, ll);
+    }
 
-    bands.band_level[kHigh] = peak_level(hr, hl);
-    bands.band_level[kLow] = peak_level(lr, ll);
-    compute_band_gains(bands, s.section_coefs, band_gain_inputs(s, agc_gated), kHigh, kLow);
+    double composite[2][kChunkFrames];
+    const GainInputs in = band_gain_inputs(s, 0);
+    compute_band_gain_run(bands, s.section_coefs, in, kHigh, level[0], x.agc_gated, composite[0], count);
+    compute_band_gain_run(bands, s.section_coefs, in, kLow, level[1], x.agc_gated, composite[1], count);
 
     double(&smooth)[kBands] = d.band_smooth_gain;
-    smooth[kLow] = smooth_band_gain(bands.band_composite_gain[kLow], smooth[kLow]);
-    smooth[kHigh] = smooth_band_gain(bands.band_composite_gain[kHigh], smooth[kHigh]);
-
-    // The ring index is bounded by advance_ring whenever it is written.
-    double(&ring)[2][kBands] = d.delay_ring[slot];
-    const double olr = exchange(ring[0][kLow], lr);
-    const double ohr = exchange(ring[0][kHigh], hr);
-    const double oll = exchange(ring[1][kLow], ll);
-    const double ohl = exchange(ring[1][kHigh], hl);
-
-    // High band subtracted: with this crossover the difference has no notch at
-    // 6 kHz (a +3 dB rise instead).
     const double clip_drive = s.derived.clip_drive_pct;
-    right = (smooth[kLow] * olr - smooth[kHigh] * ohr) * clip_drive * 0.01;
-    left = (smooth[kLow] * oll - smooth[kHigh] * ohl) * clip_drive * 0.01;
+    double peak = 0;
+    for (int n = 0; n < count; ++n) {
+        smooth[kLow] = smooth_band_gain(composite[1][n], smooth[kLow]);
+        smooth[kHigh] = smooth_band_gain(composite[0][n], smooth[kHigh]);
 
-    raise_peak(r.clip_peak_in, peak_level(right, left));
+        // The ring index is bounded by advance_ring whenever it is written.
+        double(&ring)[2][kBands] = d.delay_ring[x.ring_slot[n]];
+        const double olr = exchange(ring[0][kLow], low[n][0]);
+        const double ohr = exchange(ring[0][kHigh], high[n][0]);
+        const double oll = exchange(ring[1][kLow], low[n][1]);
+        const double ohl = exchange(ring[1][kHigh], high[n][1]);
+
+        // High band subtracted: with this crossover the difference has no notch at
+        // 6 kHz (a +3 dB rise instead).
+        x.right[n] = (smooth[kLow] * olr - smooth[kHigh] * ohr) * clip_drive * 0.01;
+        x.left[n] = (smooth[kLow] * oll - smooth[kHigh] * ohl) * clip_drive * 0.01;
+        const double p = peak_level(x.right[n], x.left[n]);
+        if (p > peak) peak = p;
+    }
+    raise_peak(r.clip_peak_in, peak);
 }
 
 }  // namespace qv

@@ -4,6 +4,7 @@
 // computed from the undelayed signal and applied to the signal delayed through
 // the shared look-ahead ring, recombination and the "Clip Drive" gain.
 #include "chain/band_delay.h"
+#include "chain/chunk.h"
 #include "chain/readings.h"
 #include "dsp/filters.h"
 #include "settings/settings.h"
@@ -15,10 +16,10 @@ struct DualBandState {
     BiquadState crossover_low;
 };
 
-// slot: the ring slot the multiband stage selected for this frame (or the last
-// one, when "BYPASS" skipped it); agc_gated: the AGC's gate flag of this
-// frame. Raises clip_peak_in.
-void dual_band(DualBandState& st, BandGains& bands, BandDelay& d, std::int32_t slot, const ChainParams& s,
-               std::int32_t agc_gated, Readings& r, double& left, double& right);
+// The first count frames of x, each with the ring slot the multiband stage
+// selected for it (or the last one, when "BYPASS" skipped it) and its gate
+// flag. Raises clip_peak_in.
+void dual_band(DualBandState& st, BandGains& bands, BandDelay& d, const ChainParams& s, Readings& r, Chunk& x,
+               int count);
 
 }  // namespace qv

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "chain/band_delay.h"
+#include "chain/chunk.h"
 #include "chain/readings.h"
 #include "dsp/band_split.h"
 #include "settings/settings.h"
@@ -17,10 +18,11 @@ struct MultibandState {
     double rms_state[kMultibandBands];  // mean square per band ("Track RMS")
 };
 
-// Entered when "BYPASS" is clear or Bypass All is set. Under Bypass All only
-// the analysis runs (meters keep moving) and the pair is left alone: the frame
-// goes on to the test-tone mix. agc_gated: the AGC's gate flag of this frame.
+// The first count frames of x, entered when "BYPASS" is clear or Bypass All is
+// set; reads each frame's gate flag and records its ring slot. Under Bypass
+// All only the analysis runs (meters keep moving) and the pairs are left
+// alone: the frames go on to the test-tone mix.
 void multiband(MultibandState& st, BandGains& bands, BandDelay& d, const ChainParams& s, std::int32_t options,
-               std::int32_t agc_gated, bool bypass, double& left, double& right);
+               bool bypass, Chunk& x, int count);
 
 }  // namespace qv

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "chain/bass_eq.h"
+#include "chain/chunk.h"
 #include "chain/overdrive.h"
 #include "dsp/detectors.h"
 
@@ -32,24 +33,6 @@ void refuse_format(ChainState& c) {
     publish(r.bass_agc_gain, 0.0);
     set_bits(r.format_status, 0xFF00);
 }
-
-// Frames go through the chain a chunk at a time: each step runs over the
-// whole chunk before the next one starts. A step's frames depend on each
-// other only through its own memories, so the processor overlaps the work
-// of neighbouring frames, which one long pass through all the stages per
-// frame does not let it do. Every frame still meets the stages in the same
-// order with the same parameters, so the samples are those of a frame-by-frame
-// pass. What a later step needs from an earlier one in the same frame travels
-// in the chunk.
-constexpr int kChunkFrames = 128;
-
-struct Chunk {
-    double left[kChunkFrames];
-    double right[kChunkFrames];
-    double input_peak[kChunkFrames];       // step 3, the AGC gate's reference
-    std::int32_t agc_gated[kChunkFrames];  // step 7, read by the band gain computers
-    std::int32_t ring_slot[kChunkFrames];  // step 11, the look-ahead slot the dual band shares
-};
 
 // The gain computers' outputs of the block's last frame, for the meters.
 void publish_band_readings(const BandGains& bands, Readings& r) {
@@ -177,16 +160,14 @@ int modify_samples(ParamChannel& channel, ChainState& c, std::int16_t* samples, 
         // 11. Multiband processor, skipped by "BYPASS"; under Bypass All only
         //     its analysis runs and the frame continues at the test-tone mix.
         const bool multiband_runs = !(options & option::multiband_bypass) || bypass;
-        for (int n = 0; n < count; ++n) {
-            if (multiband_runs)
-                multiband(c.multiband, c.bands, c.delay, s, options, x.agc_gated[n], bypass, left[n], right[n]);
-            x.ring_slot[n] = c.delay.ring_index;
-        }
+        if (multiband_runs)
+            multiband(c.multiband, c.bands, c.delay, s, options, bypass, x, count);
+        else
+            for (int n = 0; n < count; ++n) x.ring_slot[n] = c.delay.ring_index;
 
         if (!bypass) {
             // 12. Dual-band compressor, then the split-band and final clippers.
-            for (int n = 0; n < count; ++n)
-                dual_band(c.dual_band, c.bands, c.delay, x.ring_slot[n], s, x.agc_gated[n], r, left[n], right[n]);
+            dual_band(c.dual_band, c.bands, c.delay, s, r, x, count);
             for (int n = 0; n < count; ++n) clippers(c.clippers, s, r, left[n], right[n]);
             // 13. Output FIR (pre-emphasis on) or de-emphasis.
             for (int n = 0; n < count; ++n) output_filter(c.output, g.preemphasis_on != 0, left[n], right[n]);

@@ -62,82 +62,95 @@ inline void held_detector_step(SectionMemory& m, const SectionCoefs& k, double x
     m.envelope = smooth(c, x, m.envelope);
 }
 
+// One frame of band k: expander, two-detector compressor with hold, limiter, mute.
+inline void band_gain_step(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections], const GainInputs& in, int k) {
+    const double level = g.band_level[k];
+    SectionMemory& ex = g.section[k][kExpander];
+    SectionMemory& co = g.section[k][kCompressor];
+    SectionMemory& li = g.section[k][kLimiter];
+    const SectionCoefs& exc = coefs[k][kExpander];
+    const SectionCoefs& coc = coefs[k][kCompressor];
+    const SectionCoefs& lic = coefs[k][kLimiter];
+    const bool dual = k >= kMultibandBands;
+
+    // Expander (multiband bands only): gain (env / threshold)^exponent below threshold.
+    if (dual || in.expander_on == 0) {
+        ex.gain = 1.0;
+    } else {
+        held_detector_step(ex, exc, level);
+        const double threshold = g.threshold[k][kExpander];
+        ex.gain = ex.envelope < threshold ? gain_power(ex.power, ex.envelope, threshold, exc.ratio_exponent)
+                      : 1.0;
+    }
+
+    // Compressor: a slow and a fast detector on one threshold and ratio; the deeper gain wins.
+    // The dual bands always compress, whatever the switch says.
+    if (!dual && in.compressor_on == 0) {
+        co.gain = 1.0;
+    } else {
+        double& slow = g.slow_envelope[k];
+        double c = level < in.gate_level ? kGateFreezeCoef : coc.release2_coef;
+        if (level > slow) c = coc.attack2_coef;  // an attack overrides the gate
+        slow = smooth(c, level, slow);
+        const double threshold = g.threshold[k][kCompressor];
+        if (threshold > slow) slow = threshold;  // never rests below the threshold
+
+        if (level > co.envelope) {
+            if (co.hold_counter < 2u) {
+                c = coc.attack1_coef;
+                co.hold_counter = static_cast<std::uint32_t>(coc.hold_samples);
+            } else {
+                c = 1.0 - (1.0 - coc.attack1_coef) * kReattackSlowdown;
+                co.hold_counter = static_cast<std::uint32_t>(coc.hold_samples) / kReattackHoldDivisor;
+            }
+        } else if (co.hold_counter > 0) {
+            c = 1.0;
+            --co.hold_counter;
+        } else if (in.independent_gate) {
+            c = level < in.gate_level ? kGateFreezeCoef : coc.release1_coef;
+        } else if (in.agc_gated) {
+            c = kGateFreezeCoef;
+        } else {
+            c = coc.release1_coef;
+        }
+        co.envelope = smooth(c, level, co.envelope);
+        if (co.envelope < threshold) co.envelope = threshold;
+        // min(pow(slow / t, e), pow(env / t, e)) with e <= 0 (ratio >= 1:1)
+        // and both bases >= 1: one power of the larger base.
+        const double deeper = slow > co.envelope ? slow : co.envelope;
+        co.gain = gain_power(co.power, deeper, threshold, coc.ratio_exponent);
+    }
+
+    // Limiter on the level after expander and compressor; its detector runs for every band
+    // so that switching it on starts from a current envelope.
+    const double gain = ex.gain * co.gain;
+    const double x = level * gain;
+    held_detector_step(li, lic, x);
+    li.gain =
+        (g.threshold[k][kLimiter] < li.envelope && !dual && in.limiter_on) ? g.threshold[k][kLimiter] / li.envelope
+                                                                           : 1.0;
+
+    // Written once, so a meter reading it from another thread never sees a partial product.
+    // A muted band's envelopes and counters keep running.
+    g.band_composite_gain[k] = in.band_active[k] == 0 ? kMutedGain : gain * li.gain;
+}
+
 }  // namespace
 
 void compute_band_gains(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections], const GainInputs& in,
                         int first, int last) {
     if (first < 0) first = 0;
     if (last > kBands - 1) last = kBands - 1;
-    for (int k = first; k <= last; ++k) {
-        const double level = g.band_level[k];
-        SectionMemory& ex = g.section[k][kExpander];
-        SectionMemory& co = g.section[k][kCompressor];
-        SectionMemory& li = g.section[k][kLimiter];
-        const SectionCoefs& exc = coefs[k][kExpander];
-        const SectionCoefs& coc = coefs[k][kCompressor];
-        const SectionCoefs& lic = coefs[k][kLimiter];
-        const bool dual = k >= kMultibandBands;
+    for (int k = first; k <= last; ++k) band_gain_step(g, coefs, in, k);
+}
 
-        // Expander (multiband bands only): gain (env / threshold)^exponent below threshold.
-        if (dual || in.expander_on == 0) {
-            ex.gain = 1.0;
-        } else {
-            held_detector_step(ex, exc, level);
-            const double threshold = g.threshold[k][kExpander];
-            ex.gain = ex.envelope < threshold ? gain_power(ex.power, ex.envelope, threshold, exc.ratio_exponent)
-                          : 1.0;
-        }
-
-        // Compressor: a slow and a fast detector on one threshold and ratio; the deeper gain wins.
-        // The dual bands always compress, whatever the switch says.
-        if (!dual && in.compressor_on == 0) {
-            co.gain = 1.0;
-        } else {
-            double& slow = g.slow_envelope[k];
-            double c = level < in.gate_level ? kGateFreezeCoef : coc.release2_coef;
-            if (level > slow) c = coc.attack2_coef;  // an attack overrides the gate
-            slow = smooth(c, level, slow);
-            const double threshold = g.threshold[k][kCompressor];
-            if (threshold > slow) slow = threshold;  // never rests below the threshold
-
-            if (level > co.envelope) {
-                if (co.hold_counter < 2u) {
-                    c = coc.attack1_coef;
-                    co.hold_counter = static_cast<std::uint32_t>(coc.hold_samples);
-                } else {
-                    c = 1.0 - (1.0 - coc.attack1_coef) * kReattackSlowdown;
-                    co.hold_counter = static_cast<std::uint32_t>(coc.hold_samples) / kReattackHoldDivisor;
-                }
-            } else if (co.hold_counter > 0) {
-                c = 1.0;
-                --co.hold_counter;
-            } else if (in.independent_gate) {
-                c = level < in.gate_level ? kGateFreezeCoef : coc.release1_coef;
-            } else if (in.agc_gated) {
-                c = kGateFreezeCoef;
-            } else {
-                c = coc.release1_coef;
-            }
-            co.envelope = smooth(c, level, co.envelope);
-            if (co.envelope < threshold) co.envelope = threshold;
-            // min(pow(slow / t, e), pow(env / t, e)) with e <= 0 (ratio >= 1:1)
-            // and both bases >= 1: one power of the larger base.
-            const double deeper = slow > co.envelope ? slow : co.envelope;
-            co.gain = gain_power(co.power, deeper, threshold, coc.ratio_exponent);
-        }
-
-        // Limiter on the level after expander and compressor; its detector runs for every band
-        // so that switching it on starts from a current envelope.
-        const double gain = ex.gain * co.gain;
-        const double x = level * gain;
-        held_detector_step(li, lic, x);
-        li.gain =
-            (g.threshold[k][kLimiter] < li.envelope && !dual && in.limiter_on) ? g.threshold[k][kLimiter] / li.envelope
-                                                                               : 1.0;
-
-        // Written once, so a meter reading it from another thread never sees a partial product.
-        // A muted band's envelopes and counters keep running.
-        g.band_composite_gain[k] = in.band_active[k] == 0 ? kMutedGain : gain * li.gain;
+void compute_band_gain_run(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections], GainInputs in, int band,
+                           const double* level, const std::int32_t* agc_gated, double* composite_gain, int count) {
+    for (int n = 0; n < count; ++n) {
+        g.band_level[band] = level[n];
+        in.agc_gated = agc_gated[n];
+        band_gain_step(g, coefs, in, band);
+        composite_gain[n] = g.band_composite_gain[band];
     }
 }
 

@@ -38,6 +38,12 @@ void load_thresholds(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections
 void compute_band_gains(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections], const GainInputs& in,
                         int first, int last);
 
+// Band `band` over count frames: level[n] in (the detector output), the gate
+// flag of each frame, the band's composite gain out. Leaves band_level and
+// band_composite_gain at the last frame's, as compute_band_gains would.
+void compute_band_gain_run(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections], GainInputs in, int band,
+                           const double* level, const std::int32_t* agc_gated, double* composite_gain, int count);
+
 // Gain of the compressor's slow detector alone, for a meter: (slow / threshold)^exponent.
 double slow_detector_gain(double slow_envelope, const SectionCoefs& compressor);
 
