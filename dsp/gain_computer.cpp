@@ -62,9 +62,50 @@ inline void held_detector_step(SectionMemory& m, const SectionCoefs& k, double x
     m.envelope = smooth(c, x, m.envelope);
 }
 
-// One frame of band k: expander, two-detector compressor with hold, limiter, mute.
-inline void band_gain_step(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections], const GainInputs& in, int k) {
-    const double level = g.band_level[k];
+// The compressor's fast detector: attack with hold (a re-attack during the
+// hold is slower and reloads a fifth of it), then the gate's freeze or the
+// release. Never rests below the threshold.
+inline void compressor_fast_step(SectionMemory& co, const SectionCoefs& coc, const GainInputs& in, std::int32_t agc_gated,
+                                 double level, double threshold) {
+    double c;
+    if (level > co.envelope) {
+        if (co.hold_counter < 2u) {
+            c = coc.attack1_coef;
+            co.hold_counter = static_cast<std::uint32_t>(coc.hold_samples);
+        } else {
+            c = 1.0 - (1.0 - coc.attack1_coef) * kReattackSlowdown;
+            co.hold_counter = static_cast<std::uint32_t>(coc.hold_samples) / kReattackHoldDivisor;
+        }
+    } else if (co.hold_counter > 0) {
+        c = 1.0;
+        --co.hold_counter;
+    } else if (in.independent_gate) {
+        c = level < in.gate_level ? kGateFreezeCoef : coc.release1_coef;
+    } else if (agc_gated) {
+        c = kGateFreezeCoef;
+    } else {
+        c = coc.release1_coef;
+    }
+    co.envelope = smooth(c, level, co.envelope);
+    if (co.envelope < threshold) co.envelope = threshold;
+}
+
+// The compressor's slow detector: an attack overrides the gate's freeze.
+// Never rests below the threshold.
+inline void compressor_slow_step(double& slow, const SectionCoefs& coc, const GainInputs& in, double level,
+                                 double threshold) {
+    double c = level < in.gate_level ? kGateFreezeCoef : coc.release2_coef;
+    if (level > slow) c = coc.attack2_coef;
+    slow = smooth(c, level, slow);
+    if (threshold > slow) slow = threshold;
+}
+
+// Up to kGainRunFrames frames of band k. The sections' detectors run first
+// for every frame, then their powers, then the limiter, which reads both:
+// the powers of neighbouring frames do not wait for each other, nor for a
+// decision that hangs on one of them.
+void band_gain_run(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections], const GainInputs& in, int k,
+                   const double* level, const std::int32_t* agc_gated, double* composite_gain, int count) {
     SectionMemory& ex = g.section[k][kExpander];
     SectionMemory& co = g.section[k][kCompressor];
     SectionMemory& li = g.section[k][kLimiter];
@@ -72,67 +113,66 @@ inline void band_gain_step(BandGains& g, const SectionCoefs (&coefs)[kBands][kSe
     const SectionCoefs& coc = coefs[k][kCompressor];
     const SectionCoefs& lic = coefs[k][kLimiter];
     const bool dual = k >= kMultibandBands;
+    // The expander works on the multiband bands only; the dual bands always
+    // compress, whatever the switch says.
+    const bool expander = !dual && in.expander_on != 0;
+    const bool compressor = dual || in.compressor_on != 0;
+    const bool limiter = !dual && in.limiter_on != 0;
 
-    // Expander (multiband bands only): gain (env / threshold)^exponent below threshold.
-    if (dual || in.expander_on == 0) {
-        ex.gain = 1.0;
-    } else {
-        held_detector_step(ex, exc, level);
+    double expander_gain[kGainRunFrames];
+    double compressor_gain[kGainRunFrames];
+    for (int n = 0; n < count; ++n) expander_gain[n] = compressor_gain[n] = 1.0;
+
+    // Expander: gain (env / threshold)^exponent below threshold.
+    if (expander) {
         const double threshold = g.threshold[k][kExpander];
-        ex.gain = ex.envelope < threshold ? gain_power(ex.power, ex.envelope, threshold, exc.ratio_exponent)
-                      : 1.0;
-    }
-
-    // Compressor: a slow and a fast detector on one threshold and ratio; the deeper gain wins.
-    // The dual bands always compress, whatever the switch says.
-    if (!dual && in.compressor_on == 0) {
-        co.gain = 1.0;
-    } else {
-        double& slow = g.slow_envelope[k];
-        double c = level < in.gate_level ? kGateFreezeCoef : coc.release2_coef;
-        if (level > slow) c = coc.attack2_coef;  // an attack overrides the gate
-        slow = smooth(c, level, slow);
-        const double threshold = g.threshold[k][kCompressor];
-        if (threshold > slow) slow = threshold;  // never rests below the threshold
-
-        if (level > co.envelope) {
-            if (co.hold_counter < 2u) {
-                c = coc.attack1_coef;
-                co.hold_counter = static_cast<std::uint32_t>(coc.hold_samples);
-            } else {
-                c = 1.0 - (1.0 - coc.attack1_coef) * kReattackSlowdown;
-                co.hold_counter = static_cast<std::uint32_t>(coc.hold_samples) / kReattackHoldDivisor;
-            }
-        } else if (co.hold_counter > 0) {
-            c = 1.0;
-            --co.hold_counter;
-        } else if (in.independent_gate) {
-            c = level < in.gate_level ? kGateFreezeCoef : coc.release1_coef;
-        } else if (in.agc_gated) {
-            c = kGateFreezeCoef;
-        } else {
-            c = coc.release1_coef;
+        double envelope[kGainRunFrames];
+        for (int n = 0; n < count; ++n) {
+            held_detector_step(ex, exc, level[n]);
+            envelope[n] = ex.envelope;
         }
-        co.envelope = smooth(c, level, co.envelope);
-        if (co.envelope < threshold) co.envelope = threshold;
-        // min(pow(slow / t, e), pow(env / t, e)) with e <= 0 (ratio >= 1:1)
-        // and both bases >= 1: one power of the larger base.
-        const double deeper = slow > co.envelope ? slow : co.envelope;
-        co.gain = gain_power(co.power, deeper, threshold, coc.ratio_exponent);
+        for (int n = 0; n < count; ++n)
+            if (envelope[n] < threshold)
+                expander_gain[n] = gain_power(ex.power, envelope[n], threshold, exc.ratio_exponent);
     }
 
-    // Limiter on the level after expander and compressor; its detector runs for every band
-    // so that switching it on starts from a current envelope.
-    const double gain = ex.gain * co.gain;
-    const double x = level * gain;
-    held_detector_step(li, lic, x);
-    li.gain =
-        (g.threshold[k][kLimiter] < li.envelope && !dual && in.limiter_on) ? g.threshold[k][kLimiter] / li.envelope
-                                                                           : 1.0;
+    // Compressor: a slow and a fast detector on one threshold and ratio; the
+    // deeper gain wins: min(pow(slow / t, e), pow(env / t, e)) with e <= 0
+    // (ratio >= 1:1) and both bases >= 1 is one power of the larger base.
+    if (compressor) {
+        const double threshold = g.threshold[k][kCompressor];
+        double deeper[kGainRunFrames];
+        double& slow = g.slow_envelope[k];
+        for (int n = 0; n < count; ++n) {
+            compressor_slow_step(slow, coc, in, level[n], threshold);
+            compressor_fast_step(co, coc, in, agc_gated[n], level[n], threshold);
+            deeper[n] = slow > co.envelope ? slow : co.envelope;
+        }
+        for (int n = 0; n < count; ++n)
+            compressor_gain[n] = gain_power(co.power, deeper[n], threshold, coc.ratio_exponent);
+    }
 
-    // Written once, so a meter reading it from another thread never sees a partial product.
+    // Limiter on the level after expander and compressor; its detector runs
+    // for every band so that switching it on starts from a current envelope.
     // A muted band's envelopes and counters keep running.
-    g.band_composite_gain[k] = in.band_active[k] == 0 ? kMutedGain : gain * li.gain;
+    const double limit = g.threshold[k][kLimiter];
+    double limiter_gain = 1.0;
+    for (int n = 0; n < count; ++n) {
+        const double gain = expander_gain[n] * compressor_gain[n];
+        const double x = level[n] * gain;
+        held_detector_step(li, lic, x);
+        limiter_gain = (limit < li.envelope && limiter) ? limit / li.envelope : 1.0;
+        composite_gain[n] = in.band_active[k] == 0 ? kMutedGain : gain * limiter_gain;
+    }
+
+    if (count > 0) {
+        ex.gain = expander_gain[count - 1];
+        co.gain = compressor_gain[count - 1];
+        li.gain = limiter_gain;
+        g.band_level[k] = level[count - 1];
+        // Written once, so a meter reading it from another thread never sees a partial product.
+        g.band_composite_gain[k] = composite_gain[count - 1];
+    }
 }
 
 }  // namespace
@@ -141,16 +181,18 @@ void compute_band_gains(BandGains& g, const SectionCoefs (&coefs)[kBands][kSecti
                         int first, int last) {
     if (first < 0) first = 0;
     if (last > kBands - 1) last = kBands - 1;
-    for (int k = first; k <= last; ++k) band_gain_step(g, coefs, in, k);
+    for (int k = first; k <= last; ++k) {
+        const double level = g.band_level[k];
+        double composite;
+        band_gain_run(g, coefs, in, k, &level, &in.agc_gated, &composite, 1);
+    }
 }
 
-void compute_band_gain_run(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections], GainInputs in, int band,
+void compute_band_gain_run(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections], const GainInputs& in, int band,
                            const double* level, const std::int32_t* agc_gated, double* composite_gain, int count) {
-    for (int n = 0; n < count; ++n) {
-        g.band_level[band] = level[n];
-        in.agc_gated = agc_gated[n];
-        band_gain_step(g, coefs, in, band);
-        composite_gain[n] = g.band_composite_gain[band];
+    for (int first = 0; first < count; first += kGainRunFrames) {
+        const int n = count - first < kGainRunFrames ? count - first : kGainRunFrames;
+        band_gain_run(g, coefs, in, band, level + first, agc_gated + first, composite_gain + first, n);
     }
 }
 

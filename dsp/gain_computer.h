@@ -29,6 +29,10 @@ struct GainInputs {
     const std::int32_t* band_active;  // [kBands], 0 while the band's M button mutes it
 };
 
+// Frames a gain computer takes in one go (compute_band_gain_run takes longer
+// runs in pieces of this size).
+constexpr int kGainRunFrames = 128;
+
 // Copies the thresholds of the block's coefficients into g.threshold.
 void load_thresholds(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections]);
 
@@ -39,9 +43,10 @@ void compute_band_gains(BandGains& g, const SectionCoefs (&coefs)[kBands][kSecti
                         int first, int last);
 
 // Band `band` over count frames: level[n] in (the detector output), the gate
-// flag of each frame, the band's composite gain out. Leaves band_level and
-// band_composite_gain at the last frame's, as compute_band_gains would.
-void compute_band_gain_run(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections], GainInputs in, int band,
+// flag of each frame, the band's composite gain out; the same as count calls
+// of compute_band_gains for the band. Leaves band_level, band_composite_gain
+// and the sections' gains at the last frame's.
+void compute_band_gain_run(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections], const GainInputs& in, int band,
                            const double* level, const std::int32_t* agc_gated, double* composite_gain, int count);
 
 // Gain of the compressor's slow detector alone, for a meter: (slow / threshold)^exponent.
