@@ -1,6 +1,8 @@
 #include "cli/block_pipeline.h"
 
 #include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <system_error>
@@ -108,6 +110,11 @@ bool StageThreads::start(std::function<void()> body, std::string& error) {
     }
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     return ok;
+}
+
+void yield_to_chain_stage() {
+    // On Linux a thread's nice value is its own: the other threads keep theirs.
+    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
 }
 
 void StageThreads::join() {

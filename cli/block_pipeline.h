@@ -96,4 +96,9 @@ private:
     std::vector<std::thread> threads_;
 };
 
+// Lowers the calling thread's scheduling priority (nice 10), so that when the
+// stages around the chain compete for the cores, the chain's thread, the
+// slowest stage, keeps one to itself. Best effort: a refusal changes nothing.
+void yield_to_chain_stage();
+
 }  // namespace qv::cli

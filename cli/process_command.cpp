@@ -137,6 +137,7 @@ struct OutputStage {
 };
 
 void run_output_stage(BlockPipeline& pipe, OutputStage& s) {
+    yield_to_chain_stage();
     const std::size_t width = static_cast<std::size_t>(s.sink->channels);
     std::string error;
     while (PipelineBlock* b = pipe.take(Lane::processed)) {
@@ -381,6 +382,8 @@ int run_process(const ProcessOptions& o) {
         return kExitFailure;
     }
 
+    // Decoding and the input's meter share a core with the output's stage.
+    yield_to_chain_stage();
     std::vector<float> float_in(kReadFrames * static_cast<std::size_t>(in_info.channels));
     std::vector<float> folded(folding ? kReadFrames * 2 : 0);
     std::vector<std::int16_t> short_in(kReadFrames * static_cast<std::size_t>(channels));
