@@ -24,7 +24,7 @@ inline std::int16_t to_output_sample(double x) {
     return static_cast<std::int16_t>(x);
 }
 
-// A refused block also clears the AGC's gate flag (the meter word it was once kept in).
+// A refused block also clears the AGC's gate flag.
 void refuse_format(ChainState& c) {
     Readings& r = c.readings;
     c.agc.gated = 0;
