@@ -1,4 +1,5 @@
-# Checks the DLL's export table: the undecorated entry point, the library
+# cmake -DOBJDUMP=... -DDLL=... -DFORMAT=pei-i386|pei-x86-64 -P check_dll_exports.cmake
+# Checks the DLL's image format and export table: the undecorated entry point, the library
 # name, and imports from system DLLs only (the runtime is linked statically).
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -10,8 +11,8 @@ endif()
 if(NOT dump MATCHES "Name [^\n]* dsp_quorvane.dll")
   message(FATAL_ERROR "export table does not name dsp_quorvane.dll")
 endif()
-if(NOT dump MATCHES "file format pei-i386")
-  message(FATAL_ERROR "not a 32-bit x86 image")
+if(NOT dump MATCHES "file format ${FORMAT}\n")
+  message(FATAL_ERROR "not a ${FORMAT} image")
 endif()
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
 foreach(line ${imports})
