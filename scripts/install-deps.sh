@@ -1,23 +1,33 @@
 #!/usr/bin/env bash
 # Installs what building and testing Quorvane needs on Debian 12, only when
 # something is missing, so repeated runs cost a second.
+#   install-deps.sh         everything: the tests, both Windows targets with
+#                           Wine, the plug-ins' hosts, the browser, packaging
+#   install-deps.sh --tool  only what the command-line tool needs to build
+#                           (scripts/run-demo.sh)
 set -euo pipefail
 
-need=()
-have_cmd() { command -v "$1" >/dev/null 2>&1; }
-have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+tool=(cmake ninja-build g++ pkg-config libsndfile1-dev libsoxr-dev libebur128-dev libcli11-dev
+      libcpp-httplib-dev nlohmann-json3-dev)
+all=(libgtest-dev libbenchmark-dev help2man libmpfr-dev python3
+     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+     xvfb imagemagick fonts-wine wine wine64 clang libclang-rt-14-dev ffmpeg chromium
+     lv2-dev liblilv-dev ladspa-sdk lilv-utils serdi sox liquidsoap nsis lintian dpkg-dev)
 
-for p in cmake ninja-build g++ libgtest-dev libbenchmark-dev \
-         libsndfile1-dev libsoxr-dev libebur128-dev libcli11-dev help2man libmpfr-dev \
-         g++-mingw-w64-i686 binutils-mingw-w64-i686 xvfb imagemagick python3 \
-         fonts-wine clang libclang-rt-14-dev libcpp-httplib-dev nlohmann-json3-dev ffmpeg chromium \
-         lv2-dev liblilv-dev ladspa-sdk lilv-utils serdi sox liquidsoap nsis lintian dpkg-dev; do
+need=()
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+want=("${tool[@]}")
+i386=0
+if [ "${1:-}" != --tool ]; then
+  want+=("${all[@]}")
+  # wine32 is installed on every machine, also where the kernel cannot
+  # execute it: the i686 tests then report themselves skipped.
+  dpkg --print-foreign-architectures | grep -qx i386 || i386=1
+  have_pkg wine32:i386 || need+=(wine32:i386)
+fi
+for p in "${want[@]}"; do
   have_pkg "$p" || need+=("$p")
 done
-i386=0
-dpkg --print-foreign-architectures | grep -qx i386 || i386=1
-have_pkg wine || need+=(wine)
-have_pkg wine32:i386 || need+=(wine32:i386)
 
 if [ ${#need[@]} -eq 0 ] && [ $i386 -eq 0 ]; then
   exit 0

@@ -27,6 +27,10 @@ if [ "$(pe_machine "$exe")" = 8664 ]; then
   wineserver=/usr/lib/wine/wineserver64
   wineboot=(/usr/lib/wine/wine64 wineboot)
 else
+  if [ "${QUORVANE_NO_I386:-}" = 1 ]; then
+    echo "wine-run.sh: QUORVANE_NO_I386=1, yet a test starts $exe, not a 64-bit program, without scripts/needs-i386.sh" >&2
+    exit 1
+  fi
   wine=(wine)
   wineserver=wineserver
   wineboot=(wineboot)
