@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Makes the Debian package quorvane_VERSION-1_ARCH.deb from a built native tree:
 #   scripts/make-deb.sh [BUILD_DIR [OUT_DIR]]   (default build/native, build/release)
-# The files are those `cmake --install` puts under /usr (stripped), plus the
-# compressed manual page, the copyright file and the changelog; Depends comes
+# The files are those `cmake --install` puts under /usr (stripped: the
+# README, the plug-ins' and the web control's manual pages come compressed,
+# the examples plain), plus the compressed manual page quorvane(1), the
+# copyright file and the changelog; Depends comes
 # from the shared libraries the binaries link (dpkg-shlibdeps). Prints the
 # package's path.
 set -euo pipefail
@@ -33,7 +35,8 @@ maintainer="$(sed -n 's/^Maintainer: //p' "$root/packaging/debian/control.in")"
 {
   printf 'quorvane (%s) unstable; urgency=medium\n\n' "$deb_version"
   printf '  * Release %s: the command-line processor with its manual page and\n' "$version"
-  printf '    factory processes, and the LADSPA and LV2 plug-ins.\n\n'
+  printf '    factory processes, the LADSPA and LV2 plug-ins, manual pages for\n'
+  printf '    the plug-ins and the web control, and examples.\n\n'
   printf ' -- %s  %s\n' "$maintainer" "$(LC_ALL=C date -u -R -d "@$SOURCE_DATE_EPOCH")"
 } | gzip -9n >"$doc/changelog.Debian.gz"
 

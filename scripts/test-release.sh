@@ -28,7 +28,11 @@ for path in usr/bin/quorvane usr/share/man/man1/quorvane.1.gz usr/lib/ladspa/quo
             usr/lib/lv2/quorvane.lv2/manifest.ttl usr/lib/lv2/quorvane.lv2/quorvane.ttl \
             usr/lib/lv2/quorvane.lv2/presets.ttl usr/lib/lv2/quorvane.lv2/quorvane.so \
             'usr/share/quorvane/factory/qv$90.dat' usr/share/doc/quorvane/copyright \
-            usr/share/doc/quorvane/changelog.Debian.gz; do
+            usr/share/doc/quorvane/changelog.Debian.gz usr/share/doc/quorvane/README.md.gz \
+            usr/share/man/man7/quorvane-plugins.7.gz usr/share/man/man7/quorvane-control.7.gz \
+            usr/share/doc/quorvane/examples/onair.liq usr/share/doc/quorvane/examples/onair-pipe.liq \
+            usr/share/doc/quorvane/examples/quorvane-filter-chain.conf \
+            usr/share/doc/quorvane/examples/quorvane-onair.service; do
   grep -qF " ./$path" <<<"$contents" || fail "the package lacks /$path"
 done
 [ "$(dpkg-deb -f "$deb" Version)" = "$version-1" ] || fail "package version $(dpkg-deb -f "$deb" Version)"
@@ -67,7 +71,9 @@ settings_before="$(cd "$HOME" && find .config -printf '%p %s %T@\n' | sort)"
 DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" >/dev/null
 [ "$(command -v quorvane)" = /usr/bin/quorvane ] || fail "quorvane is not /usr/bin/quorvane"
 [ "$(quorvane --version)" = "quorvane $version" ] || fail "quorvane --version says $(quorvane --version)"
-[ -f /usr/share/man/man1/quorvane.1.gz ] || fail "no manual page"
+for page in quorvane quorvane-plugins quorvane-control; do
+  man -w "$page" >/dev/null 2>&1 || fail "man $page finds no page"
+done
 sox -n -r 44100 -c 2 -b 16 "$work/in.wav" synth 2 pinknoise vol 0.3
 quorvane process -q "$work/in.wav" "$work/out.wav" || fail "quorvane process"
 [ "$(soxi -s "$work/out.wav" 2>/dev/null)" = 88200 ] || fail "quorvane process wrote no 2 s output"
