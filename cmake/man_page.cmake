@@ -22,6 +22,18 @@ the processes 0..100 of the settings folder ($XDG_CONFIG_HOME/quorvane when set)
 .TP
 .I <prefix>/share/quorvane/factory/qv$N.dat
 the factory processes, also stored by `quorvane preset install-factory`
+.TP
+.I <prefix>/share/doc/quorvane/examples/
+Liquidsoap scripts, a PipeWire filter chain and a systemd service
+[SEE ALSO]
+.BR quorvane\\-plugins (7):
+the LADSPA and LV2 plug-ins, their ports, latency and recipes for Liquidsoap,
+ffmpeg, sox, PipeWire and jalv.
+.PP
+.BR quorvane\\-control (7):
+the browser control panel of
+.B quorvane stream \\-\\-control
+and its HTTP API.
 ")
 get_filename_component(dir "${OUT}" DIRECTORY)
 file(MAKE_DIRECTORY "${dir}")
