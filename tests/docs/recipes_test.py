@@ -108,6 +108,12 @@ def test_all(tmp):
     for line in readme_lines:
         if re.match(r"(ffmpeg -i in\.mp3 -af|sox -D|pw-jack jalv|pipewire -c)", line):
             check(line in commands, "the manual page has the README's command: " + line)
+    # The README's quote of the pipe() station is a run of the example's lines.
+    quote = re.search(r"\n    radio = pipe\(.*?\n\n", readme, re.S)
+    with open(os.path.join(examples, "onair-pipe.liq")) as f:
+        example = "\n".join(line.strip() for line in f)
+    check(quote is not None and "\n".join(line.strip() for line in quote.group(0).strip().splitlines()) in example,
+          "the README quotes onair-pipe.liq as it is")
 
     work = os.path.join(tmp, "work")
     os.makedirs(work)
