@@ -911,44 +911,81 @@ TEST_F(Hosts, Lv2applyAtFortyEightKilohertz) {
     }
 }
 
-TEST_F(Hosts, LiquidsoapPlaysAPlaylistThroughOneInstance) {
-    // Three tracks, each a whole number of Liquidsoap's 40 ms frames (it
-    // drops the partial last frame of a track).
+// Liquidsoap plays three tracks through one plug-in instance into a WAV file;
+// `queue` is the Liquidsoap code that defines `s`, a request source fed with
+// the tracks named $0, $1 and $2 and prefetching all three. The file must hold
+// the continuous processing of the three tracks, within Liquidsoap's one-step
+// float conversion.
+void liquidsoap_plays(const ConfigDir& dir, std::string queue) {
+    // Each track a whole number of Liquidsoap's 40 ms frames (it drops the
+    // partial last frame of a track).
     const int track = 63 * 1764;
     std::vector<std::int16_t> all;
-    std::ofstream list(path("list.m3u"));
+    std::ofstream list(dir.path("list.m3u"));
     for (int t = 0; t < 3; ++t) {
         const std::vector<std::int16_t> pcm = make_clip(track, 44100, 100 + t);
-        const std::string name = path("track" + std::to_string(t) + ".wav");
+        const std::string name = dir.path("track" + std::to_string(t) + ".wav");
         write_wav(name, pcm, 44100);
         list << name << "\n";
         all.insert(all.end(), pcm.begin(), pcm.end());
+        const std::string tag = "$" + std::to_string(t);
+        for (std::size_t at; (at = queue.find(tag)) != std::string::npos;) queue.replace(at, tag.size(), name);
     }
     list.close();
-    std::ofstream script(path("play.liq"));
+    // The unsynchronised clock plays a track in milliseconds, and a request
+    // source resolves its next track on another thread: if that has not
+    // finished when a track ends, the source runs dry, the output stops and
+    // on_stop ends the run with the list cut short. So the switch opens only
+    // once all three tracks are resolved, and until then the idle clock sleeps
+    // so that the resolving threads get the processor.
+    std::ofstream script(dir.path("play.liq"));
     script << "settings.init.allow_root.set(true)\n"
               "settings.frame.audio.samplerate.set(44100)\n"
               "settings.frame.audio.channels.set(2)\n"
-              "s = playlist(mode=\"normal\", reload_mode=\"never\", loop=false, \""
-           << path("list.m3u")
-           << "\")\n"
-              "s = ladspa.quorvane(s)\n"
-              "clock.assign_new(sync=\"none\", [s])\n"
+           << queue
+           << "\nopened = ref(false)\n"
+              "def all_queued() =\n"
+              "  if not !opened then opened := list.length(s.queue()) == 3 end\n"
+              "  if not !opened then sleep(0.01) end\n"
+              "  !opened\n"
+              "end\n"
+              "p = ladspa.quorvane(switch([(all_queued, s)]))\n"
+              "clock.assign_new(sync=\"none\", [p])\n"
               "output.file(%wav(stereo=true, samplesize=16), fallible=true, on_stop=shutdown, \""
-           << path("liq.wav") << "\", s)\n";
+           << dir.path("liq.wav") << "\", p)\n";
     script.close();
-    ASSERT_EQ(
-        shell("cd " + path("") + " && timeout 60 liquidsoap " + path("play.liq") + " >" + path("liq.log") + " 2>&1"), 0)
-        << capture("tail -20 " + path("liq.log"));
-    const Wav w = read_wav(path("liq.wav"));
+    ASSERT_EQ(shell("cd " + dir.path("") + " && timeout -k 5 60 liquidsoap " + dir.path("play.liq") + " >" +
+                    dir.path("liq.log") + " 2>&1"),
+              0)
+        << capture("tail -20 " + dir.path("liq.log"));
+    const Wav w = read_wav(dir.path("liq.wav"));
     EXPECT_EQ(w.rate, 44100);
-    ASSERT_EQ(w.samples.size(), all.size());
-    // One instance for the whole playlist: the continuous processing of the
-    // three tracks, within Liquidsoap's one-step float conversion.
+    ASSERT_EQ(w.samples.size(), all.size()) << capture("tail -20 " + dir.path("liq.log"));
     const auto ref = reference(default_process(), all);
     int worst = 0;
     for (std::size_t i = 0; i < ref.size(); ++i) worst = std::max(worst, std::abs(w.samples[i] - ref[i]));
     EXPECT_LE(worst, 1);
+}
+
+TEST_F(Hosts, LiquidsoapPlaysAPlaylistThroughOneInstance) {
+    liquidsoap_plays(config_, "s = playlist(mode=\"normal\", reload_mode=\"never\", loop=false, prefetch=3, \"" +
+                                  path("list.m3u") + "\")");
+}
+
+// Every track takes 0.3 s to come, the first included: the output waits for
+// them instead of playing the first and stopping where the second is missing.
+TEST_F(Hosts, LiquidsoapWaitsForLateTracks) {
+    liquidsoap_plays(config_,
+                     "tracks = ref([\"$0\", \"$1\", \"$2\"])\n"
+                     "def next() =\n"
+                     "  if !tracks == [] then null() else\n"
+                     "    sleep(0.3)\n"
+                     "    r = request.create(list.hd(default=\"\", !tracks))\n"
+                     "    tracks := list.tl(!tracks)\n"
+                     "    r\n"
+                     "  end\n"
+                     "end\n"
+                     "s = request.dynamic(prefetch=3, next)");
 }
 
 namespace lilv_host {
