@@ -52,7 +52,11 @@ inline void note_allocation() {
 }
 }  // namespace
 
-#if defined(__SANITIZE_ADDRESS__)
+// Under a sanitizer the counter hangs on the runtime's own hooks: a malloc
+// of our own would take over from the runtime's, and under ThreadSanitizer
+// it would run, instrumented, while the runtime's dlsym of its interceptors
+// allocates before the runtime is initialised (a crash at start).
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, std::size_t),
                                                          void (*)(const volatile void*));
 namespace {
