@@ -259,7 +259,7 @@ TEST_F(Module, HostFloatingPointModesDoNotChangeTheSound) {
     stored.global.option_flags |= option::bass_eq_shelving | option::track_rms | option::input_lpf_15k;
     stored.global.preemphasis_on = 1;
     ASSERT_TRUE(write_process_file(host.path("qv$1.dat").c_str(), stored));
-    constexpr int kFrames = 2 * 44100, kBlock = 441;
+    constexpr int kFrames = 44100, kBlock = 441;
     const auto input = test::programme(kFrames, 21);
     const std::string ini = host.path("winamp.ini");
     const int sliders[] = {1007, 1070, 1000, 1024, 1169, 1003, 1094};

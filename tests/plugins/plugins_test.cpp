@@ -729,7 +729,7 @@ TEST(Plugins, HostFloatingPointModesDoNotChangeTheSamples) {
         for (double rate : {44100.0, 48000.0}) {
             SCOPED_TRACE(std::string(lib->ladspa != nullptr ? "LADSPA " : "LV2 ") +
                          std::to_string(static_cast<int>(rate)));
-            const int frames = static_cast<int>(rate / 2);
+            const int frames = static_cast<int>(rate / 4);
             const Planar in = to_float(make_clip(frames, rate));
             const auto render = [&](test::HostFpCaller& call) {
                 Planar p = in;
