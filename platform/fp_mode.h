@@ -11,8 +11,9 @@
 // masked. ChainFpMode adds flush-to-zero and denormals-are-zero for the audio
 // path. Nested guards are harmless: each gives back what it found.
 //
-// The asm statements clobber memory: arithmetic on values loaded after a
-// guard is made cannot be moved before it, nor stores of results after it ends.
+// The asm statements clobber memory, so no load or store moves across either
+// end of a guard; each guard stands at the top of an entry point whose work
+// reads its inputs from memory or runs in the calls made under it.
 #include <cstdint>
 
 #if defined(__i386__) || defined(__x86_64__)
@@ -25,10 +26,8 @@ namespace qv::platform {
 
 // MXCSR: six sticky exception flags (bits 0-5), denormals-are-zero (6), the
 // six exception masks (7-12), rounding (13-14, 0 = to nearest), flush-to-zero (15).
-constexpr unsigned kMxcsrExceptionFlags = 0x003F;
 constexpr unsigned kMxcsrDenormalsAreZero = 0x0040;
 constexpr unsigned kMxcsrExceptionMasks = 0x1F80;
-constexpr unsigned kMxcsrRounding = 0x6000;
 constexpr unsigned kMxcsrFlushToZero = 0x8000;
 // The x87 control word: exception masks (bits 0-5), bit 6 (reads as 1),
 // precision (8-9, 3 = 64 bits), rounding (10-11, 0 = to nearest).
