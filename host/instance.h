@@ -29,6 +29,8 @@ void instance_config(Quorvane& q, DspModule* module);
 // Quit: stores the panel position, destroys both windows, writes the INI keys.
 void instance_quit(Quorvane& q, DspModule* module);
 // ModifySamples, on the audio thread, under the chain's floating-point mode.
+// These four, like the windows' notifications, run in the module's own
+// floating-point mode and give the caller's back (platform/fp_mode.h).
 int instance_modify_samples(Quorvane& q, short* samples, int numsamples, int bps, int nch, int srate);
 
 // Notifications of the window lifecycle (exposed for the tests): the panel

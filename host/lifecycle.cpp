@@ -62,6 +62,7 @@ void open_about(Quorvane& q, const DspModule* m) {
 }  // namespace
 
 int instance_init(Quorvane& q, DspModule* module) {
+    const platform::DefaultFpMode mode;
     Settings& s = q.core.settings;
     // The Windows module stays loaded after Quit (it pins itself), so an Init
     // may follow a Quit of the same instance: the panel starts as new.
@@ -89,6 +90,7 @@ int instance_init(Quorvane& q, DspModule* module) {
 }
 
 void instance_config(Quorvane& q, DspModule* module) {
+    const platform::DefaultFpMode mode;
     if (q.panel.panel_window) return;  // already open: not even raised
     bind_windows(q);
     open_panel(q, module);
@@ -103,6 +105,7 @@ void instance_config(Quorvane& q, DspModule* module) {
 }
 
 void instance_quit(Quorvane& q, DspModule*) {
+    const platform::DefaultFpMode mode;
     if (q.panel.panel_window) {
         save_panel_position(q.core.settings);
         destroy_own(q.panel.panel_window);

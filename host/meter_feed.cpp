@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "panel/meter_scales.h"
+#include "platform/fp_mode.h"
 
 namespace qv {
 
@@ -25,6 +26,7 @@ double held_peak(double taken, double hold) { return taken > hold ? taken : hold
 }  // namespace
 
 MeterFrame meter_feed_tick(Processor& p, MeterHolds& h, bool bypass_all, bool no_clipper) {
+    const platform::DefaultFpMode mode;
     const ProcessorReadings r = processor_take_readings(p);
     MeterFrame f{};
     f.agc_gated = r.agc_gated;

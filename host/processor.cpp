@@ -20,6 +20,7 @@ void adopt(Settings& s, const ProcessParams& process) {
 }  // namespace
 
 std::unique_ptr<Processor> make_processor(const ProcessParams& process) {
+    const platform::DefaultFpMode mode;
     auto p = std::make_unique<Processor>();
     build_test_tone_table(p->chain.tone);
     build_fir_taps(p->chain.output);
@@ -29,12 +30,14 @@ std::unique_ptr<Processor> make_processor(const ProcessParams& process) {
 }
 
 void processor_load(Processor& p, const ProcessParams& process) {
+    const platform::DefaultFpMode mode;
     adopt(p.settings, process);
     request_memory_reset(p.settings);
     publish_params(p.channel, p.settings);
 }
 
 void processor_update(Processor& p, const ProcessParams& process) {
+    const platform::DefaultFpMode mode;
     // The switches the panel owns (mutes, test tone) are not part of a
     // process and stay as they are.
     std::int32_t band_active[kBands];
@@ -47,15 +50,23 @@ void processor_update(Processor& p, const ProcessParams& process) {
 }
 
 void processor_set_test_tone(Processor& p, bool on) {
+    const platform::DefaultFpMode mode;
     p.settings.test_tone_on = on ? 1 : 0;
     publish_params(p.channel, p.settings);
 }
 
-void processor_publish(Processor& p) { publish_params(p.channel, p.settings); }
+void processor_publish(Processor& p) {
+    const platform::DefaultFpMode mode;
+    publish_params(p.channel, p.settings);
+}
 
-int processor_latency_frames(const Processor& p) { return latency_frames_for(p.settings); }
+int processor_latency_frames(const Processor& p) {
+    const platform::DefaultFpMode mode;
+    return latency_frames_for(p.settings);
+}
 
 ProcessorReadings processor_readings(const Processor& p) {
+    const platform::DefaultFpMode mode;
     const Readings& r = p.chain.readings;
     ProcessorReadings out{};
     out.input_peak = read_word(r.input_peak);
@@ -73,6 +84,7 @@ ProcessorReadings processor_readings(const Processor& p) {
 }
 
 ProcessorReadings processor_take_readings(Processor& p) {
+    const platform::DefaultFpMode mode;
     Readings& r = p.chain.readings;
     const auto take = [](double& word) {
         return std::atomic_ref<double>(word).exchange(0.0, std::memory_order_relaxed);

@@ -5,6 +5,8 @@
 // own lock around these calls) edits the working set and publishes it; the
 // audio thread processes blocks and never waits, locks, allocates or makes a
 // system call. Instances are independent: nothing is shared between them.
+// Every call runs in the module's own floating-point mode (platform/fp_mode.h),
+// whatever the calling thread's, and gives the caller's mode back unchanged.
 #include <cstdint>
 #include <memory>
 
@@ -66,8 +68,8 @@ ProcessorReadings processor_take_readings(Processor& p);
 // --- audio thread ---
 
 // Processes count frames of interleaved 16-bit audio at 44.1 kHz, 1 or 2
-// channels, in place, under the chain's floating-point mode (the caller's
-// mode is restored before returning).
+// channels, in place, under the chain's floating-point mode (flush-to-zero
+// and denormals-are-zero added).
 void processor_run(Processor& p, std::int16_t* frames, int count, int channels);
 
 }  // namespace qv

@@ -1,12 +1,16 @@
 // The LADSPA plug-in: one stereo plug-in over the shared core.
 #include <ladspa.h>
 
+#include "platform/fp_mode.h"
 #include "plugins/plugin_core.h"
 
 namespace qv::plugin {
 namespace {
 
+// Each call runs in the module's floating-point mode and gives the host's back;
+// the chain's flush-to-zero is added inside run() around the chain alone.
 LADSPA_Handle instantiate(const LADSPA_Descriptor*, unsigned long rate) {
+    const platform::DefaultFpMode mode;
     try {
         return core_create(static_cast<double>(rate), LogSink{}).release();
     } catch (...) {
@@ -19,6 +23,7 @@ void connect_port(LADSPA_Handle h, unsigned long port, LADSPA_Data* data) {
 }
 
 void activate(LADSPA_Handle h) {
+    const platform::DefaultFpMode mode;
     try {
         core_activate(*static_cast<PluginCore*>(h));
     } catch (...) {
@@ -26,12 +31,19 @@ void activate(LADSPA_Handle h) {
 }
 
 void run(LADSPA_Handle h, unsigned long frames) {
+    const platform::DefaultFpMode mode;
     core_run(*static_cast<PluginCore*>(h), static_cast<std::uint32_t>(frames));
 }
 
-void deactivate(LADSPA_Handle h) { core_deactivate(*static_cast<PluginCore*>(h)); }
+void deactivate(LADSPA_Handle h) {
+    const platform::DefaultFpMode mode;
+    core_deactivate(*static_cast<PluginCore*>(h));
+}
 
-void cleanup(LADSPA_Handle h) { delete static_cast<PluginCore*>(h); }
+void cleanup(LADSPA_Handle h) {
+    const platform::DefaultFpMode mode;
+    delete static_cast<PluginCore*>(h);
+}
 
 struct Tables {
     LADSPA_PortDescriptor descriptors[kPortCount];

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/fp_mode.h"
 #include "plugins/plugin_core.h"
 
 namespace qv::plugin {
@@ -34,7 +35,10 @@ void log_to_host(void* context, const char* text) {
     self->log->printf(self->log->handle, self->log_error, "%s", text);
 }
 
+// Each call runs in the module's floating-point mode and gives the host's back;
+// the chain's flush-to-zero is added inside run() around the chain alone.
 LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV2_Feature* const* features) {
+    const platform::DefaultFpMode mode;
     try {
         auto self = std::make_unique<Lv2Instance>();
         for (int i = 0; features != nullptr && features[i] != nullptr; ++i) {
@@ -71,20 +75,31 @@ void connect_port(LV2_Handle h, uint32_t port, void* data) {
 }
 
 void activate(LV2_Handle h) {
+    const platform::DefaultFpMode mode;
     try {
         core_activate(core_of(h));
     } catch (...) {
     }
 }
 
-void run(LV2_Handle h, uint32_t frames) { core_run(core_of(h), frames); }
+void run(LV2_Handle h, uint32_t frames) {
+    const platform::DefaultFpMode mode;
+    core_run(core_of(h), frames);
+}
 
-void deactivate(LV2_Handle h) { core_deactivate(core_of(h)); }
+void deactivate(LV2_Handle h) {
+    const platform::DefaultFpMode mode;
+    core_deactivate(core_of(h));
+}
 
-void cleanup(LV2_Handle h) { delete static_cast<Lv2Instance*>(h); }
+void cleanup(LV2_Handle h) {
+    const platform::DefaultFpMode mode;
+    delete static_cast<Lv2Instance*>(h);
+}
 
 LV2_State_Status save(LV2_Handle h, LV2_State_Store_Function store, LV2_State_Handle handle, uint32_t,
                       const LV2_Feature* const*) {
+    const platform::DefaultFpMode mode;
     auto* self = static_cast<Lv2Instance*>(h);
     if (self->map == nullptr) return LV2_STATE_ERR_NO_FEATURE;
     unsigned char image[kProcessFileBytes];
@@ -98,6 +113,7 @@ LV2_State_Status save(LV2_Handle h, LV2_State_Store_Function store, LV2_State_Ha
 
 LV2_State_Status restore(LV2_Handle h, LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle, uint32_t,
                          const LV2_Feature* const*) {
+    const platform::DefaultFpMode mode;
     auto* self = static_cast<Lv2Instance*>(h);
     if (self->map == nullptr) return LV2_STATE_ERR_NO_FEATURE;
     size_t size = 0;

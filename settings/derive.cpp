@@ -94,8 +94,9 @@ void derive_all_sections(const ProcessParams& p, SectionCoefs (&st)[kBands][kSec
 
 void design_bass_eq(Settings& s, std::int32_t gain_db, std::int32_t freq_hz) {
     // The design's long double arithmetic must not depend on the precision a
-    // host left in the x87 control word.
-    const platform::ExtendedPrecision extended;
+    // host left in the x87 control word, even when called from outside an
+    // entry point of the module.
+    const platform::DefaultFpMode mode;
     const std::int32_t flags = s.live.global.option_flags;
     // With High Q the section runs four times in cascade, a third of the gain each.
     if (flags & option::bass_eq_high_q) gain_db = gain_db / 3;

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "platform/dialog.h"
+#include "platform/fp_mode.h"
 #include "platform/posix/headless_dialog.h"
 #include "platform/posix/posix_window.h"
 
@@ -115,12 +116,21 @@ HeadlessControl* find_button(void* handle, int id) {
 
 int clamp(int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : v; }
 
-// Runs one callback with destruction deferred until it returns.
+// Runs one callback as the Win32 dialog procedure does, in the module's
+// floating-point mode, with the dialog's release deferred until it returns;
+// the caller releases it.
 template <typename Fn>
-void dispatch(HeadlessDialog* d, Fn&& fn) {
+void run_callback(HeadlessDialog* d, Fn&& fn) {
+    const DefaultFpMode mode;
     ++d->dispatch_depth;
     fn(*d->callbacks);
     --d->dispatch_depth;
+}
+
+// Runs one callback, then releases the dialog if it was destroyed meanwhile.
+template <typename Fn>
+void dispatch(HeadlessDialog* d, Fn&& fn) {
+    run_callback(d, fn);
     if (d->destroyed && d->dispatch_depth == 0) release(d);
 }
 
@@ -210,11 +220,8 @@ void destroy_window(void* window) {
     if (!d || d->destroying) return;
     d->destroying = true;
     headless::destroy_owned(d);  // owned dialogs go first, as on Win32
-    if (d->callbacks && d->callbacks->destroyed) {
-        ++d->dispatch_depth;  // released below
-        d->callbacks->destroyed(d->callbacks->context, d);
-        --d->dispatch_depth;
-    }
+    if (d->callbacks && d->callbacks->destroyed)
+        run_callback(d, [&](const DialogCallbacks& cb) { cb.destroyed(cb.context, d); });
     d->destroyed = true;
     d->visible = false;
     if (d->dispatch_depth == 0) release(d);
@@ -481,9 +488,8 @@ void sys_command(void* dialog, unsigned command) {
     HeadlessDialog* d = live(dialog);
     if (!d) return;
     if (d->callbacks && d->callbacks->sys_command) {
-        ++d->dispatch_depth;  // released below, after the default processing
-        d->callbacks->sys_command(d->callbacks->context, d, command);
-        --d->dispatch_depth;
+        // Released below, after the default processing.
+        run_callback(d, [&](const DialogCallbacks& cb) { cb.sys_command(cb.context, d, command); });
         if (d->destroyed) {
             if (d->dispatch_depth == 0) release(d);
             return;

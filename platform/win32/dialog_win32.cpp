@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include "platform/dialog.h"
+#include "platform/fp_mode.h"
 
 namespace qv::platform {
 
@@ -53,8 +54,11 @@ int scroll_sender(LPARAM lparam) { return lparam ? GetDlgCtrlID(reinterpret_cast
 
 // One procedure for every dialog of the module. It returns FALSE for each
 // message, so the dialog manager's default processing follows the callback,
-// except after a callback destroyed the window it was called for.
+// except after a callback destroyed the window it was called for. Every
+// message, the timer's included, is handled in the module's floating-point
+// mode: the panel's derivations never see the mode of the host's window thread.
 INT_PTR CALLBACK dialog_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    const DefaultFpMode mode;
     if (msg == WM_INITDIALOG) {
         SetWindowLongPtrA(hwnd, DWLP_USER, static_cast<LONG_PTR>(lparam));
         const auto* cb = reinterpret_cast<const DialogCallbacks*>(lparam);

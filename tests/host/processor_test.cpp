@@ -5,12 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include <xmmintrin.h>
-
 #include <atomic>
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <thread>
@@ -26,6 +26,7 @@
 #include "settings/process_file.h"
 #include "settings/startup.h"
 #include "tests/chain/chain_rig.h"
+#include "tests/host_fp_env.h"
 #include "tests/temp_host_dir.h"
 
 namespace qv {
@@ -98,34 +99,102 @@ TEST(Processor, InstancesOnThreadsGiveWhatEachGivesAlone) {
     for (int i = 0; i < kInstances; ++i) EXPECT_EQ(together[i], alone[i]) << i;
 }
 
-#if defined(__i386__) || defined(__x86_64__)
-using platform::set_x87_control_word;
-using platform::x87_control_word;
+#if QV_X86
+// Bit patterns of the derived values the chain reads, the coefficients of
+// every section included: a coefficient one unit in the last place off may
+// not show in 16-bit output.
+std::vector<std::uint64_t> derived_bits(const Settings& s) {
+    const DerivedValues& d = s.derived;
+    const BiquadCoefs& eq = d.bass_eq_coefs;
+    std::vector<std::uint64_t> bits;
+    for (double x : {d.overdrive_gain, d.density_gain, d.agc_level_floor, d.bass_attack_coef, d.bass_release_coef,
+                     d.master_attack_coef, d.master_release_coef, d.bass_mix_weight, d.master_mix_weight,
+                     d.multiband_depth, eq.b0, eq.b1, eq.b2, eq.a1, eq.a2})
+        bits.push_back(std::bit_cast<std::uint64_t>(x));
+    std::uint64_t words[sizeof s.section_coefs / 8];
+    std::memcpy(words, s.section_coefs, sizeof words);
+    bits.insert(bits.end(), std::begin(words), std::end(words));
+    return bits;
+}
 
+long samples_differing(const std::vector<std::int16_t>& a, const std::vector<std::int16_t>& b) {
+    long n = std::abs(static_cast<long>(a.size()) - static_cast<long>(b.size()));
+    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) n += a[i] != b[i];
+    return n;
+}
+
+// What a host sees of a run: the samples, and the derived values after each
+// call that derives (a coefficient one unit in the last place off may not
+// show in the samples).
+struct FpRun {
+    std::vector<std::int16_t> out;
+    std::vector<std::vector<std::uint64_t>> derived;
+    int latency_frames = 0;
+};
+
+void expect_same_run(const FpRun& run, const FpRun& reference, const test::HostFpCaller& call, const std::string& env) {
+    EXPECT_EQ(samples_differing(run.out, reference.out), 0) << env;
+    EXPECT_EQ(run.latency_frames, reference.latency_frames) << env;
+    ASSERT_EQ(run.derived.size(), reference.derived.size()) << env;
+    for (std::size_t k = 0; k < run.derived.size(); ++k)
+        EXPECT_TRUE(run.derived[k] == reference.derived[k]) << env << ": derived values after step " << k;
+    EXPECT_EQ(call.changed(), 0) << env << ": first left " << call.first_change();
+}
+
+// A host thread in another floating-point environment (rounding, x87
+// precision, exceptions unmasked, flush-to-zero) makes, updates, loads and
+// runs a processor: the same samples and derived values as in the default
+// environment, no exception, and every call gives the environment back.
 TEST(Processor, CallerFloatingPointModesAreRestoredAndDoNotChangeTheSound) {
-    // The audio call sets flush-to-zero and denormals-are-zero inside and gives
-    // the caller's MXCSR back.
-    const unsigned saved_csr = _mm_getcsr();
-    ProcessParams p = defaults();
-    p.global.bass_eq_gain_db = 12;
-    p.global.option_flags |= option::bass_eq_high_q;
-    auto reference = make_processor(p);
-    const unsigned host_csr = (saved_csr & ~0x8040u) | 0x6000u;  // round toward zero, no FTZ/DAZ
-    _mm_setcsr(host_csr);
-    std::vector<std::int16_t> v(2 * 1000, 1000);
-    processor_run(*reference, v.data(), 1000, 2);
-    EXPECT_EQ(_mm_getcsr(), host_csr);
-    _mm_setcsr(saved_csr);
+    ProcessParams first = defaults();
+    first.global.bass_eq_gain_db = 12;
+    first.global.option_flags |= option::bass_eq_high_q;
+    ProcessParams updated = first;
+    updated.global.bass_eq_freq_hz = 72;
+    updated.global.option_flags |= option::bass_eq_shelving;
+    updated.global.output_level_pct = 80;
+    updated.global.lookahead_ms = 3;
+    ProcessParams loaded = defaults();
+    loaded.global.option_flags |= option::track_rms | option::four_bands | option::am_filter;
+    loaded.global.preemphasis_on = 1;
+    loaded.global.density_overdrive_db = 6;
+    constexpr int kFrames = 44100, kBlock = 441;
+    const auto input = test::programme(kFrames, 5);
 
-    // A host thread at 53-bit x87 precision derives the same bass EQ.
-    const std::uint16_t saved_cw = x87_control_word();
-    set_x87_control_word(0x27F);
-    auto at_53_bits = make_processor(p);
-    EXPECT_EQ(x87_control_word(), 0x27F);
-    set_x87_control_word(saved_cw);
-    const BiquadCoefs& a = reference->settings.derived.bass_eq_coefs;
-    const BiquadCoefs& b = at_53_bits->settings.derived.bass_eq_coefs;
-    EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0);
+    const auto render = [&](test::HostFpCaller& call) {
+        FpRun r{input, {}, 0};
+        auto proc = call([&] { return make_processor(first); });
+        r.derived.push_back(derived_bits(proc->settings));
+        for (int at = 0; at < kFrames; at += kBlock) {
+            if (at == kFrames / 4) {
+                call([&] { processor_update(*proc, updated); });
+                r.derived.push_back(derived_bits(proc->settings));
+            }
+            if (at == kFrames / 2) {
+                call([&] { processor_set_test_tone(*proc, true); });
+                call([&] { processor_set_test_tone(*proc, false); });
+                call([&] { processor_load(*proc, loaded); });
+                r.derived.push_back(derived_bits(proc->settings));
+            }
+            if (at == 3 * kFrames / 4) {
+                proc->settings.live.global.output_level_pct = 90;
+                call([&] { processor_publish(*proc); });
+            }
+            call([&] { processor_run(*proc, r.out.data() + 2 * at, kBlock, 2); });
+        }
+        call([&] { return processor_readings(*proc); });
+        call([&] { return processor_take_readings(*proc); });
+        r.latency_frames = call([&] { return processor_latency_frames(*proc); });
+        return r;
+    };
+
+    const auto envs = test::host_fp_envs();
+    test::HostFpCaller default_env(envs[0]);
+    const FpRun reference = render(default_env);
+    for (const test::HostFpEnv& env : envs) {
+        test::HostFpCaller call(env);
+        expect_same_run(render(call), reference, call, env.name);
+    }
 }
 #endif
 
@@ -176,6 +245,69 @@ TEST_F(Module, OpeningThePanelDoesNotMoveTheLevelOnAir) {
         EXPECT_NEAR(window_rms_db(with_config, at, 8820), window_rms_db(without, at, 8820), 1.0) << w;
     }
 }
+
+#if QV_X86
+// The module worked by a host whose threads run in another floating-point
+// environment: Init and blocks, Config, slider moves, a High Q click and a
+// meter tick, a process Load through the selector, Quit. The samples are
+// those of the default environment, nothing traps, and every call (the
+// panel's notifications included) gives the environment back.
+TEST_F(Module, HostFloatingPointModesDoNotChangeTheSound) {
+    ProcessParams stored = defaults();
+    stored.global.bass_eq_gain_db = 9;
+    stored.global.bass_eq_freq_hz = 72;
+    stored.global.option_flags |= option::bass_eq_shelving | option::track_rms | option::input_lpf_15k;
+    stored.global.preemphasis_on = 1;
+    ASSERT_TRUE(write_process_file(host.path("qv$1.dat").c_str(), stored));
+    constexpr int kFrames = 44100, kBlock = 441;
+    const auto input = test::programme(kFrames, 21);
+    const std::string ini = host.path("winamp.ini");
+    const int sliders[] = {1007, 1070, 1000, 1024, 1169, 1003, 1094};
+
+    const auto render = [&](test::HostFpCaller& call) {
+        // Every run starts from process 0 with the panel closed.
+        platform::profile_write_string(kIniSection, kKeyVisible, "0", ini.c_str());
+        platform::profile_write_string(kIniSection, kKeyProcessNumber, "0", ini.c_str());
+        q = std::make_unique<Quorvane>();
+        FpRun r{input, {}, 0};
+        int at = 0;
+        const auto play = [&](int until) {
+            for (; at < until; at += kBlock)
+                call([&] { return instance_modify_samples(*q, r.out.data() + 2 * at, kBlock, 16, 2, 44100); });
+        };
+        call([&] { return instance_init(*q, &module); });
+        r.derived.push_back(derived_bits(q->core.settings));
+        play(kFrames / 4);
+        call([&] { instance_config(*q, &module); });
+        r.derived.push_back(derived_bits(q->core.settings));
+        play(kFrames / 2);
+        void* dlg = q->panel.panel_window;
+        for (int id : sliders) {
+            const int pos = (hd::slider_min(dlg, id) + 3 * hd::slider_max(dlg, id)) / 4;
+            call([&] { hd::move_slider(dlg, id, pos); });
+        }
+        call([&] { hd::click(dlg, 1138); });  // High Q
+        call([&] { hd::tick(dlg, kPanelTimerId); });
+        r.derived.push_back(derived_bits(q->core.settings));
+        play(3 * kFrames / 4);
+        call([&] { hd::click(dlg, 1127); });  // "+": process 1 staged
+        call([&] { hd::click(dlg, 1102); });  // Load
+        r.derived.push_back(derived_bits(q->core.settings));
+        play(kFrames);
+        EXPECT_EQ(q->core.settings.selection.on_air_process, 1);
+        call([&] { instance_quit(*q, &module); });
+        return r;
+    };
+
+    const auto envs = test::host_fp_envs();
+    test::HostFpCaller default_env(envs[0]);
+    const FpRun reference = render(default_env);
+    for (const test::HostFpEnv& env : envs) {
+        test::HostFpCaller call(env);
+        expect_same_run(render(call), reference, call, env.name);
+    }
+}
+#endif
 
 // One thread plays while another works the panel: sliders, bass EQ shape
 // and High Q, mutes and test tone, browsing, Load and Save, closing and

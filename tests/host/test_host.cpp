@@ -8,28 +8,32 @@
 //       byte order), so that two builds of the module can be compared.
 //   --x87 CW (after MODULE, e.g. 0x27F)  runs every call to the module with
 //       this x87 control word, as a player that sets its own precision does.
+//   --mxcsr CSR  runs every call to the module with this MXCSR (e.g. 0x4029:
+//       round up, every exception unmasked, three sticky flags raised).
 //   --minutes M  plays M minutes of programme and prints a hash of the output
 //   --stack misaligned  (32-bit Windows) calls ModifySamples on a stack 4
 //       bytes off a 16-byte boundary, as a Windows host may.
 //
-// After every call into the module the host's MXCSR and x87 control word must
-// be what they were before it.
+// After every call into the module the host's MXCSR (its sticky exception
+// flags included), x87 control word and x87 status word must be what they
+// were before it. The modes are set just before each call and the host's own
+// put back right after, so that the host's code never runs with exceptions
+// unmasked; an exception raised inside a call traps.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "host/dsp_records.h"
 #include "platform/fp_mode.h"
+#include "tests/host_fp_env.h"
 
 #if defined(_WIN32)
 #include <windows.h>
 #else
 #include <dlfcn.h>
-#endif
-#if defined(__i386__) || defined(__x86_64__)
-#include <xmmintrin.h>
 #endif
 
 namespace {
@@ -41,75 +45,44 @@ void check(bool ok, const char* what) {
     if (!ok) ++g_failures;
 }
 
-#if defined(__i386__) || defined(__x86_64__)
-using qv::platform::set_x87_control_word;
-using qv::platform::x87_control_word;
-unsigned get_mxcsr() { return _mm_getcsr(); }
-void set_mxcsr(unsigned csr) { _mm_setcsr(csr); }
+// The floating-point modes the host runs the module's calls with. Every call
+// goes through `call`.
+qv::test::HostFpEnv g_env{"host", qv::platform::kMxcsrExceptionMasks, qv::platform::kX87ExtendedNearestMasked};
+#if QV_X86
+std::unique_ptr<qv::test::HostFpCaller> g_fp;
+
+template <typename Fn>
+auto call(Fn&& fn) {
+    return (*g_fp)(fn);
+}
+void report_modes() {
+    const bool ok = g_fp->changed() == 0;
+    std::printf("%s: MXCSR 0x%04X and x87 control word 0x%03X unchanged after every call (%ld calls, %ld changed",
+                ok ? "ok" : "FAIL", g_env.mxcsr, g_env.x87_control, g_fp->calls(), g_fp->changed());
+    if (!ok) std::printf("; first left %s", g_fp->first_change().c_str());
+    std::printf(")\n");
+    if (!ok) ++g_failures;
+}
 #else
-std::uint16_t x87_control_word() { return 0; }
-void set_x87_control_word(std::uint16_t) {}
-unsigned get_mxcsr() { return 0; }
-void set_mxcsr(unsigned) {}
+template <typename Fn>
+auto call(Fn&& fn) {
+    return fn();
+}
+void report_modes() {}
 #endif
 
-// The floating-point modes the host runs the module's calls with. Every call
-// goes through `call`, which counts the calls that returned with either mode
-// changed. MXCSR's six low bits are sticky exception flags that any inexact
-// operation raises, not a mode.
-constexpr unsigned kMxcsrModeBits = ~0x3Fu;
-
-struct FpModes {
-    std::uint16_t x87 = 0;
-    unsigned mxcsr = 0;
-    long calls = 0;
-    long changed = 0;
-    unsigned first_bad_mxcsr = 0;
-    std::uint16_t first_bad_x87 = 0;
-
-    void start() {
-        x87 = x87_control_word();
-        mxcsr = get_mxcsr() & kMxcsrModeBits;
-    }
-    template <typename Fn>
-    auto call(Fn&& fn) {
-        auto result = fn();
-        ++calls;
-        const std::uint16_t cw = x87_control_word();
-        const unsigned csr = get_mxcsr() & kMxcsrModeBits;
-        if (cw != x87 || csr != mxcsr) {
-            if (changed++ == 0) {
-                first_bad_x87 = cw;
-                first_bad_mxcsr = csr;
-            }
-            set_x87_control_word(x87);
-            set_mxcsr(mxcsr);
-        }
-        return result;
-    }
-    void report() const {
-        std::printf("%s: MXCSR 0x%04X and x87 control word 0x%03X unchanged after every call (%ld calls, %ld changed",
-                    changed == 0 ? "ok" : "FAIL", mxcsr, x87, calls, changed);
-        if (changed) std::printf("; first left MXCSR 0x%04X, x87 0x%03X", first_bad_mxcsr, first_bad_x87);
-        std::printf(")\n");
-        if (changed) ++g_failures;
-    }
-};
-
-FpModes g_fp;
-
-// The module's four calls, each checked by g_fp.
+// The module's four calls, each made through `call`.
 int init(DspModule* m) {
-    return g_fp.call([&] { return m->Init(m); });
+    return call([&] { return m->Init(m); });
 }
 void config(DspModule* m) {
-    g_fp.call([&] {
+    call([&] {
         m->Config(m);
         return 0;
     });
 }
 void quit(DspModule* m) {
-    g_fp.call([&] {
+    call([&] {
         m->Quit(m);
         return 0;
     });
@@ -141,11 +114,11 @@ bool g_misaligned = false;  // --stack misaligned
 int modify(DspModule* m, short* samples, int frames, int bps, int nch, int srate) {
 #if defined(_WIN32) && defined(__i386__)
     if (g_misaligned)
-        return g_fp.call([&] {
+        return call([&] {
             return misaligned_call6(reinterpret_cast<void*>(m->ModifySamples), m, samples, frames, bps, nch, srate);
         });
 #endif
-    return g_fp.call([&] { return m->ModifySamples(m, samples, frames, bps, nch, srate); });
+    return call([&] { return m->ModifySamples(m, samples, frames, bps, nch, srate); });
 }
 
 DspGetHeaderFn load_module(const char* path) {
@@ -304,28 +277,36 @@ int main(int argc, char** argv) {
     const char* path = argc > 1 ? argv[1] : "./libdsp_quorvane.so";
 #endif
     const char* render_path = nullptr;
-    long x87 = -1;
     long minutes = 0;
     for (int i = 2; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--render") == 0) {
             render_path = argv[i + 1];
         } else if (std::strcmp(argv[i], "--x87") == 0) {
-            x87 = std::strtol(argv[i + 1], nullptr, 0);
+            g_env.x87_control = static_cast<std::uint16_t>(std::strtoul(argv[i + 1], nullptr, 0));
+        } else if (std::strcmp(argv[i], "--mxcsr") == 0) {
+            g_env.mxcsr = static_cast<unsigned>(std::strtoul(argv[i + 1], nullptr, 0));
         } else if (std::strcmp(argv[i], "--minutes") == 0) {
             minutes = std::strtol(argv[i + 1], nullptr, 10);
         } else if (std::strcmp(argv[i], "--stack") == 0 && std::strcmp(argv[i + 1], "misaligned") == 0) {
             g_misaligned = true;
         } else {
             std::fprintf(stderr,
-                         "usage: quorvane_test_host [MODULE [--render OUT.raw] [--x87 CW] [--stack misaligned]]\n");
+                         "usage: quorvane_test_host [MODULE [--render OUT.raw] [--x87 CW] [--mxcsr CSR] [--stack "
+                         "misaligned]]\n");
             return 2;
         }
     }
-    if (x87 >= 0) set_x87_control_word(static_cast<std::uint16_t>(x87));
-    g_fp.start();
+#if defined(_WIN32)
+    // A player has the common controls loaded long before it loads a DSP
+    // module; their first load, and the modes it leaves, are the platform's.
+    LoadLibraryA("comctl32.dll");
+#endif
+#if QV_X86
+    g_fp = std::make_unique<qv::test::HostFpCaller>(g_env);
+#endif
 
     // Loading runs the module's start-up code, which must leave the modes too.
-    DspGetHeaderFn get_header = g_fp.call([&] { return load_module(path); });
+    DspGetHeaderFn get_header = call([&] { return load_module(path); });
     check(get_header != nullptr, "module loads and exports winampDSPGetHeader2");
     if (!get_header) return 1;
 
@@ -348,13 +329,13 @@ int main(int argc, char** argv) {
     if (minutes > 0) {
         render_long(module, minutes);
         quit(module);
-        g_fp.report();
+        report_modes();
         return g_failures == 0 ? 0 : 1;
     }
     if (render_path) {
         render(module, render_path);
         quit(module);
-        g_fp.report();
+        report_modes();
         return g_failures == 0 ? 0 : 1;
     }
 
@@ -371,7 +352,7 @@ int main(int argc, char** argv) {
 
     config(module);
     quit(module);
-    g_fp.report();
+    report_modes();
     std::printf("%d failure(s)\n", g_failures);
     return g_failures == 0 ? 0 : 1;
 }

@@ -36,6 +36,7 @@
 #include "plugins/plugin_core.h"
 #include "settings/process_file.h"
 #include "settings/startup.h"
+#include "tests/host_fp_env.h"
 #if __has_include("settings/factory.h")
 #include "settings/factory.h"
 #define QV_HAVE_FACTORY 1
@@ -711,6 +712,61 @@ TEST(Plugins, Lv2StateAndPresetsCarryTheWholeProcess) {
     ASSERT_EQ(image.size(), kProcessFileBytes);
     EXPECT_EQ(std::memcmp(image.data(), expected, kProcessFileBytes), 0);
 }
+
+#if QV_X86
+// Every call of both plug-ins from a host thread in another floating-point
+// environment (rounding, x87 precision, exceptions unmasked, flush-to-zero),
+// at 44.1 kHz and through the resamplers at 48 kHz, a process change and an
+// LV2 state save and restore among them: the default environment's samples,
+// no exception, and the environment given back after each call.
+TEST(Plugins, HostFloatingPointModesDoNotChangeTheSamples) {
+    ConfigDir config;
+    config.store(0, default_process());
+    config.store(5, other_process());
+    const auto ladspa = open_ladspa();
+    const auto lv2 = open_lv2();
+    ASSERT_TRUE(ladspa && lv2);
+    const LV2_State_Interface* state = state_interface(*lv2);
+    UridMap urid;
+    const auto envs = test::host_fp_envs();
+    for (const Library* lib : {ladspa.get(), lv2.get()}) {
+        for (double rate : {44100.0, 48000.0}) {
+            SCOPED_TRACE(std::string(lib->ladspa != nullptr ? "LADSPA " : "LV2 ") +
+                         std::to_string(static_cast<int>(rate)));
+            const int frames = static_cast<int>(rate / 4);
+            const Planar in = to_float(make_clip(frames, rate));
+            const auto render = [&](test::HostFpCaller& call) {
+                Planar p = in;
+                auto inst = call([&] { return std::make_unique<Instance>(*lib, rate, urid.list); });
+                call([&] { inst->activate(); });
+                for (int done = 0; done < frames; done += 441) {
+                    if (done >= frames / 2 && inst->control[kProcess] == 0) {
+                        inst->control[kProcess] = 5;
+                        StateStore saved;
+                        if (lib->lv2 != nullptr) {
+                            call([&] { return state->save(inst->handle(), StateStore::store, &saved, 0, nullptr); });
+                            call([&] {
+                                return state->restore(inst->handle(), StateStore::retrieve, &saved, 0, nullptr);
+                            });
+                        }
+                    }
+                    call([&] { inst->run(p.l, p.r, done, std::min(441, frames - done)); });
+                }
+                call([&] { inst.reset(); });  // deactivate, cleanup
+                return p;
+            };
+            test::HostFpCaller default_env(envs[0]);
+            const Planar reference = render(default_env);
+            for (const test::HostFpEnv& env : envs) {
+                test::HostFpCaller call(env);
+                const Planar p = render(call);
+                EXPECT_TRUE(p.l == reference.l && p.r == reference.r) << env.name;
+                EXPECT_EQ(call.changed(), 0) << env.name << ": first left " << call.first_change();
+            }
+        }
+    }
+}
+#endif
 
 // ---------------------------------------------------------------------------
 // Real hosts. The build tree's plug-ins are found through LADSPA_PATH and

@@ -5,6 +5,9 @@
 //
 //   quorvane_panel_host CASE MODULE.dll [--shot]
 //
+// The fp_modes case writes a process file with the core's own writer; the
+// module itself is only ever reached through its export.
+//
 // Every case runs from its own directory holding a copy of this program: the
 // host's directory is where the module keeps the INI file and the process
 // files. With --shot, the "open" case writes panel_ready.txt (the panel's
@@ -23,6 +26,9 @@
 #include <vector>
 
 #include "host/dsp_records.h"
+#include "settings/process_file.h"
+#include "settings/startup.h"
+#include "tests/host_fp_env.h"
 
 namespace {
 
@@ -750,6 +756,110 @@ void case_unload_without_quit() {
     check(!IsWindow(panel), "the close box still closes it");
 }
 
+// The same session in each floating-point environment of tests/host_fp_env.h,
+// each from a fresh copy of the module (so from a fresh static instance):
+// Init with the panel closed and programme in blocks, Config, slider drags, a
+// High Q click and a meter tick, process 1 browsed and loaded, Quit. Every
+// call into the module, the loading included, and every message sent to its
+// panel is made in the environment (the trackbar and button states are set
+// outside it: those are the platform's controls, not the module's). The
+// samples must be those of the default environment, nothing may trap, and
+// every call must give the environment back.
+void case_fp_modes() {
+    qv::ProcessParams stored;
+    qv::fill_defaults(stored);
+    stored.global.bass_eq_gain_db = 9;
+    stored.global.bass_eq_freq_hz = 72;
+    stored.global.option_flags |= qv::option::bass_eq_shelving | qv::option::track_rms | qv::option::input_lpf_15k;
+    stored.global.preemphasis_on = 1;
+    check(qv::write_process_file(in_dir("qv$1.dat").c_str(), stored), "process 1 written");
+    constexpr int kFrames = 44100, kBlock = 441;
+    std::vector<short> input(2 * kFrames);
+    Tone bass_l, bass_r, mid, high;
+    std::uint32_t noise = 1;
+    for (int f = 0; f < kFrames; ++f) {
+        noise = noise * 1664525u + 1013904223u;
+        const int ride = 4000 + (f % 33075) * 8000 / 33075;
+        const int n = static_cast<int>(noise >> 20) - 2048;
+        input[2 * f] = static_cast<short>(bass_l.next(55, ride) + mid.next(440, ride / 2) + n);
+        input[2 * f + 1] = static_cast<short>(bass_r.next(55, ride) + high.next(6300, ride / 4) - n);
+    }
+    const int sliders[] = {1007, 1070, 1000, 1024, 1169, 1003, 1094};
+
+    // The module imports the common controls; their first load, and the modes
+    // it leaves, are the platform's (a player has them loaded already).
+    LoadLibraryA("comctl32.dll");
+    const auto envs = qv::test::host_fp_envs();
+    std::vector<short> reference;
+    for (std::size_t e = 0; e < envs.size(); ++e) {
+        qv::test::HostFpCaller call(envs[e]);
+        ini_set("Visible", 0);
+        ini_set("ProcessNumber", 0);
+        char name[32];
+        std::snprintf(name, sizeof name, "dsp_quorvane_fp%u.dll", static_cast<unsigned>(e));
+        const std::string copy = in_dir(name);
+        CopyFileA(g_dll_path, copy.c_str(), FALSE);
+        const HMODULE lib = call([&] { return LoadLibraryA(copy.c_str()); });
+        const auto get_header =
+            lib ? reinterpret_cast<DspGetHeaderFn>(reinterpret_cast<void*>(GetProcAddress(lib, QUORVANE_EXPORT_NAME)))
+                : nullptr;
+        DspModule* m = get_header ? call([&] { return get_header()->get_module(0); }) : nullptr;
+        if (!m) {
+            check(false, "%s: module %s loads", envs[e].name.c_str(), name);
+            continue;
+        }
+        m->parent_window = g_parent;
+        m->instance = lib;
+
+        std::vector<short> out = input;
+        int at = 0;
+        const auto play = [&](int until) {
+            for (; at < until; at += kBlock)
+                call([&] { return m->ModifySamples(m, out.data() + 2 * at, kBlock, 16, 2, 44100); });
+        };
+        const auto send = [&](HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+            call([&] { return SendMessageA(w, msg, wp, lp); });
+        };
+        call([&] { return m->Init(m); });
+        play(kFrames / 4);
+        call([&] { m->Config(m); });
+        const HWND panel = module_windows().panel;
+        if (!panel) {
+            check(false, "%s: Config opens the panel", envs[e].name.c_str());
+            continue;
+        }
+        play(kFrames / 2);
+        for (int id : sliders) {
+            const HWND tb = GetDlgItem(panel, id);
+            const auto lo = SendMessageA(tb, TBM_GETRANGEMIN, 0, 0), hi = SendMessageA(tb, TBM_GETRANGEMAX, 0, 0);
+            const auto pos = (lo + 3 * hi) / 4;
+            SendMessageA(tb, TBM_SETPOS, TRUE, pos);
+            send(panel, WM_VSCROLL, MAKEWPARAM(TB_THUMBTRACK, pos), reinterpret_cast<LPARAM>(tb));
+            send(panel, WM_VSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(tb));
+        }
+        const HWND high_q = GetDlgItem(panel, 1138);
+        SendMessageA(high_q, BM_SETCHECK, checked(panel, 1138) ? BST_UNCHECKED : BST_CHECKED, 0);
+        send(panel, WM_COMMAND, MAKEWPARAM(1138, BN_CLICKED), reinterpret_cast<LPARAM>(high_q));
+        send(panel, WM_TIMER, 1, 0);
+        play(3 * kFrames / 4);
+        for (int id : {1127, 1102})  // "+" stages process 1, Load puts it on air
+            send(panel, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(panel, id)));
+        play(kFrames);
+        call([&] { m->Quit(m); });
+        call([&] { return FreeLibrary(lib); });
+        const bool loaded = ini_int("ProcessNumber", -1) == 1;  // what Quit stores is the process on air
+
+        if (e == 0) reference = out;
+        long differ = 0;
+        for (std::size_t i = 0; i < out.size(); ++i) differ += out[i] != reference[i];
+        check(loaded && differ == 0 && call.changed() == 0,
+              "%s: process 1 loaded, %ld of %u samples differ from the default environment's, %ld of %ld calls "
+              "changed the environment%s%s",
+              envs[e].name.c_str(), differ, static_cast<unsigned>(out.size()), call.changed(), call.calls(),
+              call.changed() ? "; first left " : "", call.first_change().c_str());
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -794,6 +904,8 @@ int main(int argc, char** argv) {
         case_parent_destroyed();
     else if (which == "unload_without_quit")
         case_unload_without_quit();
+    else if (which == "fp_modes")
+        case_fp_modes();
     else {
         std::fprintf(stderr, "unknown case %s\n", which.c_str());
         return 2;
