@@ -12,8 +12,8 @@
 #include "panel/panel_internal.h"
 #include "panel/slider_tables.h"
 #include "panel/texts.h"
-#include "settings/conversions.h"
 #include "settings/derive.h"
+#include "settings/param_table.h"
 
 namespace qv {
 
@@ -44,7 +44,7 @@ namespace {
 void set_label(PanelContext& ctx, int id, const LabelText& t) { set_control_text(ctx.dialog, id, t.text); }
 
 // Reads the seven sliders of a group into band b, section s, rewriting the
-// value labels, then writes the section's derived values.
+// value labels, then derives the section and the band's gain level.
 void store_group(PanelContext& ctx, int group) {
     const int b = selected_band_of(ctx.state, group);
     const int s = group == kMultibandGroup ? selected_section_of(ctx.state) : kCompressor;
@@ -69,19 +69,13 @@ void store_group(PanelContext& ctx, int group) {
     band_gain = read(kBandGain);
     set_label(ctx, row.slider[kBandGain].label_id, format_band_gain(band_gain));
 
-    SectionCoefs& st = ctx.settings.section_coefs[b][s];
-    st.threshold_level = threshold_level_for(p.threshold_db10);
-    st.release1_coef = tc(p.release1_ms);
-    st.attack1_coef = tc(p.attack1_ms);
-    st.release2_coef = tc(p.release2_ms);
-    st.attack2_coef = tc(p.attack2_ms);
-    ctx.settings.band_gain_level[b] =
-        group == kMultibandGroup ? band_gain_level_for(band_gain) : dual_band_clip_level_for(band_gain);
-    st.ratio_exponent = ratio_exponent_for(p.ratio_x10, s);
+    derive_section(ctx.settings, b, s);
+    derive_band_gain_level(ctx.settings, b);
 }
 
-// With "GLOBAL" checked, a multiband slider's value (and derived value) goes
-// from the selected band to all five multiband bands, selected section only.
+// With "GLOBAL" checked, the word of the multiband slider that moved goes
+// from the selected band to all five multiband bands (selected section; the
+// band gain in section 0), and each band is derived again.
 void propagate_global(PanelContext& ctx, int id) {
     if (!get_check(ctx.dialog, ctl::kGlobal)) return;
     const BandSliderRow& row = kBandSliderTable[0];
@@ -91,114 +85,28 @@ void propagate_global(PanelContext& ctx, int id) {
 
     Settings& set = ctx.settings;
     const int b = selected_band_of(ctx.state, kMultibandGroup);
-    const int s = selected_section_of(ctx.state);
-    const SectionParams& from = set.live.section[b][s];
-    const SectionCoefs& from_st = set.section_coefs[b][s];
+    const int s = role == kBandGain ? kCompressor : selected_section_of(ctx.state);
+    const int word = kSliderRoleWord[role];
+    const std::int32_t value = section_word(set.live.section[b][s], word);
     for (int k = 0; k < kMultibandBands; ++k) {
-        SectionParams& to = set.live.section[k][s];
-        SectionCoefs& to_st = set.section_coefs[k][s];
-        switch (role) {
-            case kAttack2:
-                to.attack2_ms = from.attack2_ms;
-                to_st.attack2_coef = from_st.attack2_coef;
-                break;
-            case kRelease2:
-                to.release2_ms = from.release2_ms;
-                to_st.release2_coef = from_st.release2_coef;
-                break;
-            case kAttack1:
-                to.attack1_ms = from.attack1_ms;
-                to_st.attack1_coef = from_st.attack1_coef;
-                break;
-            case kRelease1:
-                to.release1_ms = from.release1_ms;
-                to_st.release1_coef = from_st.release1_coef;
-                break;
-            case kRatio:
-                to.ratio_x10 = from.ratio_x10;
-                to_st.ratio_exponent = from_st.ratio_exponent;
-                break;
-            case kThreshold:
-                to.threshold_db10 = from.threshold_db10;
-                to_st.threshold_level = from_st.threshold_level;
-                break;
-            case kBandGain: {
-                const std::int32_t v = set.live.section[b][kCompressor].band_gain_db10;
-                set.live.section[k][kCompressor].band_gain_db10 = v;
-                set.band_gain_level[k] = band_gain_level_for(v);
-                break;
-            }
-            default:
-                break;
-        }
+        section_word(set.live.section[k][s], word) = value;
+        derive_section(set, k, s);
+        derive_band_gain_level(set, k);
     }
 }
 
-void write_global_derived(PanelContext& ctx, GlobalDerived derived, std::int32_t value) {
-    Settings& s = ctx.settings;
-    DerivedValues& d = s.derived;
-    switch (derived) {
-        case GlobalDerived::none:
-            break;
-        case GlobalDerived::gate_level:
-            d.gate_level = gate_level_for(value);
-            break;
-        case GlobalDerived::agc_level_floor:
-            d.agc_level_floor = agc_level_floor_for(value);
-            break;
-        case GlobalDerived::bass_attack_coef:
-            d.bass_attack_coef = tc(value);
-            break;
-        case GlobalDerived::bass_release_coef:
-            d.bass_release_coef = tc(value);
-            break;
-        case GlobalDerived::master_attack_coef:
-            d.master_attack_coef = tc(value);
-            break;
-        case GlobalDerived::master_release_coef:
-            d.master_release_coef = tc(value);
-            break;
-        case GlobalDerived::bass_clip_level:
-            d.bass_clip_level = bass_clip_level_for(value);
-            break;
-        case GlobalDerived::mix_weights:
-            d.bass_mix_weight = (100 - value) * 0.01;
-            d.master_mix_weight = value * 0.01;
-            break;
-        case GlobalDerived::bass_eq_gain:
-            // The design runs with the old High Q bit; below 6 dB High Q is then
-            // switched off, so the next design drops it.
-            design_bass_eq(s, value, s.live.global.bass_eq_freq_hz);
-            if (value < 6) clear_high_q(ctx);
-            break;
-        case GlobalDerived::bass_eq_freq:
-            design_bass_eq(s, s.live.global.bass_eq_gain_db, value);
-            break;
-        case GlobalDerived::overdrive_gain:
-            d.overdrive_gain = db_gain_for(value);
-            break;
-        case GlobalDerived::lookahead_samples:
-            d.lookahead_samples = lookahead_samples_for(value);
-            break;
-        case GlobalDerived::hold_samples:
-            for (int k = 0; k < kMultibandBands; ++k) s.section_coefs[k][kCompressor].hold_samples = samples(value);
-            break;
-        case GlobalDerived::density_gain:
-            d.density_gain = db_gain_for(value);
-            break;
-        case GlobalDerived::stereo_depth_samples:
-            d.stereo_depth_samples = samples(value);
-            break;
-    }
-}
+// Moving the bass EQ gain below 6 dB switches High Q off, before the design
+// so that the design and the chain agree on the bit.
+constexpr int kBassEqGainSlider = 1007;
+constexpr std::int32_t kHighQOffBelowDb = 6;
 
 void apply_global_slider(PanelContext& ctx, const GlobalSlider& row) {
     const int pos = get_slider_pos(ctx.dialog, row.slider_id);
     const std::int32_t value = row.inverted ? row.range_max - pos : pos;
     ctx.settings.live.global.*row.param = value;
     set_label(ctx, row.label_id, format_global(row.format, value));
-    write_global_derived(ctx, row.derived, value);
-    derive_limited_percentages(ctx.settings);
+    if (row.slider_id == kBassEqGainSlider && value < kHighQOffBelowDb) clear_high_q(ctx);
+    if (row.derive) row.derive(ctx.settings);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "settings/records.h"
+#include "settings/settings.h"
 
 namespace qv {
 
@@ -25,6 +26,10 @@ struct BandSliderRow {
 // One row per band; rows of a group are identical.
 extern const BandSliderRow kBandSliderTable[kBands];
 
+// The word of the section record (settings/param_table.h numbering) that
+// each role edits; the band gain is always the word of section 0.
+constexpr int kSliderRoleWord[kSliderRoles] = {5, 4, 0, 2, 1, 3, 6};
+
 constexpr int kMultibandGroup = 0;
 constexpr int kDualBandGroup = 1;
 inline int group_of_band(int band) { return band < kMultibandBands ? kMultibandGroup : kDualBandGroup; }
@@ -36,26 +41,6 @@ enum class LabelFormat : std::uint8_t {
     signed_tenths,   // "+%d.%d" / "-%d.%d" of |value| / 10, |value| mod 10
 };
 
-// The derived value a global slider writes at once.
-enum class GlobalDerived : std::uint8_t {
-    none,  // the chain reads the parameter itself
-    gate_level,
-    agc_level_floor,
-    bass_attack_coef,
-    bass_release_coef,
-    master_attack_coef,
-    master_release_coef,
-    bass_clip_level,
-    mix_weights,
-    bass_eq_gain,  // bass EQ design, then the High Q rule
-    bass_eq_freq,  // bass EQ design
-    overdrive_gain,
-    lookahead_samples,
-    hold_samples,
-    density_gain,
-    stereo_depth_samples,
-};
-
 struct GlobalSlider {
     int slider_id;
     int label_id;
@@ -65,7 +50,9 @@ struct GlobalSlider {
     bool explicit_range;  // false: the trackbar keeps its default 0..100
     bool inverted;        // stored value = range_max - position (Max Gain)
     LabelFormat format;
-    GlobalDerived derived;
+    // The settings' derivation of the group the parameter belongs to; null
+    // where nothing is derived from it.
+    void (*derive)(Settings&);
 };
 
 constexpr int kGlobalSliderCount = 24;
