@@ -43,32 +43,29 @@ namespace {
 
 void set_label(PanelContext& ctx, int id, const LabelText& t) { set_control_text(ctx.dialog, id, t.text); }
 
+// The record whose word a role's slider edits for band b with section s
+// shown: the band gain (clip threshold) lives in section 0 whatever section
+// is shown.
+SectionParams& role_record(Settings& set, int b, int s, int role) {
+    return set.live.section[b][role == kBandGain ? kCompressor : s];
+}
+
+// The roles in the order a slider message reads them.
+constexpr SliderRole kStoreOrder[kSliderRoles] = {kAttack1,   kRelease1, kAttack2, kRelease2,
+                                                  kThreshold, kRatio,    kBandGain};
+
 // Reads the seven sliders of a group into band b, section s, rewriting the
 // value labels, then derives the section and the band's gain level.
 void store_group(PanelContext& ctx, int group) {
     const int b = selected_band_of(ctx.state, group);
     const int s = group == kMultibandGroup ? selected_section_of(ctx.state) : kCompressor;
     const BandSliderRow& row = kBandSliderTable[b];
-    SectionParams& p = ctx.settings.live.section[b][s];
-    auto read = [&](SliderRole role) { return get_slider_pos(ctx.dialog, row.slider[role].slider_id); };
-
-    p.attack1_ms = read(kAttack1);
-    set_label(ctx, row.slider[kAttack1].label_id, format_plain(p.attack1_ms));
-    p.release1_ms = read(kRelease1);
-    set_label(ctx, row.slider[kRelease1].label_id, format_plain(p.release1_ms));
-    p.attack2_ms = read(kAttack2);
-    set_label(ctx, row.slider[kAttack2].label_id, format_plain(p.attack2_ms));
-    p.release2_ms = read(kRelease2);
-    set_label(ctx, row.slider[kRelease2].label_id, format_plain(p.release2_ms));
-    p.threshold_db10 = read(kThreshold);
-    set_label(ctx, row.slider[kThreshold].label_id, format_threshold(p.threshold_db10));
-    p.ratio_x10 = read(kRatio);
-    set_label(ctx, row.slider[kRatio].label_id, format_ratio(p.ratio_x10));
-    // The band gain (clip threshold) lives in section 0 whatever section is shown.
-    std::int32_t& band_gain = ctx.settings.live.section[b][kCompressor].band_gain_db10;
-    band_gain = read(kBandGain);
-    set_label(ctx, row.slider[kBandGain].label_id, format_band_gain(band_gain));
-
+    for (SliderRole role : kStoreOrder) {
+        const ParamInfo& param = *kSliderRoleParam[role];
+        const std::int32_t value = get_slider_pos(ctx.dialog, row.slider[role].slider_id);
+        section_word(role_record(ctx.settings, b, s, role), param.word) = value;
+        set_label(ctx, row.slider[role].label_id, format_value(param.format, value));
+    }
     derive_section(ctx.settings, b, s);
     derive_band_gain_level(ctx.settings, b);
 }
@@ -85,11 +82,11 @@ void propagate_global(PanelContext& ctx, int id) {
 
     Settings& set = ctx.settings;
     const int b = selected_band_of(ctx.state, kMultibandGroup);
-    const int s = role == kBandGain ? kCompressor : selected_section_of(ctx.state);
-    const int word = kSliderRoleWord[role];
-    const std::int32_t value = section_word(set.live.section[b][s], word);
+    const int s = selected_section_of(ctx.state);
+    const int word = kSliderRoleParam[role]->word;
+    const std::int32_t value = section_word(role_record(set, b, s, role), word);
     for (int k = 0; k < kMultibandBands; ++k) {
-        section_word(set.live.section[k][s], word) = value;
+        section_word(role_record(set, k, s, role), word) = value;
         derive_section(set, k, s);
         derive_band_gain_level(set, k);
     }
@@ -102,9 +99,9 @@ constexpr std::int32_t kHighQOffBelowDb = 6;
 
 void apply_global_slider(PanelContext& ctx, const GlobalSlider& row) {
     const int pos = get_slider_pos(ctx.dialog, row.slider_id);
-    const std::int32_t value = row.inverted ? row.range_max - pos : pos;
-    ctx.settings.live.global.*row.param = value;
-    set_label(ctx, row.label_id, format_global(row.format, value));
+    const std::int32_t value = row.inverted ? row.param->max - pos : pos;
+    set_global_word(ctx.settings.live.global, row.param->word, value);
+    set_label(ctx, row.label_id, format_value(row.param->format, value));
     if (row.slider_id == kBassEqGainSlider && value < kHighQOffBelowDb) clear_high_q(ctx);
     if (row.derive) row.derive(ctx.settings);
 }
@@ -126,7 +123,7 @@ void panel_hscroll(PanelContext& ctx, int id) {
     const std::int32_t value = get_slider_pos(ctx.dialog, kMultibandPctSlider);
     ctx.settings.live.global.multiband_pct = value;
     derive_limited_percentages(ctx.settings);
-    set_label(ctx, kMultibandPctLabel, format_plain(value));
+    set_label(ctx, kMultibandPctLabel, format_value(ValueFormat::plain, value));
     mark_modified(ctx);
 }
 
@@ -135,19 +132,12 @@ void show_band(PanelContext& ctx, int band, int section) {
     if (section < 0 || section >= kSections) section = kCompressor;
     const int s = band < kMultibandBands ? section : kCompressor;
     const BandSliderRow& row = kBandSliderTable[band];
-    const SectionParams& p = ctx.settings.live.section[band][s];
-    const std::int32_t band_gain = ctx.settings.live.section[band][kCompressor].band_gain_db10;
-    auto show = [&](SliderRole role, std::int32_t value, const LabelText& label) {
+    for (SliderRole role : {kAttack2, kRelease2, kAttack1, kRelease1, kThreshold, kRatio, kBandGain}) {
+        const ParamInfo& param = *kSliderRoleParam[role];
+        const std::int32_t value = section_word(role_record(ctx.settings, band, s, role), param.word);
         set_slider_pos(ctx.dialog, row.slider[role].slider_id, value);
-        set_label(ctx, row.slider[role].label_id, label);
-    };
-    show(kAttack2, p.attack2_ms, format_plain(p.attack2_ms));
-    show(kRelease2, p.release2_ms, format_plain(p.release2_ms));
-    show(kAttack1, p.attack1_ms, format_plain(p.attack1_ms));
-    show(kRelease1, p.release1_ms, format_plain(p.release1_ms));
-    show(kThreshold, p.threshold_db10, format_threshold(p.threshold_db10));
-    show(kRatio, p.ratio_x10, format_ratio(p.ratio_x10));
-    show(kBandGain, band_gain, format_band_gain(band_gain));
+        set_label(ctx, row.slider[role].label_id, format_value(param.format, value));
+    }
     if (band < kMultibandBands)
         set_check(ctx.dialog, ctl::kSectionOn, section_enable(ctx.settings.live.global, section) != 0);
 }
@@ -196,8 +186,9 @@ void refresh_all_controls(PanelContext& ctx) {
             pos = g.multiband_pct;
         } else {
             const GlobalSlider& row = *find_global_slider(id);
+            const std::int32_t word = global_word(g, row.param->word);
             // 64-bit: a stored word far outside the slider's range must not overflow.
-            const std::int64_t p = row.inverted ? std::int64_t{row.range_max} - g.*row.param : g.*row.param;
+            const std::int64_t p = row.inverted ? std::int64_t{row.param->max} - word : word;
             pos = static_cast<std::int32_t>(
                 std::clamp<std::int64_t>(p, std::numeric_limits<std::int32_t>::min(),
                                          std::numeric_limits<std::int32_t>::max()));
@@ -219,18 +210,19 @@ void refresh_all_controls(PanelContext& ctx) {
     for (const OptionCheck& c : kOptionChecks) set_check(dlg, c.id, has_option(g, c.bit));
 
     for (const GlobalSlider& row : kGlobalSliderTable) {
-        const std::int32_t value = g.*row.param;  // Max Gain shows the stored value, not the position
+        // Max Gain shows the stored value, not the position.
+        const std::int32_t value = global_word(g, row.param->word);
         set_label(ctx, row.label_id,
-                  row.label_id == kOutLevelLabel ? format_percent(value) : format_global(row.format, value));
+                  row.label_id == kOutLevelLabel ? format_percent(value) : format_value(row.param->format, value));
     }
     // "Multiband %" is not a global-slider row, but its label must not keep the
     // template's placeholder.
-    set_label(ctx, kMultibandPctLabel, format_plain(g.multiband_pct));
+    set_label(ctx, kMultibandPctLabel, format_value(ValueFormat::plain, g.multiband_pct));
 
     char name[20];
     copy_process_name(name, g.process_name);
     set_control_text(dlg, ctl::kProcessName, name);
-    set_label(ctx, ctl::kBrowsedNumber, format_plain(ctx.settings.selection.browsed_process));
+    set_label(ctx, ctl::kBrowsedNumber, format_value(ValueFormat::plain, ctx.settings.selection.browsed_process));
     set_control_text(dlg, ctl::kNameEdit, name);
 }
 
@@ -246,9 +238,10 @@ void panel_init_dialog(PanelContext& ctx) {
     const int section = selected_section_of(ctx.state);
     for (int group : {kMultibandGroup, kDualBandGroup}) {
         const int b = selected_band_of(ctx.state, group);
-        for (const BandSlider& sl : kBandSliderTable[b].slider) {
-            platform::set_slider_range_max(ctx.dialog, sl.slider_id, sl.range_max);
-            platform::set_slider_range_min(ctx.dialog, sl.slider_id, sl.range_min);
+        for (int role = 0; role < kSliderRoles; ++role) {
+            const int id = kBandSliderTable[b].slider[role].slider_id;
+            platform::set_slider_range_max(ctx.dialog, id, kSliderRoleParam[role]->max);
+            platform::set_slider_range_min(ctx.dialog, id, section_param_min(*kSliderRoleParam[role], b));
         }
         show_band(ctx, b, section);
     }
@@ -257,8 +250,8 @@ void panel_init_dialog(PanelContext& ctx) {
 
     for (const GlobalSlider& row : kGlobalSliderTable) {
         if (!row.explicit_range) continue;
-        platform::set_slider_range_max(ctx.dialog, row.slider_id, row.range_max);
-        platform::set_slider_range_min(ctx.dialog, row.slider_id, row.range_min);
+        platform::set_slider_range_max(ctx.dialog, row.slider_id, row.param->max);
+        platform::set_slider_range_min(ctx.dialog, row.slider_id, row.param->min);
     }
 
     char scale[16];

@@ -29,7 +29,7 @@ void step_process(PanelContext& ctx, int amount, bool up) {
     if (n > kMaxProcessNumber) n = kMaxProcessNumber;
     n = up ? (n + amount > kMaxProcessNumber ? kMaxProcessNumber : n + amount) : (n - amount < 0 ? 0 : n - amount);
     sel.browsed_process = n;
-    platform::set_control_text(ctx.dialog, ctl::kBrowsedNumber, format_plain(n).text);
+    platform::set_control_text(ctx.dialog, ctl::kBrowsedNumber, format_value(ValueFormat::plain, n).text);
     sel.staged_process_valid = load_process_staged(ctx.settings, n);
     show_staged_name(ctx);
 }

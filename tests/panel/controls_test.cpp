@@ -544,16 +544,16 @@ TEST(PanelDerivation, EveryControlDerivesWhatALoadOfTheSameWordsDerives) {
 }
 
 TEST(PanelLabels, Formats) {
-    EXPECT_STREQ(format_threshold(0).text, "-0.0");
-    EXPECT_STREQ(format_threshold(-5).text, "+0.5");
-    EXPECT_STREQ(format_ratio(100).text, "10.0");
-    EXPECT_STREQ(format_band_gain(-120).text, "-12.0");
-    EXPECT_STREQ(format_global(LabelFormat::minus_unless_0, 90).text, "-90");
-    EXPECT_STREQ(format_global(LabelFormat::signed_tenths, -100).text, "-10.0");
-    EXPECT_STREQ(format_global(LabelFormat::signed_tenths, 30).text, "+3.0");
+    EXPECT_STREQ(format_value(ValueFormat::level_tenths, 0).text, "-0.0");
+    EXPECT_STREQ(format_value(ValueFormat::level_tenths, -5).text, "+0.5");
+    EXPECT_STREQ(format_value(ValueFormat::tenths, 100).text, "10.0");
+    EXPECT_STREQ(format_value(ValueFormat::minus_tenths, -120).text, "-12.0");
+    EXPECT_STREQ(format_value(ValueFormat::minus_unless_0, 90).text, "-90");
+    EXPECT_STREQ(format_value(ValueFormat::signed_tenths, -100).text, "-10.0");
+    EXPECT_STREQ(format_value(ValueFormat::signed_tenths, 30).text, "+3.0");
     EXPECT_STREQ(format_percent(7).text, "7 %");
     // Any stored word is formatted safely.
-    EXPECT_STREQ(format_threshold(INT32_MIN).text, "+214748364.8");
+    EXPECT_STREQ(format_value(ValueFormat::level_tenths, INT32_MIN).text, "+214748364.8");
 }
 
 }  // namespace
