@@ -79,19 +79,6 @@ void print_process(std::FILE* out, const ProcessParams& p) {
 
 namespace {
 
-// A stored word as the panel shows it, with the panel's unit: "-40 dB", "4.0:1".
-std::string shown(const ParamInfo& info, std::int32_t v) {
-    const char* unit = info.shown_unit;
-    return std::string(format_value(info.format, v).text) + (unit[0] == ':' ? "" : " ") + unit;
-}
-
-// lo..hi as the panel shows it, lowest shown value first.
-std::string shown_range(const ParamInfo& info, std::int32_t lo, std::int32_t hi) {
-    if (info.shown_unit[0] == '\0') return "";
-    const bool negated = shows_negated(info.format);
-    return std::string(format_value(info.format, negated ? hi : lo).text) + ".." + shown(info, negated ? lo : hi);
-}
-
 // One row: name, panel label, stored range, unit, the range as the panel
 // shows it, default, note; without trailing blanks.
 void print_row(std::FILE* out, const char* name, const char* label, const std::string& range, const char* unit,
@@ -152,7 +139,7 @@ void print_param_list(std::FILE* out) {
             if (info.stage != stage || std::strcmp(info.unit, "bits") == 0) continue;
             const std::int32_t v = global_word(d.global, info.word);
             std::string dflt = std::to_string(v);
-            if (info.shown_unit[0] != '\0') dflt += " (" + shown(info, v) + ")";
+            if (info.shown_unit[0] != '\0') dflt += " (" + shown_value(info, v) + ")";
             print_param_row(out, info, info.label, info.min, info.max, dflt,
                             info.no_effect ? "no effect on the sound" : "");
         }

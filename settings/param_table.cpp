@@ -49,13 +49,6 @@ bool ends_with_unit(const std::string& text, const char* unit) {
     return true;
 }
 
-// The range lo..hi as the panel shows it, lowest shown value first, with its unit.
-std::string shown_range(const ParamInfo& info, std::int32_t lo, std::int32_t hi) {
-    const bool negated = shows_negated(info.format);
-    return std::string(format_value(info.format, negated ? hi : lo).text) + ".." +
-           format_value(info.format, negated ? lo : hi).text + " " + info.shown_unit;
-}
-
 // value_text for the word info describes, lo..hi its range: the value as the
 // panel shows it when it ends in the panel's unit, the stored word otherwise.
 bool parse_word(const std::string& name, const ParamInfo& info, std::int32_t lo, std::int32_t hi,
@@ -165,6 +158,17 @@ bool section_word_affects_sound(int band, int section, int word) {
     return word == section_param("attack1_ms").word || word == section_param("release1_ms").word ||
            word == section_param("threshold_db10").word ||
            (section == kExpander && word == section_param("ratio_x10").word);
+}
+
+std::string shown_value(const ParamInfo& info, std::int32_t value) {
+    const char* unit = info.shown_unit;
+    return std::string(format_value(info.format, value).text) + (unit[0] == ':' || unit[0] == '\0' ? "" : " ") + unit;
+}
+
+std::string shown_range(const ParamInfo& info, std::int32_t lo, std::int32_t hi) {
+    if (info.shown_unit[0] == '\0') return "";
+    const bool negated = shows_negated(info.format);
+    return std::string(format_value(info.format, negated ? hi : lo).text) + ".." + shown_value(info, negated ? lo : hi);
 }
 
 const ParamInfo* find_global_param(const char* name) { return find(kGlobalParamTable, kGlobalParamCount, name); }

@@ -161,6 +161,12 @@ consteval const OptionInfo& option_param(std::string_view name) {
 const ParamInfo* find_global_param(const char* name);
 const ParamInfo* find_section_param(const char* name);
 
+// A stored word as the panel shows it, with the panel's unit: "-40 dB", "4.0:1".
+std::string shown_value(const ParamInfo& info, std::int32_t value);
+// lo..hi as the panel shows them, lowest shown value first: "-90..0 dB";
+// "" for a word the panel shows without a unit.
+std::string shown_range(const ParamInfo& info, std::int32_t lo, std::int32_t hi);
+
 // The stage the section records of band b act in.
 constexpr Stage section_stage(int band) { return band < kMultibandBands ? Stage::multiband : Stage::dual_band; }
 // Lowest stored value of a section word of band b.
