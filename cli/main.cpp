@@ -18,7 +18,9 @@ using qv::cli::ProcessChoice;
 
 constexpr char kSetHelp[] =
     "Override one word of the process for this run only (repeatable): a global name (overdrive_db=12), an option "
-    "bit (mono=1) or section.B.S.NAME (section.0.0.ratio_x10=60); names and ranges: `quorvane preset params`";
+    "bit (mono=1) or section.B.S.NAME (section.0.0.ratio_x10=60); a bare integer is the stored word, a value with "
+    "the panel's unit reads as the panel shows it (gate_threshold_db=-40dB); names, units and ranges: "
+    "`quorvane preset params`";
 constexpr char kSettingsDirHelp[] =
     "Settings folder holding the processes qv$N.dat (default $XDG_CONFIG_HOME/quorvane or ~/.config/quorvane); "
     "it must exist, only the default folder is created when a process is stored";
@@ -129,7 +131,10 @@ int main(int argc, char** argv) {
     preset->require_subcommand(1, 1);
     qv::cli::PresetOptions preset_options;
     auto* list = preset->add_subcommand("list", "List the processes of the settings folder: number, name, modified");
-    auto* params = preset->add_subcommand("params", "List every parameter with its unit, range and default");
+    auto* params = preset->add_subcommand(
+        "params",
+        "List every parameter stage by stage: panel label, unit, range, as the panel shows it, default, "
+        "and which have no effect on the sound");
     auto* show = preset->add_subcommand("show", "Print every parameter, option bit and section record of a process");
     show->add_option("N|FILE", preset_options.target, kTargetHelp)->required();
     auto* set = preset->add_subcommand(
@@ -137,7 +142,8 @@ int main(int argc, char** argv) {
     set->add_option("N|FILE", preset_options.target, kTargetHelp)->required();
     set->add_option("NAME=VALUE", preset_options.assignments,
                     "Words to change (repeatable): a global name (overdrive_db=12), an option bit (mono=1) or "
-                    "section.B.S.NAME; names and ranges: `quorvane preset params`")
+                    "section.B.S.NAME; a value with the panel's unit reads as the panel shows it "
+                    "(gate_threshold_db=-40dB); names, units and ranges: `quorvane preset params`")
         ->required();
     auto* defaults = preset->add_subcommand("defaults", "Write the default process as N or FILE (replacing it)");
     defaults->add_option("N|FILE", preset_options.target, kTargetHelp)->required();

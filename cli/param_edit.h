@@ -16,7 +16,9 @@ bool apply_assignment(ProcessParams& p, const std::string& assignment, std::stri
 // section records as a table.
 void print_process(std::FILE* out, const ProcessParams& p);
 
-// Every parameter a process holds, with its unit, range and default value.
+// Every parameter a process holds, stage by stage in the order the audio
+// flows: its panel label, stored range and unit, the range as the panel shows
+// it, the default, and whether it has no effect on the sound.
 void print_param_list(std::FILE* out);
 
 }  // namespace qv::cli

@@ -318,7 +318,13 @@ json WebControl::state_locked() const {
     for (int i = 0; i < kGlobalParamCount; ++i) {
         const ParamInfo& info = kGlobalParamTable[i];
         controls[info.name] = global_word(s.live.global, info.word);
-        ranges[info.name] = {{"min", info.min}, {"max", info.max}, {"unit", info.unit}};
+        ranges[info.name] = {{"min", info.min},
+                             {"max", info.max},
+                             {"unit", info.unit},
+                             {"stage", stage_name(info.stage)},
+                             {"label", info.label},
+                             {"panel_unit", info.shown_unit},
+                             {"no_effect", info.no_effect}};
     }
     controls["test_tone"] = s.test_tone_on != 0 ? 1 : 0;
     ranges["test_tone"] = {{"min", 0}, {"max", 1}, {"unit", "0/1"}};

@@ -79,6 +79,7 @@ int instance_init(Quorvane& q, DspModule* module) {
     }
 
     recompute_all(s);
+    reset_switches(s);
     request_memory_reset(s);
     build_test_tone_table(q.core.chain.tone);
     build_fir_taps(q.core.chain.output);
@@ -101,6 +102,7 @@ void instance_config(Quorvane& q, DspModule* module) {
     // test tone off; what the detectors remember is left alone, so opening a
     // window does not change the level on air.
     recompute_all(q.core.settings);
+    reset_switches(q.core.settings);
     publish_params(q.core.channel, q.core.settings);
 }
 

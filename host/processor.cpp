@@ -32,6 +32,7 @@ std::unique_ptr<Processor> make_processor(const ProcessParams& process) {
 void processor_load(Processor& p, const ProcessParams& process) {
     const platform::DefaultFpMode mode;
     adopt(p.settings, process);
+    reset_switches(p.settings);
     request_memory_reset(p.settings);
     publish_params(p.channel, p.settings);
 }
@@ -40,12 +41,7 @@ void processor_update(Processor& p, const ProcessParams& process) {
     const platform::DefaultFpMode mode;
     // The switches the panel owns (mutes, test tone) are not part of a
     // process and stay as they are.
-    std::int32_t band_active[kBands];
-    for (int b = 0; b < kBands; ++b) band_active[b] = p.settings.band_active[b];
-    const std::int32_t tone = p.settings.test_tone_on;
     adopt(p.settings, process);
-    for (int b = 0; b < kBands; ++b) p.settings.band_active[b] = band_active[b];
-    p.settings.test_tone_on = tone;
     publish_params(p.channel, p.settings);
 }
 

@@ -30,10 +30,11 @@ struct Processor {
 // without files or windows. Allocates; call it off the audio thread.
 std::unique_ptr<Processor> make_processor(const ProcessParams& process);
 // Puts process on air at the next block, as the panel's Load does: the
-// detector memories restart there.
+// detector memories restart there, every band sounds, the test tone is off.
 void processor_load(Processor& p, const ProcessParams& process);
 // Plays changed parameters of the process on air from the next block; the
-// memories run on, as when a slider moves.
+// memories run on and the switches (mutes, test tone) stay, as when a slider
+// moves.
 void processor_update(Processor& p, const ProcessParams& process);
 void processor_set_test_tone(Processor& p, bool on);
 // Publishes the working set after a caller edited p.settings directly (and

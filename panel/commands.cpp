@@ -130,20 +130,22 @@ void run(PanelContext& ctx, const CommandRow& row, int id) {
             break;
         case A::shape_peaking:
             set_option(g, option::bass_eq_shelving, false);
-            redesign_bass_eq(s);
+            derive_bass_eq(s);
             break;
         case A::shape_shelving:
             set_option(g, option::bass_eq_shelving, true);
-            redesign_bass_eq(s);
+            derive_bass_eq(s);
             break;
         case A::high_q:
             // High Q divides the boost by three over four cascaded sections; at
-            // 6 dB or less it is refused and nothing is marked.
+            // 6 dB or less it is refused and nothing is marked. The chain reads
+            // the bit, so a refusal that clears it designs again.
             if (g.bass_eq_gain_db <= 6) {
                 clear_high_q(ctx);
+                derive_bass_eq(s);
             } else {
                 set_option(g, option::bass_eq_high_q, checked);
-                redesign_bass_eq(s);
+                derive_bass_eq(s);
                 mark_modified(ctx);
             }
             break;

@@ -12,8 +12,8 @@
 #include "panel/panel_internal.h"
 #include "panel/slider_tables.h"
 #include "panel/texts.h"
-#include "settings/conversions.h"
 #include "settings/derive.h"
+#include "settings/param_table.h"
 
 namespace qv {
 
@@ -43,45 +43,36 @@ namespace {
 
 void set_label(PanelContext& ctx, int id, const LabelText& t) { set_control_text(ctx.dialog, id, t.text); }
 
+// The record whose word a role's slider edits for band b with section s
+// shown: the band gain (clip threshold) lives in section 0 whatever section
+// is shown.
+SectionParams& role_record(Settings& set, int b, int s, int role) {
+    return set.live.section[b][role == kBandGain ? kCompressor : s];
+}
+
+// The roles in the order a slider message reads them.
+constexpr SliderRole kStoreOrder[kSliderRoles] = {kAttack1,   kRelease1, kAttack2, kRelease2,
+                                                  kThreshold, kRatio,    kBandGain};
+
 // Reads the seven sliders of a group into band b, section s, rewriting the
-// value labels, then writes the section's derived values.
+// value labels, then derives the section and the band's gain level.
 void store_group(PanelContext& ctx, int group) {
     const int b = selected_band_of(ctx.state, group);
     const int s = group == kMultibandGroup ? selected_section_of(ctx.state) : kCompressor;
     const BandSliderRow& row = kBandSliderTable[b];
-    SectionParams& p = ctx.settings.live.section[b][s];
-    auto read = [&](SliderRole role) { return get_slider_pos(ctx.dialog, row.slider[role].slider_id); };
-
-    p.attack1_ms = read(kAttack1);
-    set_label(ctx, row.slider[kAttack1].label_id, format_plain(p.attack1_ms));
-    p.release1_ms = read(kRelease1);
-    set_label(ctx, row.slider[kRelease1].label_id, format_plain(p.release1_ms));
-    p.attack2_ms = read(kAttack2);
-    set_label(ctx, row.slider[kAttack2].label_id, format_plain(p.attack2_ms));
-    p.release2_ms = read(kRelease2);
-    set_label(ctx, row.slider[kRelease2].label_id, format_plain(p.release2_ms));
-    p.threshold_db10 = read(kThreshold);
-    set_label(ctx, row.slider[kThreshold].label_id, format_threshold(p.threshold_db10));
-    p.ratio_x10 = read(kRatio);
-    set_label(ctx, row.slider[kRatio].label_id, format_ratio(p.ratio_x10));
-    // The band gain (clip threshold) lives in section 0 whatever section is shown.
-    std::int32_t& band_gain = ctx.settings.live.section[b][kCompressor].band_gain_db10;
-    band_gain = read(kBandGain);
-    set_label(ctx, row.slider[kBandGain].label_id, format_band_gain(band_gain));
-
-    SectionCoefs& st = ctx.settings.section_coefs[b][s];
-    st.threshold_level = threshold_level_for(p.threshold_db10);
-    st.release1_coef = tc(p.release1_ms);
-    st.attack1_coef = tc(p.attack1_ms);
-    st.release2_coef = tc(p.release2_ms);
-    st.attack2_coef = tc(p.attack2_ms);
-    ctx.settings.band_gain_level[b] =
-        group == kMultibandGroup ? band_gain_level_for(band_gain) : dual_band_clip_level_for(band_gain);
-    st.ratio_exponent = ratio_exponent_for(p.ratio_x10, s);
+    for (SliderRole role : kStoreOrder) {
+        const ParamInfo& param = *kSliderRoleParam[role];
+        const std::int32_t value = get_slider_pos(ctx.dialog, row.slider[role].slider_id);
+        section_word(role_record(ctx.settings, b, s, role), param.word) = value;
+        set_label(ctx, row.slider[role].label_id, format_value(param.format, value));
+    }
+    derive_section(ctx.settings, b, s);
+    derive_band_gain_level(ctx.settings, b);
 }
 
-// With "GLOBAL" checked, a multiband slider's value (and derived value) goes
-// from the selected band to all five multiband bands, selected section only.
+// With "GLOBAL" checked, the word of the multiband slider that moved goes
+// from the selected band to all five multiband bands (selected section; the
+// band gain in section 0), and each band is derived again.
 void propagate_global(PanelContext& ctx, int id) {
     if (!get_check(ctx.dialog, ctl::kGlobal)) return;
     const BandSliderRow& row = kBandSliderTable[0];
@@ -92,113 +83,27 @@ void propagate_global(PanelContext& ctx, int id) {
     Settings& set = ctx.settings;
     const int b = selected_band_of(ctx.state, kMultibandGroup);
     const int s = selected_section_of(ctx.state);
-    const SectionParams& from = set.live.section[b][s];
-    const SectionCoefs& from_st = set.section_coefs[b][s];
+    const int word = kSliderRoleParam[role]->word;
+    const std::int32_t value = section_word(role_record(set, b, s, role), word);
     for (int k = 0; k < kMultibandBands; ++k) {
-        SectionParams& to = set.live.section[k][s];
-        SectionCoefs& to_st = set.section_coefs[k][s];
-        switch (role) {
-            case kAttack2:
-                to.attack2_ms = from.attack2_ms;
-                to_st.attack2_coef = from_st.attack2_coef;
-                break;
-            case kRelease2:
-                to.release2_ms = from.release2_ms;
-                to_st.release2_coef = from_st.release2_coef;
-                break;
-            case kAttack1:
-                to.attack1_ms = from.attack1_ms;
-                to_st.attack1_coef = from_st.attack1_coef;
-                break;
-            case kRelease1:
-                to.release1_ms = from.release1_ms;
-                to_st.release1_coef = from_st.release1_coef;
-                break;
-            case kRatio:
-                to.ratio_x10 = from.ratio_x10;
-                to_st.ratio_exponent = from_st.ratio_exponent;
-                break;
-            case kThreshold:
-                to.threshold_db10 = from.threshold_db10;
-                to_st.threshold_level = from_st.threshold_level;
-                break;
-            case kBandGain: {
-                const std::int32_t v = set.live.section[b][kCompressor].band_gain_db10;
-                set.live.section[k][kCompressor].band_gain_db10 = v;
-                set.band_gain_level[k] = band_gain_level_for(v);
-                break;
-            }
-            default:
-                break;
-        }
+        section_word(role_record(set, k, s, role), word) = value;
+        derive_section(set, k, s);
+        derive_band_gain_level(set, k);
     }
 }
 
-void write_global_derived(PanelContext& ctx, GlobalDerived derived, std::int32_t value) {
-    Settings& s = ctx.settings;
-    DerivedValues& d = s.derived;
-    switch (derived) {
-        case GlobalDerived::none:
-            break;
-        case GlobalDerived::gate_level:
-            d.gate_level = gate_level_for(value);
-            break;
-        case GlobalDerived::agc_level_floor:
-            d.agc_level_floor = agc_level_floor_for(value);
-            break;
-        case GlobalDerived::bass_attack_coef:
-            d.bass_attack_coef = tc(value);
-            break;
-        case GlobalDerived::bass_release_coef:
-            d.bass_release_coef = tc(value);
-            break;
-        case GlobalDerived::master_attack_coef:
-            d.master_attack_coef = tc(value);
-            break;
-        case GlobalDerived::master_release_coef:
-            d.master_release_coef = tc(value);
-            break;
-        case GlobalDerived::bass_clip_level:
-            d.bass_clip_level = bass_clip_level_for(value);
-            break;
-        case GlobalDerived::mix_weights:
-            d.bass_mix_weight = (100 - value) * 0.01;
-            d.master_mix_weight = value * 0.01;
-            break;
-        case GlobalDerived::bass_eq_gain:
-            // The design runs with the old High Q bit; below 6 dB High Q is then
-            // switched off, so the next design drops it.
-            design_bass_eq(s, value, s.live.global.bass_eq_freq_hz);
-            if (value < 6) clear_high_q(ctx);
-            break;
-        case GlobalDerived::bass_eq_freq:
-            design_bass_eq(s, s.live.global.bass_eq_gain_db, value);
-            break;
-        case GlobalDerived::overdrive_gain:
-            d.overdrive_gain = db_gain_for(value);
-            break;
-        case GlobalDerived::lookahead_samples:
-            d.lookahead_samples = lookahead_samples_for(value);
-            break;
-        case GlobalDerived::hold_samples:
-            for (int k = 0; k < kMultibandBands; ++k) s.section_coefs[k][kCompressor].hold_samples = samples(value);
-            break;
-        case GlobalDerived::density_gain:
-            d.density_gain = db_gain_for(value);
-            break;
-        case GlobalDerived::stereo_depth_samples:
-            d.stereo_depth_samples = samples(value);
-            break;
-    }
-}
+// Moving the bass EQ gain below 6 dB switches High Q off, before the design
+// so that the design and the chain agree on the bit.
+constexpr int kBassEqGainSlider = 1007;
+constexpr std::int32_t kHighQOffBelowDb = 6;
 
 void apply_global_slider(PanelContext& ctx, const GlobalSlider& row) {
     const int pos = get_slider_pos(ctx.dialog, row.slider_id);
-    const std::int32_t value = row.inverted ? row.range_max - pos : pos;
-    ctx.settings.live.global.*row.param = value;
-    set_label(ctx, row.label_id, format_global(row.format, value));
-    write_global_derived(ctx, row.derived, value);
-    derive_limited_percentages(ctx.settings);
+    const std::int32_t value = row.inverted ? row.param->max - pos : pos;
+    set_global_word(ctx.settings.live.global, row.param->word, value);
+    set_label(ctx, row.label_id, format_value(row.param->format, value));
+    if (row.slider_id == kBassEqGainSlider && value < kHighQOffBelowDb) clear_high_q(ctx);
+    if (row.derive) row.derive(ctx.settings);
 }
 
 }  // namespace
@@ -218,7 +123,7 @@ void panel_hscroll(PanelContext& ctx, int id) {
     const std::int32_t value = get_slider_pos(ctx.dialog, kMultibandPctSlider);
     ctx.settings.live.global.multiband_pct = value;
     derive_limited_percentages(ctx.settings);
-    set_label(ctx, kMultibandPctLabel, format_plain(value));
+    set_label(ctx, kMultibandPctLabel, format_value(ValueFormat::plain, value));
     mark_modified(ctx);
 }
 
@@ -227,19 +132,12 @@ void show_band(PanelContext& ctx, int band, int section) {
     if (section < 0 || section >= kSections) section = kCompressor;
     const int s = band < kMultibandBands ? section : kCompressor;
     const BandSliderRow& row = kBandSliderTable[band];
-    const SectionParams& p = ctx.settings.live.section[band][s];
-    const std::int32_t band_gain = ctx.settings.live.section[band][kCompressor].band_gain_db10;
-    auto show = [&](SliderRole role, std::int32_t value, const LabelText& label) {
+    for (SliderRole role : {kAttack2, kRelease2, kAttack1, kRelease1, kThreshold, kRatio, kBandGain}) {
+        const ParamInfo& param = *kSliderRoleParam[role];
+        const std::int32_t value = section_word(role_record(ctx.settings, band, s, role), param.word);
         set_slider_pos(ctx.dialog, row.slider[role].slider_id, value);
-        set_label(ctx, row.slider[role].label_id, label);
-    };
-    show(kAttack2, p.attack2_ms, format_plain(p.attack2_ms));
-    show(kRelease2, p.release2_ms, format_plain(p.release2_ms));
-    show(kAttack1, p.attack1_ms, format_plain(p.attack1_ms));
-    show(kRelease1, p.release1_ms, format_plain(p.release1_ms));
-    show(kThreshold, p.threshold_db10, format_threshold(p.threshold_db10));
-    show(kRatio, p.ratio_x10, format_ratio(p.ratio_x10));
-    show(kBandGain, band_gain, format_band_gain(band_gain));
+        set_label(ctx, row.slider[role].label_id, format_value(param.format, value));
+    }
     if (band < kMultibandBands)
         set_check(ctx.dialog, ctl::kSectionOn, section_enable(ctx.settings.live.global, section) != 0);
 }
@@ -288,8 +186,9 @@ void refresh_all_controls(PanelContext& ctx) {
             pos = g.multiband_pct;
         } else {
             const GlobalSlider& row = *find_global_slider(id);
+            const std::int32_t word = global_word(g, row.param->word);
             // 64-bit: a stored word far outside the slider's range must not overflow.
-            const std::int64_t p = row.inverted ? std::int64_t{row.range_max} - g.*row.param : g.*row.param;
+            const std::int64_t p = row.inverted ? std::int64_t{row.param->max} - word : word;
             pos = static_cast<std::int32_t>(
                 std::clamp<std::int64_t>(p, std::numeric_limits<std::int32_t>::min(),
                                          std::numeric_limits<std::int32_t>::max()));
@@ -311,18 +210,19 @@ void refresh_all_controls(PanelContext& ctx) {
     for (const OptionCheck& c : kOptionChecks) set_check(dlg, c.id, has_option(g, c.bit));
 
     for (const GlobalSlider& row : kGlobalSliderTable) {
-        const std::int32_t value = g.*row.param;  // Max Gain shows the stored value, not the position
+        // Max Gain shows the stored value, not the position.
+        const std::int32_t value = global_word(g, row.param->word);
         set_label(ctx, row.label_id,
-                  row.label_id == kOutLevelLabel ? format_percent(value) : format_global(row.format, value));
+                  row.label_id == kOutLevelLabel ? format_percent(value) : format_value(row.param->format, value));
     }
     // "Multiband %" is not a global-slider row, but its label must not keep the
     // template's placeholder.
-    set_label(ctx, kMultibandPctLabel, format_plain(g.multiband_pct));
+    set_label(ctx, kMultibandPctLabel, format_value(ValueFormat::plain, g.multiband_pct));
 
     char name[20];
     copy_process_name(name, g.process_name);
     set_control_text(dlg, ctl::kProcessName, name);
-    set_label(ctx, ctl::kBrowsedNumber, format_plain(ctx.settings.selection.browsed_process));
+    set_label(ctx, ctl::kBrowsedNumber, format_value(ValueFormat::plain, ctx.settings.selection.browsed_process));
     set_control_text(dlg, ctl::kNameEdit, name);
 }
 
@@ -338,9 +238,10 @@ void panel_init_dialog(PanelContext& ctx) {
     const int section = selected_section_of(ctx.state);
     for (int group : {kMultibandGroup, kDualBandGroup}) {
         const int b = selected_band_of(ctx.state, group);
-        for (const BandSlider& sl : kBandSliderTable[b].slider) {
-            platform::set_slider_range_max(ctx.dialog, sl.slider_id, sl.range_max);
-            platform::set_slider_range_min(ctx.dialog, sl.slider_id, sl.range_min);
+        for (int role = 0; role < kSliderRoles; ++role) {
+            const int id = kBandSliderTable[b].slider[role].slider_id;
+            platform::set_slider_range_max(ctx.dialog, id, kSliderRoleParam[role]->max);
+            platform::set_slider_range_min(ctx.dialog, id, section_param_min(*kSliderRoleParam[role], b));
         }
         show_band(ctx, b, section);
     }
@@ -349,8 +250,8 @@ void panel_init_dialog(PanelContext& ctx) {
 
     for (const GlobalSlider& row : kGlobalSliderTable) {
         if (!row.explicit_range) continue;
-        platform::set_slider_range_max(ctx.dialog, row.slider_id, row.range_max);
-        platform::set_slider_range_min(ctx.dialog, row.slider_id, row.range_min);
+        platform::set_slider_range_max(ctx.dialog, row.slider_id, row.param->max);
+        platform::set_slider_range_min(ctx.dialog, row.slider_id, row.param->min);
     }
 
     char scale[16];

@@ -40,12 +40,7 @@ inline void mark_modified(PanelContext& ctx) { ctx.settings.selection.process_mo
 int selected_band_of(const PanelState& st, int group);
 int selected_section_of(const PanelState& st);
 
-// Bass EQ design from the live gain and frequency.
-inline void redesign_bass_eq(Settings& s) {
-    design_bass_eq(s, s.live.global.bass_eq_gain_db, s.live.global.bass_eq_freq_hz);
-}
-
-// High Q switched off: check box and bit (the current design is not redone).
+// High Q switched off: check box and bit; the caller derives the bass EQ.
 void clear_high_q(PanelContext& ctx);
 
 // The "+"/"-" auto-repeat of one tick.

@@ -5,7 +5,6 @@
 
 #include "panel/label_format.h"
 #include "panel/panel_internal.h"
-#include "settings/conversions.h"
 #include "settings/process_file.h"
 
 namespace qv {
@@ -30,7 +29,7 @@ void step_process(PanelContext& ctx, int amount, bool up) {
     if (n > kMaxProcessNumber) n = kMaxProcessNumber;
     n = up ? (n + amount > kMaxProcessNumber ? kMaxProcessNumber : n + amount) : (n - amount < 0 ? 0 : n - amount);
     sel.browsed_process = n;
-    platform::set_control_text(ctx.dialog, ctl::kBrowsedNumber, format_plain(n).text);
+    platform::set_control_text(ctx.dialog, ctl::kBrowsedNumber, format_value(ValueFormat::plain, n).text);
     sel.staged_process_valid = load_process_staged(ctx.settings, n);
     show_staged_name(ctx);
 }
@@ -93,9 +92,9 @@ void load_staged_process(PanelContext& ctx) {
             s.live.section[b][k] = s.staged.params.section[b][k];
             s.section_coefs[b][k] = s.staged.section_coefs[b][k];
         }
-    for (int b = 0; b < kMultibandBands; ++b)
-        s.band_gain_level[b] = band_gain_level_for(s.live.section[b][kCompressor].band_gain_db10);
+    for (int b = 0; b < kMultibandBands; ++b) derive_band_gain_level(s, b);
     recompute_all(s);
+    reset_switches(s);
     request_memory_reset(s);
 
     for (int k = 0; k < kBands; ++k)
@@ -105,8 +104,8 @@ void load_staged_process(PanelContext& ctx) {
         }
     refresh_all_controls(ctx);
 
-    // The recomputation made every band active and stopped the test tone;
-    // the buttons follow so that they show what the chain does.
+    // Every band is active again and the test tone stopped; the buttons
+    // follow so that they show what the chain does.
     for (int id : kMuteButton) platform::set_check(ctx.dialog, id, false);
     platform::set_check(ctx.dialog, ctl::kTestTone, false);
 }

@@ -1,66 +1,47 @@
 #include "panel/slider_tables.h"
 
+#include "settings/derive.h"
+
 namespace qv {
 
-// {slider, range max, range min, value label} by role: ratio, threshold,
-// attack 1, attack 2, release 1, release 2, band gain (clip threshold for the
-// dual-band group).
-#define QV_MULTIBAND_ROW                                                                                   \
-    {                                                                                                      \
-        kMultibandGroup, {                                                                                 \
-            {1064, 100, 10, 1028}, {1024, 300, -200, 1026}, {1001, 500, 1, 1039}, {1004, 1000, 100, 1130}, \
-                {1005, 4000, 10, 1010}, {1140, 20000, 500, 1133}, {                                        \
-                1042, 120, -120, 1046                                                                      \
-            }                                                                                              \
-        }                                                                                                  \
-    }
-#define QV_DUAL_BAND_ROW                                                                                   \
-    {                                                                                                      \
-        kDualBandGroup, {                                                                                  \
-            {1069, 100, 10, 1060}, {1061, 300, -200, 1062}, {1068, 500, 1, 1053}, {1143, 1000, 100, 1145}, \
-                {1027, 4000, 10, 1011}, {1144, 20000, 500, 1146}, {                                        \
-                1063, 120, -60, 1073                                                                       \
-            }                                                                                              \
-        }                                                                                                  \
-    }
+// {slider, value label} by role: ratio, threshold, attack 1, attack 2,
+// release 1, release 2, band gain (clip threshold for the dual-band group).
+constexpr BandSliderRow kMultibandRow = {
+    kMultibandGroup,
+    {{1064, 1028}, {1024, 1026}, {1001, 1039}, {1004, 1130}, {1005, 1010}, {1140, 1133}, {1042, 1046}}};
+constexpr BandSliderRow kDualBandRow = {
+    kDualBandGroup, {{1069, 1060}, {1061, 1062}, {1068, 1053}, {1143, 1145}, {1027, 1011}, {1144, 1146}, {1063, 1073}}};
 
 const BandSliderRow kBandSliderTable[kBands] = {
-    QV_MULTIBAND_ROW, QV_MULTIBAND_ROW, QV_MULTIBAND_ROW, QV_MULTIBAND_ROW,
-    QV_MULTIBAND_ROW, QV_DUAL_BAND_ROW, QV_DUAL_BAND_ROW,
+    kMultibandRow, kMultibandRow, kMultibandRow, kMultibandRow, kMultibandRow, kDualBandRow, kDualBandRow,
 };
 
-#undef QV_MULTIBAND_ROW
-#undef QV_DUAL_BAND_ROW
-
-using LF = LabelFormat;
-using D = GlobalDerived;
-
-// {slider, value label, parameter, range, explicit range, inverted, label format, derived value}
+// {slider, value label, parameter, explicit range, inverted, derivation}
 const GlobalSlider kGlobalSliderTable[kGlobalSliderCount] = {
-    {1003, 1013, &GlobalParams::gate_threshold_db, 0, 90, true, false, LF::minus_unless_0, D::gate_level},
-    {1067, 1043, &GlobalParams::agc_max_gain_db, 0, 25, true, true, LF::plain, D::agc_level_floor},
-    {1169, 1170, &GlobalParams::bass_attack_ms, 100, 1000, true, false, LF::plain, D::bass_attack_coef},
-    {1163, 1164, &GlobalParams::bass_release_ms, 100, 20000, true, false, LF::plain, D::bass_release_coef},
-    {1166, 1167, &GlobalParams::master_attack_ms, 100, 1000, true, false, LF::plain, D::master_attack_coef},
-    {1160, 1161, &GlobalParams::master_release_ms, 100, 20000, true, false, LF::plain, D::master_release_coef},
-    {1154, 1155, &GlobalParams::agc_band_link_pct, 0, 100, true, false, LF::plain, D::none},
-    {1134, 1085, &GlobalParams::bass_clip_threshold, -100, 30, true, false, LF::signed_tenths, D::bass_clip_level},
-    {1172, 1173, &GlobalParams::master_bass_mix_pct, 30, 80, true, false, LF::plain, D::mix_weights},
-    {1007, 1018, &GlobalParams::bass_eq_gain_db, 0, 20, true, false, LF::plain, D::bass_eq_gain},
-    {1070, 1050, &GlobalParams::bass_eq_freq_hz, 40, 150, true, false, LF::plain, D::bass_eq_freq},
-    {1111, 1015, &GlobalParams::overdrive_db, 0, 30, true, false, LF::plain, D::overdrive_gain},
-    {1083, 1137, &GlobalParams::lookahead_ms, 0, 100, true, false, LF::plain, D::lookahead_samples},
-    {1141, 1142, &GlobalParams::hold_ms, 0, 500, true, false, LF::plain, D::hold_samples},
-    {1000, 1002, &GlobalParams::band_link_12, 0, 100, true, false, LF::plain, D::none},
-    {1150, 1151, &GlobalParams::band_link_32, 0, 100, false, false, LF::plain, D::none},
-    {1006, 1009, &GlobalParams::band_link_43, 0, 100, true, false, LF::plain, D::none},
-    {1096, 1097, &GlobalParams::band_link_54, 0, 100, true, false, LF::plain, D::none},
-    {1048, 1051, &GlobalParams::density_overdrive_db, -20, 20, true, false, LF::plain, D::density_gain},
-    {1156, 1157, &GlobalParams::clip_drive, 40, 100, true, false, LF::plain, D::none},
-    {1008, 1020, &GlobalParams::stereo_level_pct, 0, 100, true, false, LF::plain, D::none},
-    {1021, 1023, &GlobalParams::stereo_depth_ms, 0, 20, true, false, LF::plain, D::stereo_depth_samples},
-    {1086, 1092, &GlobalParams::width_limiter, 0, 100, true, false, LF::plain, D::none},
-    {1094, 1093, &GlobalParams::output_level_pct, 0, 100, true, false, LF::plain, D::none},
+    {1003, 1013, &global_param("gate_threshold_db"), true, false, derive_levels},
+    {1067, 1043, &global_param("agc_max_gain_db"), true, true, derive_levels},
+    {1169, 1170, &global_param("bass_attack_ms"), true, false, derive_agc_coefs},
+    {1163, 1164, &global_param("bass_release_ms"), true, false, derive_agc_coefs},
+    {1166, 1167, &global_param("master_attack_ms"), true, false, derive_agc_coefs},
+    {1160, 1161, &global_param("master_release_ms"), true, false, derive_agc_coefs},
+    {1154, 1155, &global_param("agc_band_link_pct"), true, false, derive_limited_percentages},
+    {1134, 1085, &global_param("bass_clip_threshold"), true, false, derive_levels},
+    {1172, 1173, &global_param("master_bass_mix_pct"), true, false, derive_agc_coefs},
+    {1007, 1018, &global_param("bass_eq_gain_db"), true, false, derive_bass_eq},
+    {1070, 1050, &global_param("bass_eq_freq_hz"), true, false, derive_bass_eq},
+    {1111, 1015, &global_param("overdrive_db"), true, false, derive_levels},
+    {1083, 1137, &global_param("lookahead_ms"), true, false, derive_lengths},
+    {1141, 1142, &global_param("hold_ms"), true, false, derive_lengths},
+    {1000, 1002, &global_param("band_link_12"), true, false, derive_limited_percentages},
+    {1150, 1151, &global_param("band_link_32"), false, false, derive_limited_percentages},
+    {1006, 1009, &global_param("band_link_43"), true, false, derive_limited_percentages},
+    {1096, 1097, &global_param("band_link_54"), true, false, derive_limited_percentages},
+    {1048, 1051, &global_param("density_overdrive_db"), true, false, derive_levels},
+    {1156, 1157, &global_param("clip_drive"), true, false, derive_limited_percentages},
+    {1008, 1020, &global_param("stereo_level_pct"), true, false, derive_limited_percentages},
+    {1021, 1023, &global_param("stereo_depth_ms"), true, false, derive_stereo_depth},
+    {1086, 1092, &global_param("width_limiter"), true, false, nullptr},
+    {1094, 1093, &global_param("output_level_pct"), true, false, derive_limited_percentages},
 };
 
 const GlobalSlider* find_global_slider(int slider_id) {

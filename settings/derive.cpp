@@ -27,6 +27,9 @@ constexpr std::int32_t kBassEqMaxGainDb = 60;
 constexpr std::int32_t kBassEqMinFreqHz = 10;
 constexpr std::int32_t kBassEqMaxFreqHz = 20000;
 
+// Only the compressor's processing reads a second (slow) detector.
+constexpr bool has_second_detector(int k) { return k == kCompressor; }
+
 }  // namespace
 
 std::int32_t soft_clip_knee_level() {
@@ -87,7 +90,7 @@ void derive_section_coefs(const SectionParams& p, SectionCoefs& st, int s, bool 
 void derive_all_sections(const ProcessParams& p, SectionCoefs (&st)[kBands][kSections],
                          std::int32_t (&band_gain_level)[kBands]) {
     for (int s = 0; s < kSections; ++s)
-        for (int b = 0; b < kBands; ++b) derive_section_coefs(p.section[b][s], st[b][s], s, s == kCompressor);
+        for (int b = 0; b < kBands; ++b) derive_section_coefs(p.section[b][s], st[b][s], s, has_second_detector(s));
     for (int b = 0; b < kMultibandBands; ++b)
         band_gain_level[b] = band_gain_level_for(p.section[b][kCompressor].band_gain_db10);
 }
@@ -183,38 +186,54 @@ std::int32_t latency_frames_for(const ChainParams& p) {
     return 2 * ring;
 }
 
-void recompute_all(Settings& s) {
+void derive_section(Settings& s, int b, int k) {
+    derive_section_coefs(s.live.section[b][k], s.section_coefs[b][k], k, has_second_detector(k));
+}
+
+void derive_band_gain_level(Settings& s, int b) {
+    const std::int32_t db10 = s.live.section[b][kCompressor].band_gain_db10;
+    s.band_gain_level[b] = b < kMultibandBands ? band_gain_level_for(db10) : dual_band_clip_level_for(db10);
+}
+
+void derive_levels(Settings& s) {
     const GlobalParams& g = s.live.global;
     DerivedValues& d = s.derived;
-
     d.soft_clip_knee = soft_clip_knee_level();
-    for (auto& active : s.band_active) active = 1;
-    // Dual-band clip levels, reduced by the knee.
-    for (int b = kMultibandBands; b < kBands; ++b)
-        s.band_gain_level[b] = dual_band_clip_level_for(s.live.section[b][kCompressor].band_gain_db10);
-    s.test_tone_on = 0;
-    // Levels and gains.
     d.overdrive_gain = db_gain_for(g.overdrive_db);
     d.density_gain = db_gain_for(g.density_overdrive_db);
     d.agc_level_floor = agc_level_floor_for(g.agc_max_gain_db);
     d.gate_level = gate_level_for(g.gate_threshold_db);
-    design_bass_eq(s, g.bass_eq_gain_db, g.bass_eq_freq_hz);
-    // Lengths in samples.
-    d.lookahead_samples = lookahead_samples_for(g.lookahead_ms);
     d.bass_clip_level = bass_clip_level_for(g.bass_clip_threshold);
-    for (int b = 0; b < kBands; ++b)
-        s.section_coefs[b][kCompressor].hold_samples =
-            b < kMultibandBands ? hold_samples_for(g.hold_ms) : kDualBandHoldSamples;
-    // The AGC's time constants.
+}
+
+void derive_agc_coefs(Settings& s) {
+    const GlobalParams& g = s.live.global;
+    DerivedValues& d = s.derived;
     d.bass_release_coef = tc(g.bass_release_ms);
     d.master_release_coef = tc(g.master_release_ms);
     d.bass_attack_coef = tc(g.bass_attack_ms);
     d.master_attack_coef = tc(g.master_attack_ms);
-    // Mixing weights of the AGC's master and bass bands; the percentage is
-    // limited to 0..100 so that neither weight leaves [0, 1].
+    // The percentage is limited to 0..100 so that neither weight leaves [0, 1].
     const double mix_pct = std::clamp<std::int32_t>(g.master_bass_mix_pct, 0, 100);
     d.bass_mix_weight = (100 - mix_pct) * 0.01;
     d.master_mix_weight = mix_pct * 0.01;
+}
+
+void derive_bass_eq(Settings& s) { design_bass_eq(s, s.live.global.bass_eq_gain_db, s.live.global.bass_eq_freq_hz); }
+
+void derive_lengths(Settings& s) {
+    s.derived.lookahead_samples = lookahead_samples_for(s.live.global.lookahead_ms);
+    for (int b = 0; b < kBands; ++b)
+        s.section_coefs[b][kCompressor].hold_samples =
+            b < kMultibandBands ? hold_samples_for(s.live.global.hold_ms) : kDualBandHoldSamples;
+}
+
+void recompute_all(Settings& s) {
+    derive_levels(s);
+    for (int b = kMultibandBands; b < kBands; ++b) derive_band_gain_level(s, b);
+    derive_bass_eq(s);
+    derive_lengths(s);
+    derive_agc_coefs(s);
     derive_limited_percentages(s);
     derive_stereo_depth(s);
 }

@@ -73,17 +73,40 @@ void derive_loaded_process(Settings& s);
 // The filters' group delay comes on top and is not counted.
 std::int32_t latency_frames_for(const ChainParams& p);
 
-// The full recomputation of the live set, run at Init, Config and Load:
-// every band sounds, the test tone is off, every derived value is rewritten.
-// Does not touch the section coefficients nor band_gain_level of bands 0..4.
+// The full recomputation of the live set, run at Init, Config and Load: every
+// value derived from the global words, and band_gain_level of bands 5 and 6,
+// is rewritten by the groups below. Does not touch the section coefficients
+// nor band_gain_level of bands 0..4, nor the switches (reset_switches).
 void recompute_all(Settings& s);
 // Asks the audio thread to re-initialise the detector memories (envelopes
 // and hold counters from zero, the AGC at its largest gain) at the first
 // block that plays the next publication (Init and Load; not Config).
 void request_memory_reset(Settings& s);
 
+// The derivation by groups, for the panel's single edits and recompute_all
+// alike: each rewrites everything derived from the words of its group, with
+// the limits every load applies, so an edit derives what a load of the same
+// words derives.
+//
+// Section k of band b by the loaders' rule (second detector for section 0).
+void derive_section(Settings& s, int b, int k);
+// band_gain_level[b] from band_gain_db10 of section 0: the band gain for
+// bands 0..4, the clip level less the knee for bands 5 and 6.
+void derive_band_gain_level(Settings& s, int b);
+// soft_clip_knee, overdrive_gain, density_gain, agc_level_floor, gate_level
+// and bass_clip_level.
+void derive_levels(Settings& s);
+// The AGC's four time constants and its master/bass mixing weights.
+void derive_agc_coefs(Settings& s);
+// The bass EQ design from the live gain, frequency, shape and High Q.
+void derive_bass_eq(Settings& s);
+// lookahead_samples and the hold_samples of section 0 of all seven bands.
+void derive_lengths(Settings& s);
 // The percentages of DerivedValues, limited to the panel's ranges.
 void derive_limited_percentages(Settings& s);
+// stereo_depth_samples from stereo_depth_ms; a stored time outside 0..20 ms
+// is replaced by 0 in the live record.
+void derive_stereo_depth(Settings& s);
 
 // Redesigns derived.bass_eq_coefs from gain_db and freq_hz and the shelving
 // and High Q bits of option_flags; when the shelving bit differs from the
@@ -92,8 +115,5 @@ void design_bass_eq(Settings& s, std::int32_t gain_db, std::int32_t freq_hz);
 
 // A stored stereo depth outside 0..20 ms is replaced by 0.
 void limit_stereo_depth(GlobalParams& g);
-// stereo_depth_samples from stereo_depth_ms; a stored time outside 0..20 ms
-// is replaced by 0 in the live record.
-void derive_stereo_depth(Settings& s);
 
 }  // namespace qv

@@ -1,79 +1,12 @@
 #include "settings/param_table.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 
 namespace qv {
-
-const ParamInfo kGlobalParamTable[] = {
-    {"agc_on", 15, 0, 1, "0/1"},
-    {"agc_max_gain_db", 16, 0, 25, "dB"},
-    {"band_link_12", 18, 0, 100, "%"},
-    {"overdrive_db", 19, 0, 30, "dB"},
-    {"bass_eq_gain_db", 20, 0, 20, "dB"},
-    {"stereo_level_pct", 21, 0, 100, "%"},
-    {"stereo_depth_ms", 22, 0, 20, "ms"},
-    {"bypass_all", 23, 0, 1, "0/1"},
-    {"bass_clip_threshold", 24, -100, 30, "0.1 dB"},
-    {"no_clipper", 25, 0, 1, "0/1"},
-    {"no_stereo_exp", 26, 0, 1, "0/1"},
-    {"lookahead_ms", 27, 0, 100, "ms"},
-    {"independent_gate", 29, 0, 1, "0/1"},
-    {"preemphasis_50us", 30, 0, 1, "0/1"},
-    {"width_limiter", 31, 0, 100, ""},
-    {"gate_threshold_db", 32, 0, 90, "dB"},
-    {"hold_ms", 33, 0, 500, "ms"},
-    {"preemphasis_on", 34, 0, 1, "0/1"},
-    {"bass_eq_freq_hz", 35, 40, 150, "Hz"},
-    {"density_overdrive_db", 36, -20, 20, "dB"},
-    {"output_level_pct", 37, 0, 100, "%"},
-    {"compressor_on", 38, 0, 1, "0/1"},
-    {"expander_on", 39, 0, 1, "0/1"},
-    {"limiter_on", 40, 0, 1, "0/1"},
-    {"band_link_54", 41, 0, 100, "%"},
-    {"band_link_43", 42, 0, 100, "%"},
-    {"band_link_32", 43, 0, 100, "%"},
-    {"option_flags", 44, 0, 0xFFF, "bits"},
-    {"agc_band_link_pct", 45, 0, 100, "%"},
-    {"clip_drive", 46, 40, 100, "%"},
-    {"master_release_ms", 47, 100, 20000, "ms"},
-    {"bass_release_ms", 48, 100, 20000, "ms"},
-    {"master_attack_ms", 49, 100, 1000, "ms"},
-    {"bass_attack_ms", 50, 100, 1000, "ms"},
-    {"master_bass_mix_pct", 51, 30, 80, "%"},
-    {"multiband_pct", 52, 0, 100, "%"},
-};
-const int kGlobalParamCount = sizeof(kGlobalParamTable) / sizeof(kGlobalParamTable[0]);
-
-// band_gain_db10 is -120..120 for bands 0..4 and -60..120 for bands 5, 6.
-const ParamInfo kSectionParamTable[] = {
-    {"attack1_ms", 0, 1, 500, "ms"},
-    {"release1_ms", 1, 10, 4000, "ms"},
-    {"attack2_ms", 2, 100, 1000, "ms"},
-    {"release2_ms", 3, 500, 20000, "ms"},
-    {"threshold_db10", 4, -200, 300, "0.1 dB"},
-    {"ratio_x10", 5, 10, 100, "x10"},
-    {"band_gain_db10", 6, -120, 120, "0.1 dB"},
-};
-const int kSectionParamCount = sizeof(kSectionParamTable) / sizeof(kSectionParamTable[0]);
-
-const OptionInfo kOptionTable[] = {
-    {"phase_rotator", option::phase_rotator},
-    {"show_composite", option::show_composite},
-    {"four_bands", option::four_bands},
-    {"track_rms", option::track_rms},
-    {"input_lpf_15k", option::input_lpf_15k},
-    {"bass_eq_shelving", option::bass_eq_shelving},
-    {"bass_eq_high_q", option::bass_eq_high_q},
-    {"spare_option", option::spare_option},
-    {"mono", option::mono},
-    {"multiband_bypass", option::multiband_bypass},
-    {"am_filter", option::am_filter},
-    {"am_filter_wide", option::am_filter_wide},
-};
-const int kOptionCount = sizeof(kOptionTable) / sizeof(kOptionTable[0]);
 
 namespace {
 
@@ -103,14 +36,48 @@ bool parse_index(const std::string& text, int max, int& out) {
     return true;
 }
 
-bool parse_in_range(const std::string& name, const std::string& text, std::int32_t lo, std::int32_t hi, std::int32_t& v,
-                    std::string& error) {
-    if (!parse_value(text, v)) {
-        error = name + ": '" + text + "' is not an integer";
+bool in_range(std::int32_t v, std::int32_t lo, std::int32_t hi) { return v >= lo && v <= hi; }
+
+// text ends in unit, compared without regard to case.
+bool ends_with_unit(const std::string& text, const char* unit) {
+    const std::size_t n = std::strlen(unit);
+    if (n == 0 || text.size() < n) return false;
+    for (std::size_t i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(text[text.size() - n + i])) !=
+            std::tolower(static_cast<unsigned char>(unit[i])))
+            return false;
+    return true;
+}
+
+// value_text for the word info describes, lo..hi its range: the value as the
+// panel shows it when it ends in the panel's unit, the stored word otherwise.
+bool parse_word(const std::string& name, const ParamInfo& info, std::int32_t lo, std::int32_t hi,
+                const std::string& text, std::int32_t& v, std::string& error) {
+    if (ends_with_unit(text, info.shown_unit)) {
+        std::string number = text.substr(0, text.size() - std::strlen(info.shown_unit));
+        while (!number.empty() && number.back() == ' ') number.pop_back();
+        if (!parse_shown_value(info.format, number, v)) {
+            error = name + ": '" + text + "' is not a value in " + info.shown_unit + " as the panel shows it (" +
+                    shown_range(info, lo, hi) + ")";
+            return false;
+        }
+        if (in_range(v, lo, hi)) return true;
+        error = name + "=" + text + " is outside the panel's range " + shown_range(info, lo, hi);
         return false;
     }
-    if (v >= lo && v <= hi) return true;
+    if (!parse_value(text, v)) {
+        error = name + ": '" + text + "' is not an integer";
+        if (info.shown_unit[0] != '\0')
+            error += " nor a value in " + std::string(info.shown_unit) + " as the panel shows it (" +
+                     shown_range(info, lo, hi) + ")";
+        return false;
+    }
+    if (in_range(v, lo, hi)) return true;
     error = name + "=" + std::to_string(v) + " is outside its range " + std::to_string(lo) + ".." + std::to_string(hi);
+    std::int32_t shown = 0;
+    if (info.shown_unit[0] != '\0' && parse_shown_value(info.format, text, shown) && in_range(shown, lo, hi))
+        error += " (a bare integer is the stored word; the panel's " + text + " " + info.shown_unit + " is written " +
+                 name + "=" + text + info.shown_unit + ")";
     return false;
 }
 
@@ -153,14 +120,56 @@ bool assign_section(ProcessParams& p, const std::string& name, const std::string
         error = "unknown section parameter '" + word_name + "' in '" + name + "'";
         return false;
     }
-    const std::int32_t lo = info->word == 6 && band >= 5 ? kDualBandGainMin : info->min;
     std::int32_t v = 0;
-    if (!parse_in_range(name, value_text, lo, info->max, v, error)) return false;
+    if (!parse_word(name, *info, section_param_min(*info, band), info->max, value_text, v, error)) return false;
     word_of(p.section[band][section], info->word) = v;
     return true;
 }
 
 }  // namespace
+
+const char* stage_name(Stage stage) {
+    switch (stage) {
+        case Stage::input:
+            return "input";
+        case Stage::stereo_expander:
+            return "stereo expander";
+        case Stage::agc:
+            return "AGC";
+        case Stage::bass_eq:
+            return "bass EQ";
+        case Stage::multiband:
+            return "multiband";
+        case Stage::dual_band:
+            return "dual band";
+        case Stage::clippers:
+            return "clippers";
+        case Stage::output:
+            return "output";
+    }
+    return "";
+}
+
+bool section_word_affects_sound(int band, int section, int word) {
+    if (section == kCompressor) return true;
+    if (band >= kMultibandBands) return false;
+    // Expander and limiter: one detector on attack 1 and release 1, a threshold;
+    // the expander's ratio, no ratio for the limiter.
+    return word == section_param("attack1_ms").word || word == section_param("release1_ms").word ||
+           word == section_param("threshold_db10").word ||
+           (section == kExpander && word == section_param("ratio_x10").word);
+}
+
+std::string shown_value(const ParamInfo& info, std::int32_t value) {
+    const char* unit = info.shown_unit;
+    return std::string(format_value(info.format, value).text) + (unit[0] == ':' || unit[0] == '\0' ? "" : " ") + unit;
+}
+
+std::string shown_range(const ParamInfo& info, std::int32_t lo, std::int32_t hi) {
+    if (info.shown_unit[0] == '\0') return "";
+    const bool negated = shows_negated(info.format);
+    return std::string(format_value(info.format, negated ? hi : lo).text) + ".." + shown_value(info, negated ? lo : hi);
+}
 
 const ParamInfo* find_global_param(const char* name) { return find(kGlobalParamTable, kGlobalParamCount, name); }
 const ParamInfo* find_section_param(const char* name) { return find(kSectionParamTable, kSectionParamCount, name); }
@@ -196,14 +205,17 @@ bool apply_param_assignment(ProcessParams& p, const std::string& assignment, std
 
     std::int32_t v = 0;
     if (const ParamInfo* info = find_global_param(name.c_str())) {
-        if (!parse_in_range(name, value_text, info->min, info->max, v, error)) return false;
+        if (!parse_word(name, *info, info->min, info->max, value_text, v, error)) return false;
         set_global_word(p.global, info->word, v);
         return true;
     }
     for (int i = 0; i < kOptionCount; ++i) {
         const OptionInfo& o = kOptionTable[i];
         if (name != o.name) continue;
-        if (!parse_in_range(name, value_text, 0, 1, v, error)) return false;
+        if (!parse_value(value_text, v) || !in_range(v, 0, 1)) {
+            error = name + ": '" + value_text + "' is not 0 or 1";
+            return false;
+        }
         p.global.option_flags = v ? (p.global.option_flags | o.bit) : (p.global.option_flags & ~o.bit);
         return true;
     }

@@ -73,6 +73,13 @@ struct ChainParams {
     std::uint32_t bass_eq_clear_count;   // the four bass EQ section states
 };
 
+// The panel's switches, which no process holds: every band sounds and the
+// test tone is off. Init, Config and Load start from here.
+inline void reset_switches(ChainParams& p) {
+    for (auto& active : p.band_active) active = 1;
+    p.test_tone_on = 0;
+}
+
 struct Settings : ChainParams {
     StagedProcess staged;
     ProcessSelection selection;

@@ -36,6 +36,7 @@ struct Rig {
         clamp_ratios(s->live);
         derive_all_sections(s->live, s->section_coefs, s->band_gain_level);
         recompute_all(*s);
+        reset_switches(*s);
         request_memory_reset(*s);
         apply_requests(*s, *c);  // at once, for tests that drive single stages
         load_thresholds(c->bands, s->section_coefs);

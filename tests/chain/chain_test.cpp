@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "chain/bass_eq.h"
+#include "settings/param_table.h"
 #include "tests/chain/chain_rig.h"
 
 namespace qv {
@@ -253,6 +254,52 @@ TEST(Chain, SampledCombinationsAtTheEndsOfThePanelRanges) {
         rig.s->test_tone_on = coin();
         expect_sane(rig, hot ? "hot" : "cold", g.option_flags);
     }
+}
+
+// What the parameter table says the sound does not depend on changes no
+// output sample: the words and bits marked so, and every section word where
+// section_word_affects_sound says so, all moved at once with every section,
+// the stereo expander and the AM filter on. Moving one word that does act
+// (the limiter threshold of band 0) shows that the setting can tell.
+TEST(Chain, WordsWithoutEffectChangeNoSample) {
+    Rig plain, moved, control;
+    for (Rig* r : {&plain, &moved, &control}) {
+        r->g().expander_on = 1;
+        r->g().limiter_on = 1;
+        r->g().option_flags |= option::am_filter;
+        r->g().stereo_level_pct = 100;
+        r->g().stereo_depth_ms = 10;
+    }
+    GlobalParams& g = moved.g();
+    int count = 0;
+    for (const ParamInfo& p : kGlobalParamTable)
+        if (p.no_effect) {
+            set_global_word(g, p.word, global_word(g, p.word) == p.min ? p.max : p.min);
+            ++count;
+        }
+    for (const OptionInfo& o : kOptionTable)
+        if (o.no_effect) {
+            g.option_flags ^= o.bit;
+            ++count;
+        }
+    for (int b = 0; b < kBands; ++b)
+        for (int k = 0; k < kSections; ++k)
+            for (const ParamInfo& info : kSectionParamTable)
+                if (!section_word_affects_sound(b, k, info.word)) {
+                    std::int32_t& w = section_word(moved.s->live.section[b][k], info.word);
+                    w = w == info.max ? section_param_min(info, b) : info.max;
+                    ++count;
+                }
+    EXPECT_EQ(count, 4 + 5 * 7 + 2 * 14);
+    control.s->live.section[0][kLimiter].threshold_db10 = 200;
+    auto reference = test::programme(22050, 9);
+    auto out = reference, out_control = reference;
+    for (Rig* r : {&plain, &moved, &control}) r->derive();
+    plain.run(reference);
+    moved.run(out);
+    control.run(out_control);
+    EXPECT_TRUE(out == reference);
+    EXPECT_FALSE(out_control == reference);
 }
 
 }  // namespace

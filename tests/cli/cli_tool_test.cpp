@@ -822,14 +822,15 @@ TEST(CliPreset, SetValidatesNamesAndRanges) {
 
     for (const char* bad :
          {"loudness=3", "overdrive_db=31", "section.5.0.band_gain_db10=-61", "section.7.0.ratio_x10=20",
-          "section.0.0.ratio_x10=4x", "mono=2", "process_name=twenty characters long"}) {
+          "section.0.0.ratio_x10=4x", "mono=2", "process_name=twenty characters long", "gate_threshold_db=-40",
+          "gate_threshold_db=-91dB"}) {
         const ToolRun r = run_tool({"preset", "set", p, "overdrive_db=12", bad});
         EXPECT_EQ(r.status, 2) << bad;
         EXPECT_NE(r.err.find("unchanged"), std::string::npos) << r.err;
         EXPECT_EQ(file_bytes(p), defaults) << bad;
     }
     const ToolRun ok = run_tool({"preset", "set", p, "overdrive_db=12", "section.5.0.band_gain_db10=-60", "am_filter=1",
-                                 "process_name=NEWS", "-q"});
+                                 "process_name=NEWS", "gate_threshold_db=-30dB", "-q"});
     ASSERT_EQ(ok.status, 0) << ok.err;
     EXPECT_EQ(ok.err, "");
 
@@ -838,6 +839,7 @@ TEST(CliPreset, SetValidatesNamesAndRanges) {
     const std::string shown = file_bytes(out);
     EXPECT_NE(shown.find("\"NEWS\""), std::string::npos);
     EXPECT_NE(shown.find("overdrive_db                 12  dB"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("gate_threshold_db            30  dB"), std::string::npos) << shown;
     EXPECT_NE(shown.find("am_filter            0x400  1 on"), std::string::npos) << shown;
     EXPECT_NE(shown.find("5  HF    0 compressor"), std::string::npos) << shown;
 
@@ -884,9 +886,25 @@ TEST(CliPreset, ProcessesByNumberFactoryInstallAndParameterList) {
 
     ASSERT_EQ(run_tool({"preset", "params"}, "", d / "params.txt").status, 0);
     const std::string params = file_bytes(d / "params.txt");
-    for (const char* row : {"overdrive_db           dB      0..30          10", "mono                 0x100  default 0",
-                            "ratio_x10        x10     10..100"})
-        EXPECT_NE(params.find(row), std::string::npos) << row << "\n" << params;
+    // Stage by stage, each row with its panel label, stored range and unit,
+    // the range and the default as the panel shows them.
+    std::size_t at = 0;
+    for (const char* row :
+         {"\nstereo expander\n",
+          "  width_limiter          Width Limiter        0..100                                    2000             "
+          "no effect on the sound\n",
+          "\nAGC\n",
+          "  gate_threshold_db      GATE dB              0..90       dB        -90..0 dB           40 (-40 dB)\n",
+          "\nmultiband\n",
+          "  overdrive_db           Overdrive dB         0..30       dB        0..30 dB            10 (10 dB)\n",
+          "  ratio_x10              Ratio                10..100     x10       1.0..10.0:1                          "
+          "no effect in section 2\n",
+          "\ndual band\n", "\noutput\n",
+          "  mono                   MONO                 0..1        bit 0x100                     0\n"}) {
+        const std::size_t found = params.find(row, at);
+        EXPECT_NE(found, std::string::npos) << row << "\n" << params;
+        if (found != std::string::npos) at = found;
+    }
 
     // Only the default folder is created, and only to store processes.
     setenv("XDG_CONFIG_HOME", (d / "xdg").c_str(), 1);

@@ -85,7 +85,11 @@ class WebControl(unittest.TestCase):
         self.assertEqual(state["process"], {"number": None, "name": "DEFAULT", "modified": False})
         self.assertEqual(state["format"]["channels"], 2)
         self.assertGreater(state["latency"]["frames"], 0)
-        self.assertEqual(state["ranges"]["clip_drive"], {"min": 40, "max": 100, "unit": "%"})
+        self.assertEqual(state["ranges"]["clip_drive"],
+                         {"min": 40, "max": 100, "unit": "%", "stage": "clippers", "label": "Clip Drive",
+                          "panel_unit": "%", "no_effect": False})
+        self.assertTrue(state["ranges"]["width_limiter"]["no_effect"])
+        self.assertEqual(state["controls"]["gate_threshold_db"], 40)  # stored words, not the panel's -40
         st, procs, _ = request(port, "GET", "/api/processes")
         self.assertEqual([(p["number"], p["name"]) for p in procs["processes"]],
                          [(3, "STRAIGHT"), (6, "M\u00daSICA")])

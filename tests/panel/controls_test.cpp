@@ -1,7 +1,12 @@
 // Sliders, labels, GLOBAL, commands and the band walk on the headless panel.
 #include <cstring>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <vector>
 
 #include "panel/label_format.h"
+#include "panel/panel_internal.h"
 #include "panel/slider_tables.h"
 #include "panel/texts.h"
 #include "settings/conversions.h"
@@ -287,13 +292,13 @@ TEST(PanelSliders, BassEqRedesignAndHighQRule) {
     design_bass_eq(*expect, 7, rig.g().bass_eq_freq_hz);
     EXPECT_EQ(std::memcmp(&rig.s().derived.bass_eq_coefs, &expect->derived.bass_eq_coefs, sizeof(BiquadCoefs)), 0);
 
-    // From 8 down to 5: the design at 5 still has High Q, which is then cleared.
+    // From 8 down to 5: High Q goes off, and the design at 5 is without it,
+    // as the chain then plays it.
     rig.slide(1007, 8);
     rig.slide(1007, 5);
     EXPECT_FALSE(rig.checked(1138));
     EXPECT_FALSE(has_option(rig.g(), option::bass_eq_high_q));
     *expect = rig.s();
-    expect->live.global.option_flags |= option::bass_eq_high_q;
     design_bass_eq(*expect, 5, rig.g().bass_eq_freq_hz);
     EXPECT_EQ(std::memcmp(&rig.s().derived.bass_eq_coefs, &expect->derived.bass_eq_coefs, sizeof(BiquadCoefs)), 0);
 
@@ -435,17 +440,120 @@ TEST(PanelCommands, ReopenedPanelShowsRememberedBandAndSection) {
     EXPECT_EQ(rig.state.selected_section, 2);
 }
 
+// The names of the derived values (section coefficients, band gain levels,
+// DerivedValues) in which a and b differ, bit for bit; the switches and the
+// requests to the audio thread are not derived and are left out.
+std::string derived_differences(const Settings& a, const Settings& b) {
+    std::string out;
+    auto same = [&](const std::string& name, const auto& x, const auto& y) {
+        static_assert(std::has_unique_object_representations_v<std::remove_cvref_t<decltype(x)>> ||
+                      std::is_floating_point_v<std::remove_cvref_t<decltype(x)>>);
+        if (std::memcmp(&x, &y, sizeof x) != 0) out += " " + name;
+    };
+    for (int band = 0; band < kBands; ++band) {
+        for (int k = 0; k < kSections; ++k) {
+            const SectionCoefs& x = a.section_coefs[band][k];
+            const SectionCoefs& y = b.section_coefs[band][k];
+            const std::string at = "[" + std::to_string(band) + "][" + std::to_string(k) + "].";
+            same(at + "attack1_coef", x.attack1_coef, y.attack1_coef);
+            same(at + "release1_coef", x.release1_coef, y.release1_coef);
+            same(at + "attack2_coef", x.attack2_coef, y.attack2_coef);
+            same(at + "release2_coef", x.release2_coef, y.release2_coef);
+            same(at + "threshold_level", x.threshold_level, y.threshold_level);
+            same(at + "hold_samples", x.hold_samples, y.hold_samples);
+            same(at + "ratio_exponent", x.ratio_exponent, y.ratio_exponent);
+        }
+        same("band_gain_level[" + std::to_string(band) + "]", a.band_gain_level[band], b.band_gain_level[band]);
+    }
+    const DerivedValues& x = a.derived;
+    const DerivedValues& y = b.derived;
+#define QV_SAME(f) same(#f, x.f, y.f)
+    QV_SAME(soft_clip_knee), QV_SAME(overdrive_gain), QV_SAME(density_gain), QV_SAME(agc_level_floor);
+    QV_SAME(gate_level), QV_SAME(bass_clip_level), QV_SAME(lookahead_samples), QV_SAME(stereo_depth_samples);
+    QV_SAME(bass_attack_coef), QV_SAME(bass_release_coef), QV_SAME(master_attack_coef);
+    QV_SAME(master_release_coef), QV_SAME(bass_mix_weight), QV_SAME(master_mix_weight);
+    QV_SAME(bass_eq_coefs.b0), QV_SAME(bass_eq_coefs.b1), QV_SAME(bass_eq_coefs.b2), QV_SAME(bass_eq_coefs.a1);
+    QV_SAME(bass_eq_coefs.a2), QV_SAME(agc_band_link_pct), QV_SAME(band_link_12_pct), QV_SAME(band_link_32_pct);
+    QV_SAME(band_link_43_pct), QV_SAME(band_link_54_pct), QV_SAME(multiband_depth), QV_SAME(stereo_level_pct);
+    QV_SAME(clip_drive_pct), QV_SAME(output_level_pct);
+#undef QV_SAME
+    return out;
+}
+
+// What a Load of these words derives, from nothing: the loaders' sections,
+// then the full recomputation.
+std::unique_ptr<Settings> derived_as_loaded(const Settings& s) {
+    auto r = std::make_unique<Settings>();
+    r->live = s.live;
+    r->bass_eq_last_shelving = s.bass_eq_last_shelving;
+    derive_loaded_process(*r);
+    recompute_all(*r);
+    return r;
+}
+
+// A slider or a button derives from the words exactly what a Load of the
+// same words derives: every slider at both ends and the middle and every
+// button, under each section with GLOBAL off and on, then the High Q rule's
+// corners.
+TEST(PanelDerivation, EveryControlDerivesWhatALoadOfTheSameWordsDerives) {
+    PanelRig rig;
+    auto expect_as_loaded = [&](const std::string& what) {
+        EXPECT_EQ(derived_differences(rig.s(), *derived_as_loaded(rig.s())), "") << what;
+    };
+    std::vector<int> sliders, buttons;
+    for (const platform::ControlDef& c : kPanelControls) {
+        if (c.id <= 0) continue;
+        if (c.kind == platform::ControlKind::trackbar) sliders.push_back(c.id);
+        if (c.kind == platform::ControlKind::check_box || c.kind == platform::ControlKind::radio_button ||
+            c.kind == platform::ControlKind::push_button)
+            buttons.push_back(c.id);
+    }
+    for (int section_button : {1087, 1088, 1089}) {
+        for (bool global : {false, true}) {
+            rig.click(section_button);
+            if (rig.checked(ctl::kGlobal) != global) rig.click(ctl::kGlobal);
+            const std::string state = "section " + std::to_string(section_button) + (global ? ", GLOBAL" : "");
+            for (int id : sliders) {
+                const int lo = hd::slider_min(rig.dlg, id), hi = hd::slider_max(rig.dlg, id);
+                for (int pos : {lo, lo + (hi - lo) / 2, hi}) {
+                    rig.slide(id, pos);
+                    expect_as_loaded(state + ": slider " + std::to_string(id) + " at " + std::to_string(pos));
+                }
+            }
+        }
+    }
+    for (int id : buttons) {
+        for (int twice = 0; twice < 2; ++twice) {
+            rig.click(id);
+            expect_as_loaded("button " + std::to_string(id));
+        }
+    }
+
+    // High Q on at 8 dB, then the gain down to 5 (High Q goes off), and
+    // again down to 6 (High Q stays) and High Q clicked off there.
+    for (int gain : {5, 6}) {
+        rig.slide(1007, 8);
+        if (!rig.checked(ctl::kHighQ)) rig.click(ctl::kHighQ);
+        ASSERT_TRUE(has_option(rig.g(), option::bass_eq_high_q));
+        expect_as_loaded("High Q at 8 dB");
+        rig.slide(1007, gain);
+        expect_as_loaded("High Q, gain down to " + std::to_string(gain));
+        rig.click(ctl::kHighQ);
+        expect_as_loaded("High Q clicked at " + std::to_string(gain) + " dB");
+    }
+}
+
 TEST(PanelLabels, Formats) {
-    EXPECT_STREQ(format_threshold(0).text, "-0.0");
-    EXPECT_STREQ(format_threshold(-5).text, "+0.5");
-    EXPECT_STREQ(format_ratio(100).text, "10.0");
-    EXPECT_STREQ(format_band_gain(-120).text, "-12.0");
-    EXPECT_STREQ(format_global(LabelFormat::minus_unless_0, 90).text, "-90");
-    EXPECT_STREQ(format_global(LabelFormat::signed_tenths, -100).text, "-10.0");
-    EXPECT_STREQ(format_global(LabelFormat::signed_tenths, 30).text, "+3.0");
+    EXPECT_STREQ(format_value(ValueFormat::level_tenths, 0).text, "-0.0");
+    EXPECT_STREQ(format_value(ValueFormat::level_tenths, -5).text, "+0.5");
+    EXPECT_STREQ(format_value(ValueFormat::tenths, 100).text, "10.0");
+    EXPECT_STREQ(format_value(ValueFormat::minus_tenths, -120).text, "-12.0");
+    EXPECT_STREQ(format_value(ValueFormat::minus_unless_0, 90).text, "-90");
+    EXPECT_STREQ(format_value(ValueFormat::signed_tenths, -100).text, "-10.0");
+    EXPECT_STREQ(format_value(ValueFormat::signed_tenths, 30).text, "+3.0");
     EXPECT_STREQ(format_percent(7).text, "7 %");
     // Any stored word is formatted safely.
-    EXPECT_STREQ(format_threshold(INT32_MIN).text, "+214748364.8");
+    EXPECT_STREQ(format_value(ValueFormat::level_tenths, INT32_MIN).text, "+214748364.8");
 }
 
 }  // namespace

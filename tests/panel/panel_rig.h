@@ -36,6 +36,7 @@ struct PanelRig {
         fill_defaults(settings->live);
         derive_all_sections(settings->live, settings->section_coefs, settings->band_gain_level);
         recompute_all(*settings);
+        reset_switches(*settings);
         binding = PanelBinding{settings.get(), readings.get(), &state, channel.get()};
         callbacks = panel_dialog_callbacks(&binding);
         if (open) this->open();

@@ -121,7 +121,7 @@ TEST(Derive, RecomputeAllOfTheDefaultProcess) {
     EXPECT_EQ(s->band_gain_level[6], 16422 - 2148);
 }
 
-TEST(Derive, RecomputeAllRewritesSwitchesButNotCoefficientsNorMemories) {
+TEST(Derive, RecomputeAllRewritesNeitherSwitchesNorCoefficientsNorMemories) {
     auto s = default_settings();
     for (int b = 0; b < kBands; ++b) s->band_active[b] = 0;
     s->test_tone_on = 1;
@@ -129,6 +129,9 @@ TEST(Derive, RecomputeAllRewritesSwitchesButNotCoefficientsNorMemories) {
     const SectionCoefs before = s->section_coefs[2][kCompressor];
     const std::uint32_t resets = s->memory_reset_count;
     recompute_all(*s);
+    for (int b = 0; b < kBands; ++b) EXPECT_EQ(s->band_active[b], 0);
+    EXPECT_EQ(s->test_tone_on, 1);
+    reset_switches(*s);  // what Init, Config and Load add
     for (int b = 0; b < kBands; ++b) EXPECT_EQ(s->band_active[b], 1);
     EXPECT_EQ(s->test_tone_on, 0);
     EXPECT_EQ(s->band_gain_level[0], 42);
