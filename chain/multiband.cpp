@@ -68,8 +68,7 @@ void multiband(MultibandState& st, BandGains& bands, BandDelay& d, const ChainPa
             }
         }
 
-        x.right[n] =
-            band_output[0][0] - band_output[1][0] + band_output[2][0] - band_output[3][0] + band_output[4][0];
+        x.right[n] = band_output[0][0] - band_output[1][0] + band_output[2][0] - band_output[3][0] + band_output[4][0];
         x.left[n] = band_output[0][1] - band_output[1][1] + band_output[2][1] - band_output[3][1] + band_output[4][1];
     }
 }

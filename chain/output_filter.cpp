@@ -22,11 +22,13 @@ constexpr double kFirTrim = 0.8;
 constexpr double kDeemphasisPole = 0.6376129;
 constexpr double kDeemphasisGain = 0.3571197;
 
-static_assert([] {
-    for (int j = 0; j < kFirTaps; ++j)
-        if (kFirTable[j] != kFirTable[kFirTaps - 1 - j]) return false;
-    return true;
-}(), "the FIR is symmetric");
+static_assert(
+    [] {
+        for (int j = 0; j < kFirTaps; ++j)
+            if (kFirTable[j] != kFirTable[kFirTaps - 1 - j]) return false;
+        return true;
+    }(),
+    "the FIR is symmetric");
 
 // The integer FIR in double arithmetic, both channels at once: every tap and
 // input is an integer, |tap| <= 5480 and the taps' magnitudes sum to 15384,

@@ -16,7 +16,8 @@ void final_soft_clip(const ChainParams& s, double& left, double& right) {
     soft_clip(kOutputCeiling, left, knee, no_clipper);
 }
 
-void output_level_and_am(OutputLevelState& st, const ChainParams& s, std::int32_t options, double& left, double& right) {
+void output_level_and_am(OutputLevelState& st, const ChainParams& s, std::int32_t options, double& left,
+                         double& right) {
     const double level = s.derived.output_level_pct;
     left = level * left * 0.01;
     right = level * right * 0.01;

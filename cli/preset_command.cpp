@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "platform/posix/temp_file.h"
 #include "cli/fs_util.h"
 #include "cli/param_edit.h"
 #include "cli/preset_store.h"
+#include "platform/posix/temp_file.h"
 #include "settings/factory.h"
 #include "settings/process_file.h"
 #include "settings/startup.h"

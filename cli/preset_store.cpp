@@ -10,7 +10,6 @@
 
 namespace qv::cli {
 
-
 bool settings_folder(const std::string& option, std::string& dir, std::string& error) {
     if (option.empty()) return default_settings_folder(dir, error);
     dir = option;

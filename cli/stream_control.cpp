@@ -7,7 +7,6 @@
 
 namespace qv::cli {
 
-
 bool prepare_stream_control(const StreamOptions& o, StreamControl& c, std::string& error, bool& error_is_usage) {
     error_is_usage = true;
     if (o.control.empty()) {

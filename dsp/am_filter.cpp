@@ -37,12 +37,8 @@ inline void am_step(const AmSectionCoefs& c, Pair (&h)[10], double& a, double& b
 
 }  // namespace
 
-void am_filter_section1(AmSectionState& s, double& a, double& b) {
-    am_step(kAmSection1Coefs, s.w, a, b);
-}
+void am_filter_section1(AmSectionState& s, double& a, double& b) { am_step(kAmSection1Coefs, s.w, a, b); }
 
-void am_filter_section2(AmSectionState& s, double& a, double& b) {
-    am_step(kAmSection2Coefs, s.w, a, b);
-}
+void am_filter_section2(AmSectionState& s, double& a, double& b) { am_step(kAmSection2Coefs, s.w, a, b); }
 
 }  // namespace qv

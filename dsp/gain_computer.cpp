@@ -65,8 +65,8 @@ inline void held_detector_step(SectionMemory& m, const SectionCoefs& k, double x
 // The compressor's fast detector: attack with hold (a re-attack during the
 // hold is slower and reloads a fifth of it), then the gate's freeze or the
 // release. Never rests below the threshold.
-inline void compressor_fast_step(SectionMemory& co, const SectionCoefs& coc, const GainInputs& in, std::int32_t agc_gated,
-                                 double level, double threshold) {
+inline void compressor_fast_step(SectionMemory& co, const SectionCoefs& coc, const GainInputs& in,
+                                 std::int32_t agc_gated, double level, double threshold) {
     double c;
     if (level > co.envelope) {
         if (co.hold_counter < 2u) {
@@ -177,8 +177,8 @@ void band_gain_run(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections],
 
 }  // namespace
 
-void compute_band_gains(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections], const GainInputs& in,
-                        int first, int last) {
+void compute_band_gains(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections], const GainInputs& in, int first,
+                        int last) {
     if (first < 0) first = 0;
     if (last > kBands - 1) last = kBands - 1;
     for (int k = first; k <= last; ++k) {

@@ -20,8 +20,8 @@ struct BandGains {
 
 // Switches and levels the gain computer reads besides its own records.
 struct GainInputs {
-    double gate_level;  // linear, from GATE dB (an integer)
-    std::int32_t agc_gated;   // AGC gate state of this frame
+    double gate_level;       // linear, from GATE dB (an integer)
+    std::int32_t agc_gated;  // AGC gate state of this frame
     std::int32_t independent_gate;
     std::int32_t compressor_on;  // sections of bands 0..4 only
     std::int32_t expander_on;
@@ -39,8 +39,8 @@ void load_thresholds(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections
 // Expander, two-detector compressor with hold, limiter, mute; bands first..last.
 // The compressor's gain is the deeper of its detectors' gains, taken as one
 // power of the larger level (the power is monotone in its base).
-void compute_band_gains(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections], const GainInputs& in,
-                        int first, int last);
+void compute_band_gains(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections], const GainInputs& in, int first,
+                        int last);
 
 // Band `band` over count frames: level[n] in (the detector output), the gate
 // flag of each frame, the band's composite gain out; the same as count calls

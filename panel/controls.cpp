@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <limits>
 #include <cstring>
 #include <initializer_list>
+#include <limits>
 
 #include "panel/control_table.h"
 #include "panel/label_format.h"
@@ -189,9 +189,8 @@ void refresh_all_controls(PanelContext& ctx) {
             const std::int32_t word = global_word(g, row.param->word);
             // 64-bit: a stored word far outside the slider's range must not overflow.
             const std::int64_t p = row.inverted ? std::int64_t{row.param->max} - word : word;
-            pos = static_cast<std::int32_t>(
-                std::clamp<std::int64_t>(p, std::numeric_limits<std::int32_t>::min(),
-                                         std::numeric_limits<std::int32_t>::max()));
+            pos = static_cast<std::int32_t>(std::clamp<std::int64_t>(p, std::numeric_limits<std::int32_t>::min(),
+                                                                     std::numeric_limits<std::int32_t>::max()));
         }
         set_slider_pos(dlg, id, pos);
     }

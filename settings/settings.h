@@ -34,10 +34,10 @@ struct DerivedValues {
     std::int32_t band_link_32_pct;
     std::int32_t band_link_43_pct;
     std::int32_t band_link_54_pct;
-    double multiband_depth;          // multiband_pct 0..100, times 0.01
-    std::int32_t stereo_level_pct;   // 0..100
-    std::int32_t clip_drive_pct;     // 40..100
-    std::int32_t output_level_pct;   // 0..100
+    double multiband_depth;         // multiband_pct 0..100, times 0.01
+    std::int32_t stereo_level_pct;  // 0..100
+    std::int32_t clip_drive_pct;    // 40..100
+    std::int32_t output_level_pct;  // 0..100
 };
 
 // Panel-side process bookkeeping that belongs with the process.
@@ -69,8 +69,8 @@ struct ChainParams {
     // Requests to the audio thread, carried out at the block boundary where it
     // first sees a new value. Only ever incremented, so a later publication
     // still carries an earlier request.
-    std::uint32_t memory_reset_count;    // detector envelopes, holds, AGC envelopes
-    std::uint32_t bass_eq_clear_count;   // the four bass EQ section states
+    std::uint32_t memory_reset_count;   // detector envelopes, holds, AGC envelopes
+    std::uint32_t bass_eq_clear_count;  // the four bass EQ section states
 };
 
 // The panel's switches, which no process holds: every band sounds and the

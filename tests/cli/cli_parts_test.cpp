@@ -12,8 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
-#include <sstream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 

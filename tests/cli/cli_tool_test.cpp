@@ -550,8 +550,8 @@ TEST(CliStream, HangupReloadsTheProcessWhileItPlays) {
     posix_spawn_file_actions_adddup2(&fa, fds[0], 0);
     posix_spawn_file_actions_addclose(&fa, fds[1]);
     posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> args = {tool(), "stream", "--raw", "--settings-dir", settings,
-                                     "--set", "mono=1", "--log", log, "-q"};
+    std::vector<std::string> args = {tool(),  "stream", "--raw", "--settings-dir", settings, "--set", "mono=1",
+                                     "--log", log,      "-q"};
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
