@@ -24,13 +24,13 @@ constexpr int kTruePeakHalfTaps = 6;
 // gain change per frame is (1 - new gain) / 64.
 constexpr int kTruePeakAttackFrames = 64;
 // Frames on each side of a peak's interval held at its gain besides the
-// interval's own two samples, so that the taps that shape the peak most all
-// see the same gain.
-constexpr int kTruePeakGuardFrames = 4;
+// interval's own two samples: the rest of the interpolator's window, so that
+// every sample that shapes the peak is already at the gain it needs.
+constexpr int kTruePeakGuardFrames = kTruePeakHalfTaps - 1;
 // Window of the minimum: the attack, the interval's two samples and the
 // guards on both sides (A + 2 + 2S - 1).
 constexpr int kTruePeakHoldFrames = kTruePeakAttackFrames + 1 + 2 * kTruePeakGuardFrames;
-// Delay of the audio, whatever the ceiling (73 frames, 1.66 ms): the
+// Delay of the audio, whatever the ceiling (74 frames, 1.68 ms): the
 // interpolator's look-ahead, the attack and the guard ahead of the peak.
 constexpr int kTruePeakLatencyFrames = kTruePeakAttackFrames - 1 + kTruePeakHalfTaps + kTruePeakGuardFrames;
 // Time constant of the recovery toward unity gain. Overs of processed
