@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/processor.h"
+#include "engine/processor.h"
 
 namespace qv::cli {
 

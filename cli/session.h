@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "host/processor.h"
+#include "engine/processor.h"
 #include "settings/records.h"
 
 namespace qv::cli {

@@ -9,7 +9,7 @@
 #include "cli/commands.h"
 #include "cli/wav_stream.h"
 #include "cli/web_control.h"
-#include "host/processor.h"
+#include "engine/processor.h"
 
 namespace qv::cli {
 

@@ -20,7 +20,7 @@
 #include "cli/fs_util.h"
 #include "cli/param_edit.h"
 #include "cli/web_page.h"
-#include "host/meter_feed.h"
+#include "engine/meter_feed.h"
 #include "settings/param_table.h"
 #include "settings/process_file.h"
 

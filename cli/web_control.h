@@ -10,7 +10,7 @@
 #include <mutex>
 #include <string>
 
-#include "host/processor.h"
+#include "engine/processor.h"
 
 namespace qv::cli {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "host/processor.h"
+#include "engine/processor.h"
 #include "settings/process_file.h"
 
 namespace qv::plugin {

@@ -1,8 +1,8 @@
-#include "host/meter_feed.h"
+#include "engine/meter_feed.h"
 
 #include <cmath>
 
-#include "panel/meter_scales.h"
+#include "engine/meter_scales.h"
 #include "platform/fp_mode.h"
 
 namespace qv {

@@ -1,7 +1,7 @@
 // The processor as front ends own it: its latency, its independence from
 // other instances, the floating-point modes it leaves to its caller, and the
 // module instance under a panel worked while audio plays.
-#include "host/processor.h"
+#include "engine/processor.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 // take-and-reset reads of a processor's readings. The decayed values live
 // here, never in the chain's memory. Call meter_feed_tick once every
 // kMeterTickMs from one thread.
-#include "host/processor.h"
-#include "panel/meter_scales.h"
+#include "engine/meter_scales.h"
+#include "engine/processor.h"
 
 namespace qv {
 
@@ -17,7 +17,7 @@ constexpr MeterScales kMeterScales{kLevelMeterMax,    kAgcMeterMax,  kBandMeterM
                                    kActivityMeterMax, kClipMeterMax, kMeterTickMs};
 
 // Positions as the panel's bars show them: clamped into 0..max of the bar's
-// range (panel/meter_scales.h).
+// range (engine/meter_scales.h).
 struct MeterFrame {
     int input;          // 0..kLevelMeterMax
     int output;         // 0..kLevelMeterMax

@@ -1,4 +1,4 @@
-#include "host/processor.h"
+#include "engine/processor.h"
 
 #include "chain/output_filter.h"
 #include "chain/sample_loop.h"
