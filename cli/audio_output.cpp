@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "cli/fs_util.h"
+#include "platform/posix/fs_util.h"
 
 namespace qv::cli {
 
@@ -73,7 +73,7 @@ HeaderCounts read_header_counts(int fd, int container, int channels) {
 }  // namespace
 
 bool output_container(const std::string& path, int& container) {
-    const std::string ext = path == "-" ? "wav" : extension_of(path);
+    const std::string ext = path == "-" ? "wav" : platform::extension_of(path);
     if (ext == "wav")
         container = SF_FORMAT_WAV;
     else if (ext == "flac")

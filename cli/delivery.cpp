@@ -9,7 +9,7 @@
 
 #include "cli/audio_convert.h"
 #include "cli/commands.h"
-#include "cli/fs_util.h"
+#include "platform/posix/fs_util.h"
 
 namespace qv::cli {
 
@@ -32,7 +32,7 @@ int anonymous_file(std::string& error) {
     name.push_back('\0');
     fd = mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) {
-        error = errno_message(dir);
+        error = platform::errno_message(dir);
         return -1;
     }
     unlink(name.data());
@@ -88,8 +88,8 @@ bool sink_write(OutputSink& sink, const std::int16_t* frames, std::size_t count,
         const std::int32_t a = std::abs(static_cast<std::int32_t>(frames[i]));
         if (a > sink.peak_sample) sink.peak_sample = a;
     }
-    if (write_full(sink.held_fd, frames, samples * sizeof(std::int16_t))) return true;
-    error = errno_message("the held output");
+    if (platform::write_full(sink.held_fd, frames, samples * sizeof(std::int16_t))) return true;
+    error = platform::errno_message("the held output");
     return false;
 }
 
@@ -98,7 +98,7 @@ bool deliver(OutputSink& sink, const LoudnessFigures& measured, const DeliveryTa
     result = delivery_gain(measured, sink.peak_sample, targets);
     const double gain = std::pow(10.0, result.gain_db / 20.0);
     if (lseek(sink.held_fd, 0, SEEK_SET) != 0) {
-        error = errno_message("the held output");
+        error = platform::errno_message("the held output");
         return false;
     }
     const std::size_t channels = static_cast<std::size_t>(sink.channels);
@@ -109,9 +109,9 @@ bool deliver(OutputSink& sink, const LoudnessFigures& measured, const DeliveryTa
             error = "interrupted";
             return false;
         }
-        const long got = read_full(sink.held_fd, held.data(), held.size() * sizeof(std::int16_t));
+        const long got = platform::read_full(sink.held_fd, held.data(), held.size() * sizeof(std::int16_t));
         if (got < 0) {
-            error = errno_message("the held output");
+            error = platform::errno_message("the held output");
             return false;
         }
         const std::size_t frames = static_cast<std::size_t>(got) / (channels * sizeof(std::int16_t));

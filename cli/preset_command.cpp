@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/fs_util.h"
-#include "cli/param_edit.h"
 #include "cli/preset_store.h"
+#include "platform/posix/fs_util.h"
 #include "platform/posix/temp_file.h"
 #include "settings/factory.h"
+#include "settings/param_edit.h"
+#include "settings/param_table.h"
 #include "settings/process_file.h"
 #include "settings/startup.h"
 
@@ -34,11 +35,11 @@ bool target_path(const PresetOptions& o, std::string& path, std::optional<int>& 
 }
 
 bool read_valid(const std::string& file, std::optional<int> number, const std::string& dir, ProcessParams& p) {
-    if (is_directory(file)) {
+    if (platform::is_directory(file)) {
         print_error(file + ": is a directory");
         return false;
     }
-    if (!file_exists(file)) {
+    if (!platform::file_exists(file)) {
         print_error(number ? missing_process_message(dir, *number) : file + ": no such process file");
         return false;
     }
@@ -51,7 +52,7 @@ bool read_valid(const std::string& file, std::optional<int> number, const std::s
 }
 
 bool write_file(const std::string& file, const ProcessParams& p) {
-    if (is_directory(file) || !write_process_file(file.c_str(), p)) {
+    if (platform::is_directory(file) || !write_process_file(file.c_str(), p)) {
         print_error(file + ": cannot be written");
         return false;
     }
@@ -68,8 +69,8 @@ int store_new(const std::string& path, const ProcessParams& p, std::string& erro
     encode_process(p, bytes);
     platform::PendingFile file;
     if (!platform::pending_create(file, path, error)) return -1;
-    if (!write_full(file.fd, bytes, sizeof bytes)) {
-        error = errno_message(path);
+    if (!platform::write_full(file.fd, bytes, sizeof bytes)) {
+        error = platform::errno_message(path);
         return -1;
     }
     if (platform::pending_publish(file, platform::ReplacePolicy::never, error)) return 1;
@@ -92,7 +93,7 @@ int run_preset_list(const PresetOptions& o) {
         print_error(error);
         return kExitFailure;
     }
-    if (!is_directory(dir)) {
+    if (!platform::is_directory(dir)) {
         if (!o.settings_dir.empty()) {
             print_error(dir + ": no such settings folder");
             return kExitFailure;
@@ -150,7 +151,7 @@ int run_preset_set(const PresetOptions& o) {
     if (!read_valid(path, number, dir, p)) return kExitFailure;
     // Every assignment is checked before the file is touched.
     for (const std::string& a : o.assignments) {
-        if (!apply_assignment(p, a, error)) {
+        if (!apply_param_assignment(p, a, error)) {
             print_error(error + "; " + path + " left unchanged");
             return kExitUsage;
         }

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "cli/fs_util.h"
+#include "platform/posix/fs_util.h"
 #include "settings/factory.h"
 #include "settings/process_file.h"
 #include "settings/settings_folder.h"
@@ -18,12 +18,12 @@ bool settings_folder(const std::string& option, std::string& dir, std::string& e
 
 bool settings_folder_for_writing(const std::string& option, std::string& dir, std::string& error) {
     if (!settings_folder(option, dir, error)) return false;
-    if (is_directory(dir)) return true;
+    if (platform::is_directory(dir)) return true;
     if (!option.empty()) {
         error = dir + ": no such settings folder (it is never created; make it first or leave out --settings-dir)";
         return false;
     }
-    return make_directories(dir, error);
+    return platform::make_directories(dir, error);
 }
 
 std::string missing_process_message(const std::string& dir, int number) {
@@ -61,7 +61,7 @@ bool resolve_process(const std::string& settings_dir_option, std::optional<int> 
                      std::string& description, std::string& error) {
     std::string dir;
     if (!settings_folder(settings_dir_option, dir, error)) return false;
-    if (!settings_dir_option.empty() && !is_directory(dir)) {
+    if (!settings_dir_option.empty() && !platform::is_directory(dir)) {
         error = dir + ": no such settings folder";
         return false;
     }
@@ -71,7 +71,7 @@ bool resolve_process(const std::string& settings_dir_option, std::optional<int> 
         return false;
     }
     const std::string path = process_path(dir, n);
-    if (!file_exists(path) && !is_directory(path)) {
+    if (!platform::file_exists(path) && !platform::is_directory(path)) {
         if (number.has_value()) {
             error = missing_process_message(dir, n);
             return false;
@@ -80,7 +80,7 @@ bool resolve_process(const std::string& settings_dir_option, std::optional<int> 
         description = "built-in default " + quoted_process_name(out);
         return true;
     }
-    if (is_directory(path) || !read_process_file(path.c_str(), out)) {
+    if (platform::is_directory(path) || !read_process_file(path.c_str(), out)) {
         error = path + ": not a valid process file";
         return false;
     }

@@ -20,11 +20,11 @@
 #include "cli/commands.h"
 #include "cli/delivery.h"
 #include "cli/downmix.h"
-#include "cli/fs_util.h"
 #include "cli/loudness.h"
 #include "cli/progress.h"
 #include "cli/summary.h"
 #include "cli/svg_plot.h"
+#include "platform/posix/fs_util.h"
 #include "platform/posix/temp_file.h"
 
 namespace qv::cli {
@@ -191,7 +191,7 @@ platform::ReplacePolicy replace_policy(const ProcessOptions& o) {
 // Refuses an existing file that the options say must stay. Checked again
 // when the output takes its place, for --no-clobber in the same step.
 bool may_replace(const ProcessOptions& o, const std::string& path) {
-    if (!file_exists(path)) return true;
+    if (!platform::file_exists(path)) return true;
     if (o.no_clobber) {
         print_error(path + ": exists, and --no-clobber keeps it");
         return false;
@@ -248,32 +248,32 @@ int run_process(const ProcessOptions& o) {
         print_error("standard input is a terminal; send a WAV stream to it");
         return kExitUsage;
     }
-    if (!from_stdin && is_directory(o.input)) {
+    if (!from_stdin && platform::is_directory(o.input)) {
         print_error(o.input + ": is a directory");
         return kExitFailure;
     }
-    if (!from_stdin && !file_exists(o.input)) {
+    if (!from_stdin && !platform::file_exists(o.input)) {
         print_error(o.input + ": no such file");
         return kExitFailure;
     }
-    if (!to_stdout && is_directory(o.output)) {
+    if (!to_stdout && platform::is_directory(o.output)) {
         print_error(o.output + ": is a directory");
         return kExitFailure;
     }
     int container = 0;
     if (!output_container(o.output, container)) {
-        const std::string ext = extension_of(o.output);
+        const std::string ext = platform::extension_of(o.output);
         print_error(o.output + ": unsupported output format " + (ext.empty() ? "(no extension)" : "'." + ext + "'") +
                     "; use .wav, .flac or .aiff, or - for WAV on standard output");
         return kExitUsage;
     }
-    if ((!from_stdin && !to_stdout && same_file(o.input, o.output)) ||
-        (!o.plot.empty() &&
-         ((!from_stdin && same_file(o.input, o.plot)) || (!to_stdout && same_file(o.output, o.plot))))) {
+    if ((!from_stdin && !to_stdout && platform::same_file(o.input, o.output)) ||
+        (!o.plot.empty() && ((!from_stdin && platform::same_file(o.input, o.plot)) ||
+                             (!to_stdout && platform::same_file(o.output, o.plot))))) {
         print_error(o.output + ": the output may not be the input (nor the plot either of them)");
         return kExitFailure;
     }
-    if (!o.plot.empty() && is_directory(o.plot)) {
+    if (!o.plot.empty() && platform::is_directory(o.plot)) {
         print_error(o.plot + ": is a directory");
         return kExitFailure;
     }
@@ -455,8 +455,8 @@ int run_process(const ProcessOptions& o) {
         plot.output_integrated_lufs = output_figures.integrated_lufs;
         plot.target_lufs = o.delivery.loudness_lufs;
         const std::string svg = render_plot(plot);
-        if (!write_full(run.plot.fd, svg.data(), svg.size())) {
-            print_error(errno_message(o.plot));
+        if (!platform::write_full(run.plot.fd, svg.data(), svg.size())) {
+            print_error(platform::errno_message(o.plot));
             return kExitFailure;
         }
     }

@@ -16,7 +16,6 @@
 
 #include "cli/audio_convert.h"
 #include "cli/commands.h"
-#include "cli/fs_util.h"
 #include "cli/stream_control.h"
 #include "cli/wav_stream.h"
 

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "cli/fs_util.h"
 #include "cli/preset_store.h"
+#include "platform/posix/fs_util.h"
 
 namespace qv::cli {
 
@@ -35,7 +35,7 @@ bool start_stream_control(StreamControl& c, const StreamOptions& o, Session& ses
     // A Load is the SIGHUP reload with another number: the stored file, the
     // --set overrides of the run applied over it.
     target.load_process = [&session, dir = target.settings_dir](int n, std::string& err) {
-        if (!file_exists(process_path(dir, n))) {
+        if (!platform::file_exists(process_path(dir, n))) {
             err = "process " + std::to_string(n) + " does not exist";
             return LoadStatus::missing;
         }

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "cli/audio_convert.h"
+#include "platform/posix/fs_util.h"
 
 namespace qv::cli {
 
@@ -36,7 +37,7 @@ bool skip_bytes(int fd, std::uint64_t n) {
     unsigned char buf[4096];
     while (n > 0) {
         const std::size_t want = n < sizeof buf ? static_cast<std::size_t>(n) : sizeof buf;
-        const long got = read_full(fd, buf, want);
+        const long got = platform::read_full(fd, buf, want);
         if (got != static_cast<long>(want)) return false;
         n -= want;
     }
@@ -80,7 +81,7 @@ WavHeaderStatus check_fmt(const unsigned char* f, std::uint32_t size, WavStreamF
 
 WavHeaderStatus read_wav_header(int fd, WavStreamFormat& format, std::string& error) {
     unsigned char riff[12];
-    const long got = read_full(fd, riff, sizeof riff);
+    const long got = platform::read_full(fd, riff, sizeof riff);
     if (got < 0) {
         error = std::string("cannot read the stream: ") + std::strerror(errno);
         return WavHeaderStatus::truncated;
@@ -105,7 +106,7 @@ WavHeaderStatus read_wav_header(int fd, WavStreamFormat& format, std::string& er
     std::uint64_t header_bytes = sizeof riff;
     for (int chunks = 0;; ++chunks) {
         unsigned char chunk[8];
-        if (read_full(fd, chunk, sizeof chunk) != 8) {
+        if (platform::read_full(fd, chunk, sizeof chunk) != 8) {
             error = "input ends inside the WAV header";
             return WavHeaderStatus::truncated;
         }
@@ -120,7 +121,8 @@ WavHeaderStatus read_wav_header(int fd, WavStreamFormat& format, std::string& er
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
             unsigned char f[kFmtKeep] = {};
             const std::size_t keep = size < kFmtKeep ? size : kFmtKeep;
-            if (read_full(fd, f, keep) != static_cast<long>(keep) || !skip_bytes(fd, size - keep + (size & 1))) {
+            if (platform::read_full(fd, f, keep) != static_cast<long>(keep) ||
+                !skip_bytes(fd, size - keep + (size & 1))) {
                 error = "input ends inside the WAV header";
                 return WavHeaderStatus::truncated;
             }
@@ -169,7 +171,7 @@ bool wav_writer_start(WavStreamWriter& w, int fd, int channels) {
         w.header_at = lseek(fd, 0, SEEK_CUR);
     unsigned char header[kWavHeaderBytes];
     make_wav_header(header, channels, 44100, kStreamingLength);
-    return write_full(fd, header, sizeof header);
+    return platform::write_full(fd, header, sizeof header);
 }
 
 bool wav_writer_samples(WavStreamWriter& w, const std::int16_t* samples, std::size_t count) {
@@ -189,7 +191,7 @@ bool wav_writer_samples(WavStreamWriter& w, const std::int16_t* samples, std::si
 }
 
 bool wav_writer_bytes(WavStreamWriter& w, const void* bytes, std::size_t count) {
-    if (!write_full(w.fd, bytes, count)) return false;
+    if (!platform::write_full(w.fd, bytes, count)) return false;
     w.data_bytes += count;
     return true;
 }

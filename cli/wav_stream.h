@@ -11,8 +11,6 @@
 #include <cstdint>
 #include <string>
 
-#include "cli/fs_util.h"
-
 namespace qv::cli {
 
 struct WavStreamFormat {

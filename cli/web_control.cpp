@@ -17,10 +17,9 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "cli/fs_util.h"
-#include "cli/param_edit.h"
 #include "cli/web_page.h"
 #include "engine/meter_feed.h"
+#include "platform/posix/fs_util.h"
 #include "settings/param_table.h"
 #include "settings/process_file.h"
 
@@ -229,10 +228,10 @@ bool load_control_token(const std::string& path, std::string& token, bool& creat
         }
         const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         const std::string line = fresh + "\n";
-        const bool written = out >= 0 && write_full(out, line.data(), line.size());
+        const bool written = out >= 0 && platform::write_full(out, line.data(), line.size());
         if (out >= 0 && (close(out) != 0 || !written)) unlink(path.c_str());
         if (out < 0 || !written) {
-            error = "--control-token: " + errno_message(path);
+            error = "--control-token: " + platform::errno_message(path);
             error_is_usage = false;
             return false;
         }
@@ -241,7 +240,7 @@ bool load_control_token(const std::string& path, std::string& token, bool& creat
         return true;
     }
     if (fd < 0) {
-        error = "--control-token: " + errno_message(path);
+        error = "--control-token: " + platform::errno_message(path);
         return false;
     }
     struct stat st;
@@ -254,10 +253,10 @@ bool load_control_token(const std::string& path, std::string& token, bool& creat
         error = "--control-token: " + path + " may be read or changed by others; chmod 600 it";
     } else {
         char buf[512];
-        const long n = read_full(fd, buf, sizeof buf);
+        const long n = platform::read_full(fd, buf, sizeof buf);
         if (n < 0) {
             ok = false;
-            error = "--control-token: " + errno_message(path);
+            error = "--control-token: " + platform::errno_message(path);
         } else if (n == static_cast<long>(sizeof buf)) {
             ok = false;
             error = "--control-token: " + path + " is longer than a token";
@@ -441,7 +440,7 @@ void WebControl::routes() {
         for (int n = 0; n <= kMaxProcessNumber; ++n) {
             ProcessParams p;
             const std::string path = process_path(target.settings_dir, n);
-            if (file_exists(path) && read_process_file(path.c_str(), p))
+            if (platform::file_exists(path) && read_process_file(path.c_str(), p))
                 list.push_back({{"number", n}, {"name", name_of(p)}});
         }
         send_json(res, 200, {{"processes", list}});
@@ -497,7 +496,7 @@ void WebControl::routes() {
                 send_error(res, 422, name + ": the value must be an integer", name.c_str());
                 return;
             }
-            if (!apply_assignment(edited, name + "=" + text, error)) {
+            if (!apply_param_assignment(edited, name + "=" + text, error)) {
                 send_error(res, 422, error, name.c_str());
                 return;
             }
@@ -530,16 +529,16 @@ void WebControl::routes() {
         Processor& p = *target.processor;
         ProcessParams saved = p.settings.live;
         std::string error;
-        if (name != body.end() && !apply_assignment(saved, "process_name=" + name->get<std::string>(), error)) {
+        if (name != body.end() && !apply_param_assignment(saved, "process_name=" + name->get<std::string>(), error)) {
             send_error(res, 422, error, "name");
             return;
         }
         const std::string path = process_path(target.settings_dir, n);
-        if (file_exists(path) && !(overwrite != body.end() && overwrite->get<bool>())) {
+        if (platform::file_exists(path) && !(overwrite != body.end() && overwrite->get<bool>())) {
             send_error(res, 409, "process " + std::to_string(n) + " exists; send \"overwrite\": true to replace it");
             return;
         }
-        if (!make_directories(target.settings_dir, error)) {
+        if (!platform::make_directories(target.settings_dir, error)) {
             send_error(res, 500, error);
             return;
         }

@@ -1,12 +1,10 @@
 #pragma once
-// Small file-system helpers of the command-line tool (POSIX).
+// Small file-system helpers (POSIX): paths, whole files, directories and
+// reads and writes that retry.
 #include <cstddef>
 #include <string>
 
-namespace qv::cli {
-
-// Directory of the running executable (/proc/self/exe).
-bool executable_dir(std::string& out);
+namespace qv::platform {
 
 bool is_directory(const std::string& path);
 bool file_exists(const std::string& path);
@@ -14,6 +12,9 @@ bool file_exists(const std::string& path);
 // True when a and b name the same file: the same inode when both exist, or
 // the same canonical path when b does not exist yet.
 bool same_file(const std::string& a, const std::string& b);
+
+// The directory part of path: "." for a bare name, "/" for a file in the root.
+std::string directory_of(const std::string& path);
 
 // Lower-case extension without the dot ("" when there is none).
 std::string extension_of(const std::string& path);
@@ -39,4 +40,4 @@ long read_full(int fd, void* buf, std::size_t n);
 // with errno kept (EPIPE once the reader has gone).
 bool write_full(int fd, const void* buf, std::size_t n);
 
-}  // namespace qv::cli
+}  // namespace qv::platform

@@ -1,4 +1,4 @@
-#include "cli/param_edit.h"
+#include "settings/param_edit.h"
 
 #include <cstring>
 #include <string>
@@ -6,7 +6,7 @@
 #include "settings/param_table.h"
 #include "settings/startup.h"
 
-namespace qv::cli {
+namespace qv {
 
 namespace {
 
@@ -46,10 +46,6 @@ void print_section_units(std::FILE* out) {
 }
 
 }  // namespace
-
-bool apply_assignment(ProcessParams& p, const std::string& assignment, std::string& error) {
-    return apply_param_assignment(p, assignment, error);
-}
 
 void print_process(std::FILE* out, const ProcessParams& p) {
     char name[20];
@@ -169,4 +165,4 @@ void print_param_list(std::FILE* out) {
     print_section_table(out, d);
 }
 
-}  // namespace qv::cli
+}  // namespace qv

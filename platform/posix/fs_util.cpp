@@ -1,4 +1,4 @@
-#include "cli/fs_util.h"
+#include "platform/posix/fs_util.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -12,20 +12,9 @@
 
 #include "platform/posix/temp_file.h"
 
-namespace qv::cli {
+namespace qv::platform {
 
 std::string errno_message(const std::string& path) { return path + ": " + std::strerror(errno); }
-
-bool executable_dir(std::string& out) {
-    char buf[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return false;
-    buf[n] = '\0';
-    std::string path(buf);
-    const std::size_t slash = path.rfind('/');
-    out = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    return true;
-}
 
 bool is_directory(const std::string& path) {
     struct stat st;
@@ -37,13 +26,13 @@ bool file_exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
-namespace {
-
 std::string directory_of(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
+
+namespace {
 
 std::string base_name_of(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -99,14 +88,14 @@ bool read_whole_file(const std::string& path, std::string& bytes, std::string& e
 }
 
 bool write_file_atomic(const std::string& path, const std::string& bytes, std::string& error) {
-    platform::PendingFile f;
-    if (!platform::pending_create(f, path, error)) return false;
+    PendingFile f;
+    if (!pending_create(f, path, error)) return false;
     if (!write_full(f.fd, bytes.data(), bytes.size())) {
         error = errno_message(path);
-        platform::pending_discard(f);
+        pending_discard(f);
         return false;
     }
-    return platform::pending_publish(f, platform::ReplacePolicy::always, error);
+    return pending_publish(f, ReplacePolicy::always, error);
 }
 
 bool make_directories(const std::string& path, std::string& error) {
@@ -160,4 +149,4 @@ bool write_full(int fd, const void* buf, std::size_t n) {
     return true;
 }
 
-}  // namespace qv::cli
+}  // namespace qv::platform
