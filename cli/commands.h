@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/delivery.h"
+#include "cli/report/delivery.h"
 #include "cli/session.h"
 
 namespace qv::cli {

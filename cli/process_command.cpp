@@ -13,17 +13,17 @@
 #include <string>
 #include <vector>
 
-#include "cli/audio_convert.h"
-#include "cli/audio_input.h"
-#include "cli/audio_output.h"
-#include "cli/block_pipeline.h"
+#include "cli/audio/audio_convert.h"
+#include "cli/audio/audio_input.h"
+#include "cli/audio/audio_output.h"
+#include "cli/audio/block_pipeline.h"
+#include "cli/audio/downmix.h"
 #include "cli/commands.h"
-#include "cli/delivery.h"
-#include "cli/downmix.h"
-#include "cli/loudness.h"
-#include "cli/progress.h"
-#include "cli/summary.h"
-#include "cli/svg_plot.h"
+#include "cli/report/delivery.h"
+#include "cli/report/loudness.h"
+#include "cli/report/progress.h"
+#include "cli/report/summary.h"
+#include "cli/report/svg_plot.h"
 #include "platform/posix/fs_util.h"
 #include "platform/posix/temp_file.h"
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "cli/preset_store.h"
+#include "cli/presets/preset_store.h"
 #include "platform/posix/fs_util.h"
 #include "settings/param_table.h"
 #include "settings/process_file.h"

@@ -14,10 +14,10 @@
 #include <thread>
 #include <vector>
 
-#include "cli/audio_convert.h"
+#include "cli/audio/audio_convert.h"
+#include "cli/audio/wav_stream.h"
 #include "cli/commands.h"
 #include "cli/stream_control.h"
-#include "cli/wav_stream.h"
 
 namespace qv::cli {
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "cli/preset_store.h"
+#include "cli/presets/preset_store.h"
 #include "platform/posix/fs_util.h"
 
 namespace qv::cli {

@@ -6,8 +6,8 @@
 #include <mutex>
 #include <string>
 
+#include "cli/audio/wav_stream.h"
 #include "cli/commands.h"
-#include "cli/wav_stream.h"
 #include "cli/web_control.h"
 #include "engine/processor.h"
 

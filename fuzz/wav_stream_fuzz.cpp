@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/audio_input.h"
-#include "cli/wav_stream.h"
+#include "cli/audio/audio_input.h"
+#include "cli/audio/wav_stream.h"
 #include "platform/posix/fs_util.h"
 
 namespace {

@@ -17,13 +17,13 @@
 #include <string>
 #include <thread>
 
-#include "cli/audio_convert.h"
-#include "cli/delivery.h"
-#include "cli/downmix.h"
-#include "cli/preset_store.h"
-#include "cli/progress.h"
-#include "cli/svg_plot.h"
-#include "cli/wav_stream.h"
+#include "cli/audio/audio_convert.h"
+#include "cli/audio/downmix.h"
+#include "cli/audio/wav_stream.h"
+#include "cli/presets/preset_store.h"
+#include "cli/report/delivery.h"
+#include "cli/report/progress.h"
+#include "cli/report/svg_plot.h"
 #include "settings/factory.h"
 #include "settings/param_table.h"
 #include "settings/process_file.h"

@@ -1,4 +1,4 @@
-#include "cli/downmix.h"
+#include "cli/audio/downmix.h"
 
 #include <ebur128.h>
 #include <sndfile.h>

@@ -1,4 +1,4 @@
-#include "cli/audio_output.h"
+#include "cli/audio/audio_output.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "cli/loudness.h"
+#include "cli/report/loudness.h"
 
 #include <cmath>
 #include <limits>

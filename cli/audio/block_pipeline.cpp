@@ -1,4 +1,4 @@
-#include "cli/block_pipeline.h"
+#include "cli/audio/block_pipeline.h"
 
 #include <signal.h>
 #include <sys/resource.h>

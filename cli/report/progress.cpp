@@ -1,11 +1,11 @@
-#include "cli/progress.h"
+#include "cli/report/progress.h"
 
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 
-#include "cli/svg_plot.h"
+#include "cli/report/svg_plot.h"
 
 namespace qv::cli {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/wav_stream.h"
+#include "cli/audio/wav_stream.h"
 #include "platform/posix/temp_file.h"
 
 namespace qv::cli {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/preset_store.h"
+#include "cli/presets/preset_store.h"
 #include "platform/posix/fs_util.h"
 #include "platform/posix/temp_file.h"
 #include "settings/factory.h"

@@ -1,4 +1,4 @@
-#include "cli/summary.h"
+#include "cli/report/summary.h"
 
 #include <cmath>
 #include <string>

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/loudness.h"
+#include "cli/report/loudness.h"
 
 namespace qv::cli {
 

@@ -1,4 +1,4 @@
-#include "cli/preset_store.h"
+#include "cli/presets/preset_store.h"
 
 #include <cstdlib>
 

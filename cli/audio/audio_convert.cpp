@@ -1,4 +1,4 @@
-#include "cli/audio_convert.h"
+#include "cli/audio/audio_convert.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "cli/delivery.h"
+#include "cli/report/delivery.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "cli/audio_convert.h"
+#include "cli/audio/audio_convert.h"
 #include "cli/commands.h"
 #include "platform/posix/fs_util.h"
 

@@ -1,4 +1,4 @@
-#include "cli/audio_input.h"
+#include "cli/audio/audio_input.h"
 
 #include <unistd.h>
 

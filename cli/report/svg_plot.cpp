@@ -1,4 +1,4 @@
-#include "cli/svg_plot.h"
+#include "cli/report/svg_plot.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "cli/wav_stream.h"
+#include "cli/audio/wav_stream.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "cli/audio_convert.h"
+#include "cli/audio/audio_convert.h"
 #include "platform/posix/fs_util.h"
 
 namespace qv::cli {

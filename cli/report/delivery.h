@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "cli/audio_output.h"
-#include "cli/loudness.h"
+#include "cli/audio/audio_output.h"
+#include "cli/report/loudness.h"
 
 namespace qv::cli {
 

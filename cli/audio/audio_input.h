@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/wav_stream.h"
+#include "cli/audio/wav_stream.h"
 
 namespace qv::cli {
 
