@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
     stream->add_option("--rate", stream_options.rate, "Sample rate of raw input in Hz (default 44100)")
         ->check(CLI::Range(8000, 768000))
         ->needs(raw);
-    // Browser control panel (cli/web_control.h).
+    // Browser control panel (control/web_control.h).
     stream
         ->add_option("--control", stream_options.control,
                      "Serve a control panel and its HTTP API on [ADDR:]PORT (default address 127.0.0.1; PORT 0 "

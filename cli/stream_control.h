@@ -8,15 +8,15 @@
 
 #include "cli/audio/wav_stream.h"
 #include "cli/commands.h"
-#include "cli/web_control.h"
+#include "control/web_control.h"
 #include "engine/processor.h"
 
 namespace qv::cli {
 
 struct StreamControl {
-    ControlAddress address;
+    control::ControlAddress address;
     std::string token;  // empty: no token required (loopback only)
-    WebControlPtr server;
+    control::WebControlPtr server;
 };
 
 // Checks --control and --control-token before anything is read (creating

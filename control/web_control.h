@@ -12,7 +12,7 @@
 
 #include "engine/processor.h"
 
-namespace qv::cli {
+namespace qv::control {
 
 struct ControlAddress {
     std::string host = "127.0.0.1";  // numeric IPv4 or IPv6 (without brackets), or "localhost"
@@ -69,4 +69,4 @@ WebControlPtr start_web_control(const ControlTarget& target, const ControlAddres
 // The bound port.
 int web_control_port(const WebControl& control);
 
-}  // namespace qv::cli
+}  // namespace qv::control

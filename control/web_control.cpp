@@ -1,4 +1,4 @@
-#include "cli/web_control.h"
+#include "control/web_control.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -17,13 +17,13 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "cli/web_page.h"
+#include "control/web_page.h"
 #include "engine/meter_feed.h"
 #include "platform/posix/fs_util.h"
 #include "settings/param_table.h"
 #include "settings/process_file.h"
 
-namespace qv::cli {
+namespace qv::control {
 
 using nlohmann::json;
 
@@ -652,4 +652,4 @@ WebControlPtr start_web_control(const ControlTarget& target, const ControlAddres
 
 int web_control_port(const WebControl& control) { return control.port; }
 
-}  // namespace qv::cli
+}  // namespace qv::control
