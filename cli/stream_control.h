@@ -1,13 +1,12 @@
 #pragma once
-// `quorvane stream --control`: the glue between the stream and the browser
-// control. The server edits the session's processor under the session's
-// control lock; the audio loop never takes it.
-#include <memory>
-#include <mutex>
+// `quorvane stream --control`: the stream lends its session's processor to
+// the browser control, which works it under the session's control lock; the
+// audio loop never takes it.
 #include <string>
 
 #include "cli/audio/wav_stream.h"
 #include "cli/commands.h"
+#include "control/processor_control.h"
 #include "control/web_control.h"
 #include "engine/processor.h"
 

@@ -18,6 +18,7 @@
 #include "settings/param_edit.h"
 #include "settings/param_table.h"
 #include "settings/process_file.h"
+#include "settings/settings_folder.h"
 #include "settings/startup.h"
 
 namespace qv::cli {
@@ -105,7 +106,7 @@ int run_preset_list(const PresetOptions& o) {
     int listed = 0;
     std::string missing_factory;
     for (int n = 0; n <= kMaxProcessNumber; ++n) {
-        const std::string path = process_path(dir, n);
+        const std::string path = process_file_in(dir, n);
         struct stat st;
         if (stat(path.c_str(), &st) != 0) {
             if (const FactoryProcess* f = find_factory_process(n))
@@ -191,7 +192,7 @@ int run_preset_install_factory(const PresetOptions& o) {
             print_error(error);
             return kExitFailure;
         }
-        const std::string path = process_path(dir, f.number);
+        const std::string path = process_file_in(dir, f.number);
         const int stored = store_new(path, p, error);
         if (stored < 0) {
             print_error(error);

@@ -35,8 +35,6 @@ std::string missing_process_message(const std::string& dir, int number) {
     return message + ")";
 }
 
-std::string process_path(const std::string& dir, int number) { return process_file_in(dir, number); }
-
 bool process_target(const std::string& arg, const std::string& settings_dir_option, std::string& path,
                     std::optional<int>& number, std::string& error) {
     number.reset();
@@ -53,7 +51,7 @@ bool process_target(const std::string& arg, const std::string& settings_dir_opti
     std::string dir;
     if (!settings_folder(settings_dir_option, dir, error)) return false;
     number = n;
-    path = process_path(dir, n);
+    path = process_file_in(dir, n);
     return true;
 }
 
@@ -70,7 +68,7 @@ bool resolve_process(const std::string& settings_dir_option, std::optional<int> 
         error = "process " + std::to_string(n) + " is outside 0..100";
         return false;
     }
-    const std::string path = process_path(dir, n);
+    const std::string path = process_file_in(dir, n);
     if (!platform::file_exists(path) && !platform::is_directory(path)) {
         if (number.has_value()) {
             error = missing_process_message(dir, n);

@@ -18,9 +18,6 @@ bool settings_folder(const std::string& option, std::string& dir, std::string& e
 // must exist; the default folder is created when missing.
 bool settings_folder_for_writing(const std::string& option, std::string& dir, std::string& error);
 
-// dir/qv$N.dat; N must be 0..100.
-std::string process_path(const std::string& dir, int number);
-
 // A command-line argument naming a process: a number 0..100 (a process of
 // the settings folder) or a path. False for a number out of range.
 bool process_target(const std::string& arg, const std::string& settings_dir_option, std::string& path,

@@ -27,6 +27,7 @@
 #include "settings/factory.h"
 #include "settings/param_table.h"
 #include "settings/process_file.h"
+#include "settings/settings_folder.h"
 #include "settings/startup.h"
 
 namespace {
@@ -293,10 +294,10 @@ TEST(SettingsFolder, ResolvesNumbersWithoutCreatingAnything) {
     qv::ProcessParams stored;
     qv::fill_defaults(stored);
     ASSERT_TRUE(qv::apply_param_assignment(stored, "process_name=NEWS", error));
-    ASSERT_TRUE(qv::write_process_file(qv::cli::process_path(dir, 0).c_str(), stored));
+    ASSERT_TRUE(qv::write_process_file(qv::process_file_in(dir, 0).c_str(), stored));
     ASSERT_TRUE(qv::cli::resolve_process(dir, std::nullopt, p, description, error)) << error;
     EXPECT_EQ(description, "process 0 \"NEWS\"");
-    std::ofstream(qv::cli::process_path(dir, 7)) << "short";
+    std::ofstream(qv::process_file_in(dir, 7)) << "short";
     EXPECT_FALSE(qv::cli::resolve_process(dir, 7, p, description, error));
     EXPECT_NE(error.find("not a valid process file"), std::string::npos) << error;
 
