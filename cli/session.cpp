@@ -95,9 +95,11 @@ bool start_session(Session& s, const ProcessChoice& choice, std::string& error) 
     return true;
 }
 
-bool reload_session(Session& s, std::string& error) {
+bool reload_session(Session& s, OnAir& now, std::string& error) {
     const std::lock_guard<std::mutex> lock(s.control);
-    return load_choice_locked(s, s.choice, error);
+    if (!load_choice_locked(s, s.choice, error)) return false;
+    now = {s.description, processor_latency_frames(*s.processor)};
+    return true;
 }
 
 bool load_stored_process_locked(Session& s, int number, std::string& error) {
@@ -107,9 +109,9 @@ bool load_stored_process_locked(Session& s, int number, std::string& error) {
     return load_choice_locked(s, choice, error);
 }
 
-int session_latency_frames(Session& s) {
+OnAir session_on_air(Session& s) {
     const std::lock_guard<std::mutex> lock(s.control);
-    return processor_latency_frames(*s.processor);
+    return {s.description, processor_latency_frames(*s.processor)};
 }
 
 }  // namespace qv::cli

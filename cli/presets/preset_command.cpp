@@ -52,6 +52,16 @@ bool read_valid(const std::string& file, std::optional<int> number, const std::s
     return true;
 }
 
+// The process the target names, read from path. kExitOk, or the exit
+// status after printing the fault.
+int read_target(const PresetOptions& o, std::string& path, ProcessParams& p) {
+    std::string dir, error;
+    std::optional<int> number;
+    if (!target_path(o, path, number)) return kExitUsage;
+    if (number) settings_folder(o.settings_dir, dir, error);
+    return read_valid(path, number, dir, p) ? kExitOk : kExitFailure;
+}
+
 bool write_file(const std::string& file, const ProcessParams& p) {
     if (platform::is_directory(file) || !write_process_file(file.c_str(), p)) {
         print_error(file + ": cannot be written");
@@ -133,23 +143,17 @@ int run_preset_params() {
 }
 
 int run_preset_show(const PresetOptions& o) {
-    std::string path, dir, error;
-    std::optional<int> number;
-    if (!target_path(o, path, number)) return kExitUsage;
-    if (number) settings_folder(o.settings_dir, dir, error);
+    std::string path;
     ProcessParams p;
-    if (!read_valid(path, number, dir, p)) return kExitFailure;
+    if (const int status = read_target(o, path, p); status != kExitOk) return status;
     print_process(stdout, p);
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
 }
 
 int run_preset_set(const PresetOptions& o) {
-    std::string path, dir, error;
-    std::optional<int> number;
-    if (!target_path(o, path, number)) return kExitUsage;
-    if (number) settings_folder(o.settings_dir, dir, error);
+    std::string path, error;
     ProcessParams p;
-    if (!read_valid(path, number, dir, p)) return kExitFailure;
+    if (const int status = read_target(o, path, p); status != kExitOk) return status;
     // Every assignment is checked before the file is touched.
     for (const std::string& a : o.assignments) {
         if (!apply_param_assignment(p, a, error)) {
