@@ -61,39 +61,39 @@ int processor_latency_frames(const Processor& p) {
     return latency_frames_for(p.settings);
 }
 
-ProcessorReadings processor_readings(const Processor& p) {
-    const platform::DefaultFpMode mode;
-    const Readings& r = p.chain.readings;
+namespace {
+
+// The readings, each peak (and the stereo activity) through peak(word), the
+// gains and the gate flag read as they stand.
+template <typename Words, typename Peak>
+ProcessorReadings readings_of(Words& r, Peak peak) {
     ProcessorReadings out{};
-    out.input_peak = read_word(r.input_peak);
-    out.output_peak = read_word(r.output_peak);
+    out.input_peak = peak(r.input_peak);
+    out.output_peak = peak(r.output_peak);
     out.master_agc_gain = read_word(r.master_agc_gain);
     out.bass_agc_gain = read_word(r.bass_agc_gain);
     out.agc_gated = read_word(r.agc_gated) != 0;
     for (int b = 0; b < kBands; ++b) out.band_composite_gain[b] = read_word(r.band_composite_gain[b]);
-    out.clip_peak_in = read_word(r.clip_peak_in);
-    out.clip_peak_out = read_word(r.clip_peak_out);
-    out.bass_clip_peak = read_word(r.bass_clip_peak);
-    out.stereo_activity = read_word(r.stereo_activity);
-    out.stereo_image_peak = read_word(r.stereo_image_peak);
+    out.clip_peak_in = peak(r.clip_peak_in);
+    out.clip_peak_out = peak(r.clip_peak_out);
+    out.bass_clip_peak = peak(r.bass_clip_peak);
+    out.stereo_activity = peak(r.stereo_activity);
+    out.stereo_image_peak = peak(r.stereo_image_peak);
     return out;
+}
+
+}  // namespace
+
+ProcessorReadings processor_readings(const Processor& p) {
+    const platform::DefaultFpMode mode;
+    return readings_of(p.chain.readings, [](const double& word) { return read_word(word); });
 }
 
 ProcessorReadings processor_take_readings(Processor& p) {
     const platform::DefaultFpMode mode;
-    Readings& r = p.chain.readings;
-    const auto take = [](double& word) {
+    return readings_of(p.chain.readings, [](double& word) {
         return std::atomic_ref<double>(word).exchange(0.0, std::memory_order_relaxed);
-    };
-    ProcessorReadings out = processor_readings(p);
-    out.input_peak = take(r.input_peak);
-    out.output_peak = take(r.output_peak);
-    out.clip_peak_in = take(r.clip_peak_in);
-    out.clip_peak_out = take(r.clip_peak_out);
-    out.bass_clip_peak = take(r.bass_clip_peak);
-    out.stereo_activity = take(r.stereo_activity);
-    out.stereo_image_peak = take(r.stereo_image_peak);
-    return out;
+    });
 }
 
 void processor_run(Processor& p, std::int16_t* frames, int count, int channels) {
