@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "chain/sample_loop.h"
-#include "host/processor.h"
+#include "engine/processor.h"
 #include "settings/startup.h"
 #include "tools/demo_programme.h"
 

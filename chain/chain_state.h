@@ -1,7 +1,11 @@
 #pragma once
 // Every memory of the processing chain, one record per stage. Zero when the
-// processor is made; written by the audio thread only (the meters read the
-// readings through atomics). A processor instance owns exactly one.
+// processor is made. Init (the module's, or make_processor) then builds the
+// test tone's table and the output FIR's taps and clears the stereo
+// expander, while no block is processed; from the first block on only the
+// audio thread writes here, but for the readings, which the meters read (and
+// decay or take) through the relaxed accessors of chain/readings.h. A
+// processor instance owns exactly one.
 #include "chain/band_delay.h"
 #include "chain/bass_eq.h"
 #include "chain/clippers.h"

@@ -15,12 +15,12 @@ struct AgcState {
     FirstOrderState master_post;
     double bass_envelope;  // 1.0 after a memory reset: the largest gain
     double master_envelope;
-    std::int32_t gated;  // 1 while the gate holds a band; the band gain computers read it
+    std::int32_t gated;  // 1 while the gate holds a band; kept per frame in the chunk for the band gain computers
 };
 
 // Detectors, envelopes and gate run every frame; under Bypass All the pair is
-// left alone and both gain readings read 0. Updates st.gated, which the band
-// gain computers read later in the same frame.
+// left alone and both gain readings read 0. Updates st.gated, which the
+// sample loop keeps in the chunk for the same frame's band gain computers.
 void gated_agc(AgcState& st, const ChainParams& s, Readings& r, bool bypass, double frame_input_peak, double& left,
                double& right);
 

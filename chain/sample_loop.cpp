@@ -138,8 +138,9 @@ int modify_samples(ParamChannel& channel, ChainState& c, std::int16_t* samples, 
             for (int n = 0; n < count; ++n) bass_eq(c.bass_eq, s, options, left[n], right[n]);
 
         // 7. Two-band gated AGC (detectors and gate run under Bypass All too).
-        //    Under Bypass All the multiband analysis clears the gate flag
-        //    after each frame, so the next frame's AGC starts from 0.
+        //    Each frame's gate flag is kept in the chunk for the band gain
+        //    computers; under Bypass All the flag is then cleared, so the
+        //    next frame's AGC starts from 0.
         for (int n = 0; n < count; ++n) {
             gated_agc(c.agc, s, r, bypass, x.input_peak[n], left[n], right[n]);
             x.agc_gated[n] = c.agc.gated;

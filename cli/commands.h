@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/delivery.h"
+#include "cli/report/delivery.h"
 #include "cli/session.h"
 
 namespace qv::cli {
@@ -39,6 +39,12 @@ struct StreamOptions {
 
 int run_process(const ProcessOptions& options);
 int run_stream(const StreamOptions& options);
+// What `process` and `stream` check first: the process options (a bad --set
+// is a usage error). kExitOk, or the exit status after printing the fault.
+int check_choice_status(const ProcessChoice& choice);
+// Audio never goes to a terminal: true, after saying so, when standard
+// output is one (a usage error).
+bool refuse_terminal_output();
 // `preset` subcommands; target is a process number 0..100 of the settings
 // folder or a file path.
 struct PresetOptions {

@@ -44,80 +44,93 @@ void add_verbosity(CLI::App* cmd, bool& quiet, bool& verbose) {
     cmd->add_flag("-v,--verbose", verbose, "Say more: formats, tags, the process played")->excludes(q);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    CLI::App app{"Quorvane " QUORVANE_VERSION ": on-air broadcast audio processor", "quorvane"};
-    app.set_version_flag("--version", "quorvane " QUORVANE_VERSION);
-    app.require_subcommand(1, 1);
-    app.footer("Exit status: 0 success, 1 processing failure, 2 usage error.");
-
+// Every option of the command line, bound while it is parsed, and the
+// subcommands, to tell which one it chose.
+struct CommandLine {
     qv::cli::ProcessOptions process_options;
-    int process_number = -1;
-    auto* process = app.add_subcommand("process", "Process an audio file into a new 44.1 kHz 16-bit file");
+    qv::cli::StreamOptions stream_options;
+    qv::cli::PresetOptions preset_options;
+    int process_number = -1;  // --process of `process`, when given
+    int stream_number = -1;   // --process of `stream`
+    double loudness = 0, true_peak = 0;
+    CLI::Option* loudness_opt = nullptr;
+    CLI::Option* true_peak_opt = nullptr;
+    bool quiet = false, verbose = false;
+    CLI::App* process = nullptr;
+    CLI::App* stream = nullptr;
+    CLI::App *list = nullptr, *params = nullptr, *show = nullptr, *set = nullptr, *defaults = nullptr,
+             *install = nullptr;
+};
+
+void add_process(CLI::App& app, CommandLine& c) {
+    CLI::App* process = c.process =
+        app.add_subcommand("process", "Process an audio file into a new 44.1 kHz 16-bit file");
     process
         ->add_option(
-            "IN", process_options.input,
+            "IN", c.process_options.input,
             "Input audio file (WAV, FLAC, Ogg, AIFF, ...; mono or stereo, more with --downmix), or - for a 16-bit "
             "WAV stream on standard input")
         ->required();
     process
-        ->add_option("OUT", process_options.output,
+        ->add_option("OUT", c.process_options.output,
                      "Output file, .wav, .flac or .aiff, written only on success; or - for WAV on standard output")
         ->required();
-    add_choice_options(process, process_options.choice, process_number);
-    process->add_option("--plot", process_options.plot, "Write short-term loudness and AGC gain over time as SVG")
+    add_choice_options(process, c.process_options.choice, c.process_number);
+    process->add_option("--plot", c.process_options.plot, "Write short-term loudness and AGC gain over time as SVG")
         ->type_name("FILE.svg");
-    process->add_flag("--keep-latency", process_options.keep_latency,
+    process->add_flag("--keep-latency", c.process_options.keep_latency,
                       "Keep the chain's look-ahead delay at the start of the output (by default the output is aligned "
                       "with the input and as long as it)");
-    double loudness = 0, true_peak = 0;
-    auto* loudness_opt = process
-                             ->add_option("--loudness", loudness,
-                                          "Deliver at this integrated loudness (e.g. -16): the chain's output is "
-                                          "measured, then written again with one gain (TPDF-dithered)")
-                             ->type_name("LUFS")
-                             ->check(CLI::Range(-70.0, 0.0));
-    auto* true_peak_opt =
+    c.loudness_opt = process
+                         ->add_option("--loudness", c.loudness,
+                                      "Deliver at this integrated loudness (e.g. -16): the chain's output is "
+                                      "measured, then written again with one gain (TPDF-dithered)")
+                         ->type_name("LUFS")
+                         ->check(CLI::Range(-70.0, 0.0));
+    c.true_peak_opt =
         process
-            ->add_option("--true-peak", true_peak,
+            ->add_option("--true-peak", c.true_peak,
                          "Deliver with true peaks at most this high (e.g. -1); with --loudness the lower gain wins")
             ->type_name("DBTP")
             ->check(CLI::Range(-30.0, 0.0));
-    process->add_flag("--json", process_options.json,
+    process->add_flag("--json", c.process_options.json,
                       "Print the summary as one JSON object on standard output (standard error when OUT is -)");
-    auto* force = process->add_flag("-f,--force", process_options.force, "Replace OUT even when it is write-protected");
-    process->add_flag("-n,--no-clobber", process_options.no_clobber, "Never replace an existing OUT")->excludes(force);
-    process->add_flag("--downmix", process_options.downmix,
+    auto* force =
+        process->add_flag("-f,--force", c.process_options.force, "Replace OUT even when it is write-protected");
+    process->add_flag("-n,--no-clobber", c.process_options.no_clobber, "Never replace an existing OUT")
+        ->excludes(force);
+    process->add_flag("--downmix", c.process_options.downmix,
                       "Fold more than two channels to stereo (centre and surrounds at -3 dB, LFE dropped)");
     process->footer(
         "Other rates (8 kHz to 768 kHz) are resampled to 44.1 kHz (soxr, high quality); 24-bit and float input is\n"
         "dithered to 16 bits. Tags (title, artist, album, comment, ...) are copied where OUT's format holds them.\n"
         "A summary (peaks, true peak, loudness, loudness range before and after, speed) goes to standard error.");
+}
 
-    qv::cli::StreamOptions stream_options;
-    int stream_number = -1;
-    auto* stream = app.add_subcommand("stream", "Process a live stream from standard input to standard output");
-    add_choice_options(stream, stream_options.choice, stream_number);
-    auto* raw = stream->add_flag("--raw", stream_options.raw, "Headerless signed 16-bit little-endian PCM in and out");
-    stream->add_option("--channels", stream_options.channels, "Channels of raw input (1 or 2, default 2)")
+void add_stream(CLI::App& app, CommandLine& c) {
+    CLI::App* stream = c.stream =
+        app.add_subcommand("stream", "Process a live stream from standard input to standard output");
+    add_choice_options(stream, c.stream_options.choice, c.stream_number);
+    auto* raw =
+        stream->add_flag("--raw", c.stream_options.raw, "Headerless signed 16-bit little-endian PCM in and out");
+    stream->add_option("--channels", c.stream_options.channels, "Channels of raw input (1 or 2, default 2)")
         ->check(CLI::IsMember({1, 2}))
         ->needs(raw);
-    stream->add_option("--rate", stream_options.rate, "Sample rate of raw input in Hz (default 44100)")
+    stream->add_option("--rate", c.stream_options.rate, "Sample rate of raw input in Hz (default 44100)")
         ->check(CLI::Range(8000, 768000))
         ->needs(raw);
-    // Browser control panel (cli/web_control.h).
+    // Browser control panel (control/web_control.h).
     stream
-        ->add_option("--control", stream_options.control,
+        ->add_option("--control", c.stream_options.control,
                      "Serve a control panel and its HTTP API on [ADDR:]PORT (default address 127.0.0.1; PORT 0 "
                      "picks a free one; the address is printed on standard error)")
         ->type_name("[ADDR:]PORT");
     stream
-        ->add_option("--control-token", stream_options.control_token,
+        ->add_option("--control-token", c.stream_options.control_token,
                      "Require the bearer token in FILE on every API request (created with mode 0600 when missing); "
                      "needed for any address but loopback")
         ->type_name("FILE");
-    stream->add_option("--log", stream_options.log_file, "Append messages (start, reloads, errors) to FILE as well")
+    stream->add_option("--log", c.stream_options.log_file, "Append messages (start, reloads, errors) to FILE as well")
         ->type_name("FILE");
     stream->footer(
         "Input: a WAV header (streaming lengths 0 or 0xFFFFFFFF accepted) and 16-bit PCM at 8 kHz to 768 kHz, or\n"
@@ -126,55 +139,71 @@ int main(int argc, char** argv) {
         "process's look-ahead (reported at the start).\n"
         "SIGHUP: read the process again (with --set on top) and put it on air at the next block.\n"
         "Example: ffmpeg -i in.mp3 -f wav -ac 2 -ar 44100 - | quorvane stream | ffplay -");
+}
 
+void add_preset(CLI::App& app, CommandLine& c) {
     auto* preset = app.add_subcommand("preset", "List, show, edit and install processes");
     preset->require_subcommand(1, 1);
-    qv::cli::PresetOptions preset_options;
-    auto* list = preset->add_subcommand("list", "List the processes of the settings folder: number, name, modified");
-    auto* params = preset->add_subcommand(
+    c.list = preset->add_subcommand("list", "List the processes of the settings folder: number, name, modified");
+    c.params = preset->add_subcommand(
         "params",
         "List every parameter stage by stage: panel label, unit, range, as the panel shows it, default, "
         "and which have no effect on the sound");
-    auto* show = preset->add_subcommand("show", "Print every parameter, option bit and section record of a process");
-    show->add_option("N|FILE", preset_options.target, kTargetHelp)->required();
-    auto* set = preset->add_subcommand(
+    c.show = preset->add_subcommand("show", "Print every parameter, option bit and section record of a process");
+    c.show->add_option("N|FILE", c.preset_options.target, kTargetHelp)->required();
+    c.set = preset->add_subcommand(
         "set", "Change words of a stored process within the panel's ranges: the file is rewritten (atomically)");
-    set->add_option("N|FILE", preset_options.target, kTargetHelp)->required();
-    set->add_option("NAME=VALUE", preset_options.assignments,
-                    "Words to change (repeatable): a global name (overdrive_db=12), an option bit (mono=1) or "
-                    "section.B.S.NAME; a value with the panel's unit reads as the panel shows it "
-                    "(gate_threshold_db=-40dB); names, units and ranges: `quorvane preset params`")
+    c.set->add_option("N|FILE", c.preset_options.target, kTargetHelp)->required();
+    c.set
+        ->add_option("NAME=VALUE", c.preset_options.assignments,
+                     "Words to change (repeatable): a global name (overdrive_db=12), an option bit (mono=1) or "
+                     "section.B.S.NAME; a value with the panel's unit reads as the panel shows it "
+                     "(gate_threshold_db=-40dB); names, units and ranges: `quorvane preset params`")
         ->required();
-    auto* defaults = preset->add_subcommand("defaults", "Write the default process as N or FILE (replacing it)");
-    defaults->add_option("N|FILE", preset_options.target, kTargetHelp)->required();
-    auto* install = preset->add_subcommand(
+    c.defaults = preset->add_subcommand("defaults", "Write the default process as N or FILE (replacing it)");
+    c.defaults->add_option("N|FILE", c.preset_options.target, kTargetHelp)->required();
+    c.install = preset->add_subcommand(
         "install-factory", "Store the factory processes (90 and up) at their numbers where no process is stored");
-    for (CLI::App* cmd : {list, show, set, defaults, install})
-        cmd->add_option("--settings-dir", preset_options.settings_dir, kSettingsDirHelp)->type_name("DIR");
+    for (CLI::App* cmd : {c.list, c.show, c.set, c.defaults, c.install})
+        cmd->add_option("--settings-dir", c.preset_options.settings_dir, kSettingsDirHelp)->type_name("DIR");
+}
 
-    bool quiet = false, verbose = false;
-    for (CLI::App* cmd : {process, stream, list, params, show, set, defaults, install})
-        add_verbosity(cmd, quiet, verbose);
+// The chosen subcommand, with what parsing left to set.
+int run(CommandLine& c) {
+    if (c.loudness_opt->count() > 0) c.process_options.delivery.loudness_lufs = c.loudness;
+    if (c.true_peak_opt->count() > 0) c.process_options.delivery.true_peak_dbtp = c.true_peak;
+    qv::cli::g_verbosity = c.quiet ? qv::cli::kQuiet : c.verbose ? qv::cli::kVerbose : qv::cli::kNormal;
+    if (c.process_number >= 0) c.process_options.choice.process_number = c.process_number;
+    if (c.stream_number >= 0) c.stream_options.choice.process_number = c.stream_number;
+    if (*c.process) return qv::cli::run_process(c.process_options);
+    if (*c.stream) return qv::cli::run_stream(c.stream_options);
+    if (*c.list) return qv::cli::run_preset_list(c.preset_options);
+    if (*c.params) return qv::cli::run_preset_params();
+    if (*c.show) return qv::cli::run_preset_show(c.preset_options);
+    if (*c.set) return qv::cli::run_preset_set(c.preset_options);
+    if (*c.defaults) return qv::cli::run_preset_defaults(c.preset_options);
+    if (*c.install) return qv::cli::run_preset_install_factory(c.preset_options);
+    return qv::cli::kExitUsage;
+}
 
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Quorvane " QUORVANE_VERSION ": on-air broadcast audio processor", "quorvane"};
+    app.set_version_flag("--version", "quorvane " QUORVANE_VERSION);
+    app.require_subcommand(1, 1);
+    app.footer("Exit status: 0 success, 1 processing failure, 2 usage error.");
+    CommandLine c;
+    add_process(app, c);
+    add_stream(app, c);
+    add_preset(app, c);
+    for (CLI::App* cmd : {c.process, c.stream, c.list, c.params, c.show, c.set, c.defaults, c.install})
+        add_verbosity(cmd, c.quiet, c.verbose);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? qv::cli::kExitOk : qv::cli::kExitUsage;
     }
-
-    if (loudness_opt->count() > 0) process_options.delivery.loudness_lufs = loudness;
-    if (true_peak_opt->count() > 0) process_options.delivery.true_peak_dbtp = true_peak;
-    qv::cli::g_verbosity = quiet ? qv::cli::kQuiet : verbose ? qv::cli::kVerbose : qv::cli::kNormal;
-    if (process_number >= 0) process_options.choice.process_number = process_number;
-    if (stream_number >= 0) stream_options.choice.process_number = stream_number;
-    if (*process) return qv::cli::run_process(process_options);
-    if (*stream) return qv::cli::run_stream(stream_options);
-    if (*list) return qv::cli::run_preset_list(preset_options);
-    if (*params) return qv::cli::run_preset_params();
-    if (*show) return qv::cli::run_preset_show(preset_options);
-    if (*set) return qv::cli::run_preset_set(preset_options);
-    if (*defaults) return qv::cli::run_preset_defaults(preset_options);
-    if (*install) return qv::cli::run_preset_install_factory(preset_options);
-    return qv::cli::kExitUsage;
+    return run(c);
 }

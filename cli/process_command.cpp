@@ -13,18 +13,18 @@
 #include <string>
 #include <vector>
 
-#include "cli/audio_convert.h"
-#include "cli/audio_input.h"
-#include "cli/audio_output.h"
-#include "cli/block_pipeline.h"
+#include "cli/audio/audio_convert.h"
+#include "cli/audio/audio_input.h"
+#include "cli/audio/audio_output.h"
+#include "cli/audio/block_pipeline.h"
+#include "cli/audio/downmix.h"
 #include "cli/commands.h"
-#include "cli/delivery.h"
-#include "cli/downmix.h"
-#include "cli/fs_util.h"
-#include "cli/loudness.h"
-#include "cli/progress.h"
-#include "cli/summary.h"
-#include "cli/svg_plot.h"
+#include "cli/report/delivery.h"
+#include "cli/report/loudness.h"
+#include "cli/report/progress.h"
+#include "cli/report/summary.h"
+#include "cli/report/svg_plot.h"
+#include "platform/posix/fs_util.h"
 #include "platform/posix/temp_file.h"
 
 namespace qv::cli {
@@ -164,14 +164,9 @@ void run_output_stage(BlockPipeline& pipe, OutputStage& s) {
 
 // Everything one run holds; the destructor removes whatever was not completed.
 struct ProcessRun {
-    AudioInput in;
-    AudioOutput out;
-    platform::PendingFile plot;
-    OutputSink sink;  // the chain's frames: to out, or held for the delivery pass
-    Session session;
-    ChainConverter converter;
-    LoudnessMeter before, after, delivered;
-
+    explicit ProcessRun(const ProcessOptions& options) : o(options) {}
+    ProcessRun(const ProcessRun&) = delete;
+    ProcessRun& operator=(const ProcessRun&) = delete;
     ~ProcessRun() {
         converter_close(converter);
         meter_close(before);
@@ -179,9 +174,39 @@ struct ProcessRun {
         meter_close(delivered);
         input_close(in);
         output_discard(out);
-        platform::pending_discard(plot);
+        platform::pending_discard(plot_file);
     }
+
+    const ProcessOptions& o;
+    const bool to_stdout = o.output == "-";
+    const bool plotting = !o.plot.empty();
+    AudioInput in;
+    AudioOutput out;
+    platform::PendingFile plot_file;
+    OutputSink sink;  // the chain's frames: to out, or held for the delivery pass
+    Session session;
+    ChainConverter converter;
+    LoudnessMeter before, after, delivered;
+
+    SF_INFO in_info{};
+    Downmix downmix;
+    bool folding = false;  // more than two channels, folded to stereo
+    bool narrow = false;   // 16 bits or fewer: read as 16-bit samples
+    int channels = 0;      // what the chain plays
+    std::vector<std::pair<int, std::string>> tags;
+    int latency = 0;  // the chain's delay, frames
+    std::uint64_t frames_read = 0;
+    std::chrono::steady_clock::time_point started;
+    PlotData plot;
+    DeliveryGain delivery;
+    LoudnessFigures output_figures{};
 };
+
+// Says why a step failed; false.
+bool failed(const std::string& message) {
+    print_error(message);
+    return false;
+}
 
 platform::ReplacePolicy replace_policy(const ProcessOptions& o) {
     if (o.no_clobber) return platform::ReplacePolicy::never;
@@ -191,15 +216,10 @@ platform::ReplacePolicy replace_policy(const ProcessOptions& o) {
 // Refuses an existing file that the options say must stay. Checked again
 // when the output takes its place, for --no-clobber in the same step.
 bool may_replace(const ProcessOptions& o, const std::string& path) {
-    if (!file_exists(path)) return true;
-    if (o.no_clobber) {
-        print_error(path + ": exists, and --no-clobber keeps it");
-        return false;
-    }
-    if (!o.force && platform::is_write_protected(path.c_str())) {
-        print_error(path + ": write-protected; --force replaces it");
-        return false;
-    }
+    if (!platform::file_exists(path)) return true;
+    if (o.no_clobber) return failed(path + ": exists, and --no-clobber keeps it");
+    if (!o.force && platform::is_write_protected(path.c_str()))
+        return failed(path + ": write-protected; --force replaces it");
     return true;
 }
 
@@ -230,183 +250,139 @@ const char* tag_name(int type) {
     }
 }
 
-}  // namespace
+// Says why the options cannot be run; the exit status.
+int refuse(const std::string& message, int status) {
+    print_error(message);
+    return status;
+}
 
-int run_process(const ProcessOptions& o) {
-    std::string error;
-    bool usage = false;
-    if (!check_choice(o.choice, error, usage)) {
-        print_error(error);
-        return usage ? kExitUsage : kExitFailure;
-    }
+// The files the options name, checked before anything is opened. kExitOk,
+// or the exit status after printing the fault.
+int check_files(const ProcessOptions& o) {
     const bool from_stdin = o.input == "-", to_stdout = o.output == "-";
-    if (to_stdout && isatty(STDOUT_FILENO) == 1) {
-        print_error("standard output is a terminal; redirect it to a file or a pipe");
-        return kExitUsage;
-    }
-    if (from_stdin && isatty(STDIN_FILENO) == 1) {
-        print_error("standard input is a terminal; send a WAV stream to it");
-        return kExitUsage;
-    }
-    if (!from_stdin && is_directory(o.input)) {
-        print_error(o.input + ": is a directory");
-        return kExitFailure;
-    }
-    if (!from_stdin && !file_exists(o.input)) {
-        print_error(o.input + ": no such file");
-        return kExitFailure;
-    }
-    if (!to_stdout && is_directory(o.output)) {
-        print_error(o.output + ": is a directory");
-        return kExitFailure;
-    }
+    if (to_stdout && refuse_terminal_output()) return kExitUsage;
+    if (from_stdin && isatty(STDIN_FILENO) == 1)
+        return refuse("standard input is a terminal; send a WAV stream to it", kExitUsage);
+    if (!from_stdin && platform::is_directory(o.input)) return refuse(o.input + ": is a directory", kExitFailure);
+    if (!from_stdin && !platform::file_exists(o.input)) return refuse(o.input + ": no such file", kExitFailure);
+    if (!to_stdout && platform::is_directory(o.output)) return refuse(o.output + ": is a directory", kExitFailure);
     int container = 0;
     if (!output_container(o.output, container)) {
-        const std::string ext = extension_of(o.output);
-        print_error(o.output + ": unsupported output format " + (ext.empty() ? "(no extension)" : "'." + ext + "'") +
-                    "; use .wav, .flac or .aiff, or - for WAV on standard output");
-        return kExitUsage;
+        const std::string ext = platform::extension_of(o.output);
+        return refuse(o.output + ": unsupported output format " + (ext.empty() ? "(no extension)" : "'." + ext + "'") +
+                          "; use .wav, .flac or .aiff, or - for WAV on standard output",
+                      kExitUsage);
     }
-    if ((!from_stdin && !to_stdout && same_file(o.input, o.output)) ||
-        (!o.plot.empty() &&
-         ((!from_stdin && same_file(o.input, o.plot)) || (!to_stdout && same_file(o.output, o.plot))))) {
-        print_error(o.output + ": the output may not be the input (nor the plot either of them)");
-        return kExitFailure;
-    }
-    if (!o.plot.empty() && is_directory(o.plot)) {
-        print_error(o.plot + ": is a directory");
-        return kExitFailure;
-    }
+    if ((!from_stdin && !to_stdout && platform::same_file(o.input, o.output)) ||
+        (!o.plot.empty() && ((!from_stdin && platform::same_file(o.input, o.plot)) ||
+                             (!to_stdout && platform::same_file(o.output, o.plot)))))
+        return refuse(o.output + ": the output may not be the input (nor the plot either of them)", kExitFailure);
+    if (!o.plot.empty() && platform::is_directory(o.plot)) return refuse(o.plot + ": is a directory", kExitFailure);
     if ((!to_stdout && !may_replace(o, o.output)) || (!o.plot.empty() && !may_replace(o, o.plot))) return kExitFailure;
+    return kExitOk;
+}
 
-    ProcessRun run;
-    if (!input_open(run.in, o.input, error)) {
-        print_error(error);
-        return kExitFailure;
-    }
-    const SF_INFO in_info = run.in.info;
-    if (in_info.channels < 1 || in_info.samplerate < 1) {
-        print_error(o.input + ": no channels or no sample rate");
-        return kExitFailure;
-    }
-    if (!input_rate_supported(in_info.samplerate)) {
-        print_error(o.input + ": " + rate_refusal(in_info.samplerate));
-        return kExitFailure;
-    }
-    Downmix downmix;
-    const bool folding = in_info.channels > 2;
-    if (folding && !o.downmix) {
-        print_error(o.input + ": " + std::to_string(in_info.channels) +
-                    " channels; only mono and stereo can be processed (--downmix folds them to stereo)");
-        return kExitFailure;
-    }
-    if (folding && !downmix_plan(downmix, in_info.channels, input_channel_positions(run.in), in_info.format, error)) {
-        print_error(o.input + ": " + error);
-        return kExitFailure;
-    }
-    const int channels = folding ? 2 : in_info.channels;
-    const bool narrow = !folding && input_is_narrow(run.in);
+// The input opened and its layout planned: the chain's channels, the fold
+// of more than two, whether it is read as 16-bit samples.
+bool open_input(ProcessRun& run) {
+    const std::string& name = run.o.input;
+    std::string error;
+    if (!input_open(run.in, name, error)) return failed(error);
+    run.in_info = run.in.info;
+    const SF_INFO& info = run.in_info;
+    if (info.channels < 1 || info.samplerate < 1) return failed(name + ": no channels or no sample rate");
+    if (!input_rate_supported(info.samplerate)) return failed(name + ": " + rate_refusal(info.samplerate));
+    run.folding = info.channels > 2;
+    if (run.folding && !run.o.downmix)
+        return failed(name + ": " + std::to_string(info.channels) +
+                      " channels; only mono and stereo can be processed (--downmix folds them to stereo)");
+    if (run.folding && !downmix_plan(run.downmix, info.channels, input_channel_positions(run.in), info.format, error))
+        return failed(name + ": " + error);
+    run.channels = run.folding ? 2 : info.channels;
+    run.narrow = !run.folding && input_is_narrow(run.in);
+    return true;
+}
 
+// The output, where the chain's frames go (held when delivering), the plot's
+// file, the conversion, the meters and the processor.
+bool open_run(ProcessRun& run) {
+    const ProcessOptions& o = run.o;
+    std::string error;
     catch_interrupts();
     // A reader that goes away is a write error (EPIPE), so the run still
     // cleans up after itself.
-    if (to_stdout) signal(SIGPIPE, SIG_IGN);
-    const auto tags = input_tags(run.in);
-    if (!output_open(run.out, o.output, channels, tags, error)) {
-        print_error(error);
-        return kExitFailure;
-    }
+    if (run.to_stdout) signal(SIGPIPE, SIG_IGN);
+    run.tags = input_tags(run.in);
+    if (!output_open(run.out, o.output, run.channels, run.tags, error)) return failed(error);
     run.sink.out = &run.out;
-    run.sink.channels = channels;
-    if (o.delivery.active() && !sink_hold(run.sink, channels, error)) {
-        print_error(error);
-        return kExitFailure;
-    }
-    if (!o.plot.empty() && !platform::pending_create(run.plot, o.plot, error)) {
-        print_error(error);
-        return kExitFailure;
-    }
-
-    const bool plotting = !o.plot.empty();
-    if (!converter_open(run.converter, channels, in_info.samplerate, error) ||
-        !meter_open(run.before, in_info.channels, in_info.samplerate, plotting, error) ||
-        !meter_open(run.after, channels, 44100, plotting, error)) {
-        print_error(o.input + ": " + error);
-        return kExitFailure;
-    }
+    run.sink.channels = run.channels;
+    if (o.delivery.active() && !sink_hold(run.sink, run.channels, error)) return failed(error);
+    if (run.plotting && !platform::pending_create(run.plot_file, o.plot, error)) return failed(error);
+    const SF_INFO& info = run.in_info;
+    if (!converter_open(run.converter, run.channels, info.samplerate, error) ||
+        !meter_open(run.before, info.channels, info.samplerate, run.plotting, error) ||
+        !meter_open(run.after, run.channels, 44100, run.plotting, error))
+        return failed(o.input + ": " + error);
     // The input is measured as the speakers it feeds, the LFE left out.
-    for (int ch = 0; folding && ch < in_info.channels; ++ch)
+    for (int ch = 0; run.folding && ch < info.channels; ++ch)
         ebur128_set_channel(run.before.state, static_cast<unsigned>(ch),
-                            downmix.loudness[static_cast<std::size_t>(ch)]);
-    if (!start_session(run.session, o.choice, error)) {
-        print_error(error);
-        return kExitFailure;
+                            run.downmix.loudness[static_cast<std::size_t>(ch)]);
+    return start_session(run.session, o.choice, error) || failed(error);
+}
+
+// -v: the input's format, the tags copied, the process played.
+void tell_formats(const ProcessRun& run) {
+    if (g_verbosity < kVerbose) return;
+    const SF_INFO& info = run.in_info;
+    print_info(run.in.name + ": " + std::to_string(info.samplerate) + " Hz " + sample_format_name(info.format) + ", " +
+               std::to_string(info.channels) + " channel(s)" +
+               (run.folding ? " (" + run.downmix.layout + ") folded to stereo" : ""));
+    std::string copied;
+    for (int type : run.out.tags_written) copied += std::string(copied.empty() ? "" : ", ") + tag_name(type);
+    if (!run.tags.empty()) print_info(run.out.name + ": tags copied: " + (copied.empty() ? "none" : copied));
+    print_info("playing " + run.session.description);
+}
+
+struct DecodeBuffers {
+    std::vector<float> float_in, folded;
+    std::vector<std::int16_t> short_in;
+};
+
+// Reads up to kReadFrames frames, measures them and appends them to pending
+// in the chain's format. The count read; 0 at the end, negative on failure.
+long read_converted(ProcessRun& run, DecodeBuffers& b, std::vector<std::int16_t>& pending, std::string& error) {
+    if (run.narrow) {
+        const long got = input_read(run.in, b.short_in.data(), kReadFrames, error);
+        if (got > 0) {
+            meter_add(run.before, b.short_in.data(), static_cast<std::size_t>(got));
+            convert_16(run.converter, b.short_in.data(), static_cast<std::size_t>(got), pending);
+        }
+        return got;
     }
-    if (g_verbosity >= kVerbose) {
-        print_info(run.in.name + ": " + std::to_string(in_info.samplerate) + " Hz " +
-                   sample_format_name(in_info.format) + ", " + std::to_string(in_info.channels) + " channel(s)" +
-                   (folding ? " (" + downmix.layout + ") folded to stereo" : ""));
-        std::string copied;
-        for (int type : run.out.tags_written) copied += std::string(copied.empty() ? "" : ", ") + tag_name(type);
-        if (!tags.empty()) print_info(run.out.name + ": tags copied: " + (copied.empty() ? "none" : copied));
-        print_info("playing " + run.session.description);
+    const long got = input_read(run.in, b.float_in.data(), kReadFrames, error);
+    if (got > 0) {
+        const auto frames = static_cast<std::size_t>(got);
+        meter_add(run.before, b.float_in.data(), frames);
+        if (run.folding) downmix_apply(run.downmix, b.float_in.data(), frames, b.folded.data());
+        convert_float(run.converter, run.folding ? b.folded.data() : b.float_in.data(), frames, pending);
     }
+    return got;
+}
 
-    const auto started = std::chrono::steady_clock::now();
-    Progress progress;
-    // Standard input's length is unknown (0 frames): no bar.
-    progress_start(progress, g_verbosity >= kNormal ? static_cast<double>(in_info.frames) / in_info.samplerate : 0);
-
-    PlotData plot;
-    // Aligned output: the first `latency` frames the chain returns are its
-    // delay, not programme; they are dropped, and as many frames of silence
-    // after the end bring the programme's tail out.
-    const int latency = session_latency_frames(run.session);
-    ChainStage chain;
-    chain.session = &run.session;
-    chain.channels = channels;
-    chain.plotting = plotting;
-    chain.flush_tail = !o.keep_latency;
-    chain.to_drop = o.keep_latency ? 0 : static_cast<std::uint64_t>(latency);
-    OutputStage output;
-    output.meter = &run.after;
-    output.sink = &run.sink;
-    output.plot = plotting ? &plot : nullptr;
-
-    BlockPipeline pipe(kPoolBlocks, kBlockFrames * static_cast<std::size_t>(channels), kWakeAt, &g_interrupted);
-    StageThreads threads(pipe);
-    if (!threads.start([&] { run_chain_stage(pipe, chain); }, error) ||
-        !threads.start([&] { run_output_stage(pipe, output); }, error)) {
-        progress_finish(progress);
-        print_error(error);
-        return kExitFailure;
-    }
-
+// The decoding stage, on the calling thread: blocks to the chain until the
+// input ends (the lane is closed) or a read fails or the run is interrupted
+// (the pipeline is stopped). False when a read failed, with its cause.
+bool decode(ProcessRun& run, BlockPipeline& pipe, Progress& progress, std::string& error) {
     // Decoding and the input's meter share a core with the output's stage.
     yield_to_chain_stage();
-    std::vector<float> float_in(kReadFrames * static_cast<std::size_t>(in_info.channels));
-    std::vector<float> folded(folding ? kReadFrames * 2 : 0);
-    std::vector<std::int16_t> short_in(kReadFrames * static_cast<std::size_t>(channels));
+    DecodeBuffers b;
+    b.float_in.resize(kReadFrames * static_cast<std::size_t>(run.in_info.channels));
+    b.folded.resize(run.folding ? kReadFrames * 2 : 0);
+    b.short_in.resize(kReadFrames * static_cast<std::size_t>(run.channels));
     std::vector<std::int16_t> pending;
-    std::uint64_t frames_read = 0;
     bool input_ended = false, read_failed = false;
     for (;;) {
-        long got;
-        if (narrow) {
-            got = input_read(run.in, short_in.data(), kReadFrames, error);
-            if (got > 0) {
-                meter_add(run.before, short_in.data(), static_cast<std::size_t>(got));
-                convert_16(run.converter, short_in.data(), static_cast<std::size_t>(got), pending);
-            }
-        } else {
-            got = input_read(run.in, float_in.data(), kReadFrames, error);
-            if (got > 0) {
-                meter_add(run.before, float_in.data(), static_cast<std::size_t>(got));
-                if (folding) downmix_apply(downmix, float_in.data(), static_cast<std::size_t>(got), folded.data());
-                convert_float(run.converter, folding ? folded.data() : float_in.data(), static_cast<std::size_t>(got),
-                              pending);
-            }
-        }
+        const long got = read_converted(run, b, pending, error);
         if (g_interrupted) break;
         if (got < 0) {
             read_failed = true;
@@ -416,87 +392,138 @@ int run_process(const ProcessOptions& o) {
             convert_flush(run.converter, pending);
             input_ended = true;
         }
-        if (!send_blocks(pipe, pending, channels, input_ended) || input_ended) break;
-        frames_read += static_cast<std::uint64_t>(got);
-        progress_update(progress, static_cast<double>(frames_read) / in_info.samplerate);
+        if (!send_blocks(pipe, pending, run.channels, input_ended) || input_ended) break;
+        run.frames_read += static_cast<std::uint64_t>(got);
+        progress_update(progress, static_cast<double>(run.frames_read) / run.in_info.samplerate);
     }
     if (input_ended)
         pipe.close(Lane::decoded);
     else
         pipe.stop();
+    return !read_failed;
+}
+
+// The three stages: the chain and the output on threads of their own, the
+// decoding on this one. kExitOk when every block was written.
+int play(ProcessRun& run) {
+    run.started = std::chrono::steady_clock::now();
+    Progress progress;
+    // Standard input's length is unknown (0 frames): no bar.
+    progress_start(progress,
+                   g_verbosity >= kNormal ? static_cast<double>(run.in_info.frames) / run.in_info.samplerate : 0);
+    // Aligned output: the first `latency` frames the chain returns are its
+    // delay, not programme; they are dropped, and as many frames of silence
+    // after the end bring the programme's tail out.
+    run.latency = session_on_air(run.session).latency_frames;
+    const bool keep = run.o.keep_latency;
+    ChainStage chain{&run.session, run.channels, run.plotting, !keep,
+                     keep ? 0 : static_cast<std::uint64_t>(run.latency)};
+    OutputStage output{&run.after, &run.sink, run.plotting ? &run.plot : nullptr};
+    BlockPipeline pipe(kPoolBlocks, kBlockFrames * static_cast<std::size_t>(run.channels), kWakeAt, &g_interrupted);
+    StageThreads threads(pipe);
+    std::string error;
+    if (!threads.start([&] { run_chain_stage(pipe, chain); }, error) ||
+        !threads.start([&] { run_output_stage(pipe, output); }, error)) {
+        progress_finish(progress);
+        return refuse(error, kExitFailure);
+    }
+    const bool read = decode(run, pipe, progress, error);
     threads.join();
     progress_finish(progress);
     // An interrupt after the last block was written changes nothing.
-    if (!output.finished) {
-        if (g_interrupted) {
-            print_error("interrupted; nothing written");
-            return interrupted_status();
-        }
-        print_error(read_failed ? error : pipe.error());
-        return kExitFailure;
-    }
-    LoudnessFigures output_figures = meter_figures(run.after);
-    DeliveryGain delivery;
-    if (o.delivery.active()) {
-        if (!meter_open(run.delivered, channels, 44100, plotting, error) ||
-            !deliver(run.sink, output_figures, o.delivery, run.delivered, delivery, error)) {
-            print_error(o.output + ": " + error);
-            return g_interrupted ? interrupted_status() : kExitFailure;
-        }
-        output_figures = meter_figures(run.delivered);
-    }
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (output.finished) return kExitOk;
+    if (g_interrupted) return refuse("interrupted; nothing written", interrupted_status());
+    return refuse(read ? pipe.error() : error, kExitFailure);
+}
 
-    if (plotting) {
-        plot.title = o.input + " -> " + o.output + "  (" + run.session.description + ")";
-        plot.input_lufs = run.before.short_term;
-        plot.output_lufs = o.delivery.active() ? run.delivered.short_term : run.after.short_term;
-        plot.input_integrated_lufs = meter_figures(run.before).integrated_lufs;
-        plot.output_integrated_lufs = output_figures.integrated_lufs;
-        plot.target_lufs = o.delivery.loudness_lufs;
-        const std::string svg = render_plot(plot);
-        if (!write_full(run.plot.fd, svg.data(), svg.size())) {
-            print_error(errno_message(o.plot));
-            return kExitFailure;
-        }
-    }
-    if (!output_finish(run.out, replace_policy(o), error) ||
-        (plotting && !platform::pending_publish(run.plot, replace_policy(o), error))) {
-        print_error(error);
-        return kExitFailure;
-    }
+// The delivery pass when --loudness or --true-peak asks for it; the output's
+// figures either way.
+bool deliver_output(ProcessRun& run) {
+    run.output_figures = meter_figures(run.after);
+    if (!run.o.delivery.active()) return true;
+    std::string error;
+    if (!meter_open(run.delivered, run.channels, 44100, run.plotting, error) ||
+        !deliver(run.sink, run.output_figures, run.o.delivery, run.delivered, run.delivery, error))
+        return failed(run.o.output + ": " + error);
+    run.output_figures = meter_figures(run.delivered);
+    return true;
+}
 
-    ProcessSummary summary;
-    summary.input = o.input;
-    summary.output = o.output;
-    summary.description = run.session.description;
-    summary.process_number = run.session.process_number;
-    summary.process_name = run.session.process_name;
-    summary.input_rate = in_info.samplerate;
-    summary.input_channels = in_info.channels;
-    summary.input_format = sample_format_name(in_info.format);
-    summary.input_frames = frames_read;
-    summary.output_frames = run.out.frames;
-    summary.elapsed_s = elapsed;
-    summary.before = meter_figures(run.before);
-    summary.after = output_figures;
-    summary.latency_frames = latency;
-    summary.latency_kept = o.keep_latency;
-    if (folding) {
-        summary.downmix_layout = downmix.layout;
-        summary.downmix_overloads = downmix.overloads;
+bool write_plot(ProcessRun& run) {
+    const ProcessOptions& o = run.o;
+    PlotData& plot = run.plot;
+    plot.title = o.input + " -> " + o.output + "  (" + run.session.description + ")";
+    plot.input_lufs = run.before.short_term;
+    plot.output_lufs = o.delivery.active() ? run.delivered.short_term : run.after.short_term;
+    plot.input_integrated_lufs = meter_figures(run.before).integrated_lufs;
+    plot.output_integrated_lufs = run.output_figures.integrated_lufs;
+    plot.target_lufs = o.delivery.loudness_lufs;
+    const std::string svg = render_plot(plot);
+    return platform::write_full(run.plot_file.fd, svg.data(), svg.size()) || failed(platform::errno_message(o.plot));
+}
+
+// OUT and the plot, each complete in its place or not at all.
+bool publish_outputs(ProcessRun& run) {
+    std::string error;
+    if (!output_finish(run.out, replace_policy(run.o), error) ||
+        (run.plotting && !platform::pending_publish(run.plot_file, replace_policy(run.o), error)))
+        return failed(error);
+    return true;
+}
+
+ProcessSummary summary_of(const ProcessRun& run, double elapsed_s) {
+    ProcessSummary s;
+    s.input = run.o.input;
+    s.output = run.o.output;
+    s.description = run.session.description;
+    s.process_number = run.session.process_number;
+    s.process_name = run.session.process_name;
+    s.input_rate = run.in_info.samplerate;
+    s.input_channels = run.in_info.channels;
+    s.input_format = sample_format_name(run.in_info.format);
+    s.input_frames = run.frames_read;
+    s.output_frames = run.out.frames;
+    s.elapsed_s = elapsed_s;
+    s.before = meter_figures(run.before);
+    s.after = run.output_figures;
+    s.latency_frames = run.latency;
+    s.latency_kept = run.o.keep_latency;
+    if (run.folding) {
+        s.downmix_layout = run.downmix.layout;
+        s.downmix_overloads = run.downmix.overloads;
     }
+    return s;
+}
+
+// The summary as text on standard error, or --json on standard output
+// (standard error when the audio goes to standard output).
+int report(const ProcessRun& run, double elapsed_s) {
+    const ProcessOptions& o = run.o;
+    const ProcessSummary summary = summary_of(run, elapsed_s);
     if (o.json)
-        print_summary_json(to_stdout ? stderr : stdout, summary);
+        print_summary_json(run.to_stdout ? stderr : stdout, summary);
     else if (g_verbosity >= kNormal) {
         print_summary_text(stderr, summary);
-        if (o.delivery.active()) print_delivery(stderr, o.delivery, delivery);
+        if (o.delivery.active()) print_delivery(stderr, o.delivery, run.delivery);
     }
-    if (o.json && !to_stdout && std::fflush(stdout) != 0) {
-        print_error(std::string("standard output: ") + std::strerror(errno));
-        return kExitFailure;
-    }
+    if (o.json && !run.to_stdout && std::fflush(stdout) != 0)
+        return refuse(std::string("standard output: ") + std::strerror(errno), kExitFailure);
     return kExitOk;
+}
+
+}  // namespace
+
+int run_process(const ProcessOptions& o) {
+    if (const int status = check_choice_status(o.choice); status != kExitOk) return status;
+    if (const int status = check_files(o); status != kExitOk) return status;
+    ProcessRun run(o);
+    if (!open_input(run) || !open_run(run)) return kExitFailure;
+    tell_formats(run);
+    if (const int status = play(run); status != kExitOk) return status;
+    if (!deliver_output(run)) return g_interrupted ? interrupted_status() : kExitFailure;
+    const double elapsed_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - run.started).count();
+    if ((run.plotting && !write_plot(run)) || !publish_outputs(run)) return kExitFailure;
+    return report(run, elapsed_s);
 }
 
 }  // namespace qv::cli

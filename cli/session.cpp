@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "cli/fs_util.h"
-#include "cli/param_edit.h"
-#include "cli/preset_store.h"
+#include "cli/presets/preset_store.h"
+#include "platform/posix/fs_util.h"
+#include "settings/param_table.h"
 #include "settings/process_file.h"
 #include "settings/startup.h"
 
@@ -25,14 +25,14 @@ bool check_choice(const ProcessChoice& choice, std::string& error, bool& error_i
     ProcessParams scratch;
     fill_defaults(scratch);
     for (const std::string& set : choice.sets)
-        if (!apply_assignment(scratch, set, error)) return false;
+        if (!apply_param_assignment(scratch, set, error)) return false;
     error_is_usage = false;
     if (!choice.preset_file.empty()) {
-        if (is_directory(choice.preset_file)) {
+        if (platform::is_directory(choice.preset_file)) {
             error = choice.preset_file + ": is a directory";
             return false;
         }
-        if (!file_exists(choice.preset_file)) {
+        if (!platform::file_exists(choice.preset_file)) {
             error = choice.preset_file + ": no such process file";
             return false;
         }
@@ -55,7 +55,7 @@ bool resolve_process(const ProcessChoice& choice, ProcessParams& p, int& number,
         if (description.rfind("process ", 0) == 0) number = choice.process_number.value_or(0);
     }
     for (const std::string& set : choice.sets)
-        if (!apply_assignment(p, set, error)) return false;
+        if (!apply_param_assignment(p, set, error)) return false;
     if (!choice.sets.empty()) description += " with --set";
     return true;
 }
@@ -95,9 +95,11 @@ bool start_session(Session& s, const ProcessChoice& choice, std::string& error) 
     return true;
 }
 
-bool reload_session(Session& s, std::string& error) {
+bool reload_session(Session& s, OnAir& now, std::string& error) {
     const std::lock_guard<std::mutex> lock(s.control);
-    return load_choice_locked(s, s.choice, error);
+    if (!load_choice_locked(s, s.choice, error)) return false;
+    now = {s.description, processor_latency_frames(*s.processor)};
+    return true;
 }
 
 bool load_stored_process_locked(Session& s, int number, std::string& error) {
@@ -107,9 +109,9 @@ bool load_stored_process_locked(Session& s, int number, std::string& error) {
     return load_choice_locked(s, choice, error);
 }
 
-int session_latency_frames(Session& s) {
+OnAir session_on_air(Session& s) {
     const std::lock_guard<std::mutex> lock(s.control);
-    return processor_latency_frames(*s.processor);
+    return {s.description, processor_latency_frames(*s.processor)};
 }
 
 }  // namespace qv::cli

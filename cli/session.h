@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "host/processor.h"
+#include "engine/processor.h"
 #include "settings/records.h"
 
 namespace qv::cli {
@@ -29,12 +29,20 @@ struct Session {
     ProcessChoice choice;
     std::unique_ptr<Processor> processor;
     // Held by every control-side call once audio runs (a reload, the web
-    // control); the audio thread never takes it.
+    // control), and by every read of the fields below then (session_on_air);
+    // the audio thread never takes it.
     std::mutex control;
     int process_number = -1;  // the stored process on air, -1 for a file or the built-in default
     std::string process_name;
     std::string description;  // e.g. `process 3 "NEWS"` or `preset x.dat "LOUD"`, for the summary
 };
+
+// What is on air, read under the session's lock.
+struct OnAir {
+    std::string description;
+    int latency_frames = 0;  // frames the process on air delays its output by
+};
+OnAir session_on_air(Session& s);
 
 // Validates the choice without touching any file.
 // error_is_usage tells a bad option (exit 2) from a processing failure (exit 1).
@@ -50,8 +58,9 @@ bool resolve_process(const ProcessChoice& choice, ProcessParams& process, int& n
 // Resolves the choice and makes the processor.
 bool start_session(Session& s, const ProcessChoice& choice, std::string& error);
 // Reads the process again (files may have changed) and puts it on air at the
-// next block, as the panel's Load does. On failure nothing changes.
-bool reload_session(Session& s, std::string& error);
+// next block, as the panel's Load does; now is what is on air after it, read
+// in the same step. On failure nothing changes.
+bool reload_session(Session& s, OnAir& now, std::string& error);
 // Puts stored process `number` of the settings folder on air at the next
 // block, --set applied on top; later reloads read that process. The caller
 // holds s.control. On failure nothing changes.
@@ -61,8 +70,5 @@ bool load_stored_process_locked(Session& s, int number, std::string& error);
 inline void process_block(Session& s, std::int16_t* samples, int frames, int channels) {
     processor_run(*s.processor, samples, frames, channels);
 }
-
-// Frames the process on air delays its output by.
-int session_latency_frames(Session& s);
 
 }  // namespace qv::cli

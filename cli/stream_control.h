@@ -1,22 +1,21 @@
 #pragma once
-// `quorvane stream --control`: the glue between the stream and the browser
-// control. The server edits the session's processor under the session's
-// control lock; the audio loop never takes it.
-#include <memory>
-#include <mutex>
+// `quorvane stream --control`: the stream lends its session's processor to
+// the browser control, which works it under the session's control lock; the
+// audio loop never takes it.
 #include <string>
 
+#include "cli/audio/wav_stream.h"
 #include "cli/commands.h"
-#include "cli/wav_stream.h"
-#include "cli/web_control.h"
-#include "host/processor.h"
+#include "control/processor_control.h"
+#include "control/web_control.h"
+#include "engine/processor.h"
 
 namespace qv::cli {
 
 struct StreamControl {
-    ControlAddress address;
+    control::ControlAddress address;
     std::string token;  // empty: no token required (loopback only)
-    WebControlPtr server;
+    control::WebControlPtr server;
 };
 
 // Checks --control and --control-token before anything is read (creating

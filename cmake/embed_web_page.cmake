@@ -1,7 +1,7 @@
 # Writes OUT, a C++ source defining kWebPageHtml and kWebPageJs from the files
 # HTML and JS, as raw string literals.
 set(delim "qvpage")
-set(body "// Generated from cli/web_page.html and cli/web_page.js; do not edit.\n#include \"cli/web_page.h\"\n\nnamespace qv::cli {\n\n")
+set(body "// Generated from control/web_page.html and control/web_page.js; do not edit.\n#include \"control/web_page.h\"\n\nnamespace qv::control {\n\n")
 foreach(pair "kWebPageHtml;${HTML}" "kWebPageJs;${JS}")
   list(GET pair 0 name)
   list(GET pair 1 file)
@@ -12,6 +12,6 @@ foreach(pair "kWebPageHtml;${HTML}" "kWebPageJs;${JS}")
   endif()
   string(APPEND body "extern const char ${name}[];\nconst char ${name}[] = R\"${delim}(${text})${delim}\";\n\n")
 endforeach()
-string(APPEND body "}  // namespace qv::cli\n")
+string(APPEND body "}  // namespace qv::control\n")
 file(WRITE "${OUT}.tmp" "${body}")
 file(RENAME "${OUT}.tmp" "${OUT}")

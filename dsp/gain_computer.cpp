@@ -170,7 +170,6 @@ void band_gain_run(BandGains& g, const SectionCoefs (&coefs)[kBands][kSections],
         co.gain = compressor_gain[count - 1];
         li.gain = limiter_gain;
         g.band_level[k] = level[count - 1];
-        // Written once, so a meter reading it from another thread never sees a partial product.
         g.band_composite_gain[k] = composite_gain[count - 1];
     }
 }

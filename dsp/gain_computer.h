@@ -13,9 +13,14 @@ struct BandGains {
     // The sections' threshold_level as doubles, converted once per block
     // (load_thresholds): the per-sample code compares and divides by them.
     double threshold[kBands][kSections];
-    double band_level[kBands];           // detector output of this sample
-    double slow_envelope[kBands];        // compressor's slow detector, >= its threshold
-    double band_composite_gain[kBands];  // product of the section gains
+    double band_level[kBands];     // detector output of this sample
+    double slow_envelope[kBands];  // compressor's slow detector, >= its threshold
+    // The last frame's composite gain: expander x compressor x limiter, or
+    // -120 dB while the band's M button mutes it. For bands 0..4 the
+    // multiband stage then links the bands' gains and, unless under Bypass
+    // All, applies the depth, in place; what the block leaves is published
+    // for the meters.
+    double band_composite_gain[kBands];
 };
 
 // Switches and levels the gain computer reads besides its own records.

@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/audio_input.h"
-#include "cli/wav_stream.h"
+#include "cli/audio/audio_input.h"
+#include "cli/audio/wav_stream.h"
+#include "platform/posix/fs_util.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ void check_format(const qv::cli::AudioInput& in) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const int fd = memfd_create("wav", MFD_CLOEXEC);
     if (fd < 0) return 0;
-    if (qv::cli::write_full(fd, data, size) && lseek(fd, 0, SEEK_SET) == 0 && dup2(fd, STDIN_FILENO) == 0) {
+    if (qv::platform::write_full(fd, data, size) && lseek(fd, 0, SEEK_SET) == 0 && dup2(fd, STDIN_FILENO) == 0) {
         qv::cli::AudioInput in;
         std::string error;
         if (qv::cli::input_open(in, "-", error)) {

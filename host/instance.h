@@ -1,8 +1,8 @@
 #pragma once
 // One module instance: the processor and the panel that works it. The
 // exported entry points use one static instance; tests make fresh ones.
+#include "engine/processor.h"
 #include "host/dsp_records.h"
-#include "host/processor.h"
 #include "panel/panel.h"
 #include "panel/panel_state.h"
 #include "platform/dialog.h"

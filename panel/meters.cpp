@@ -4,7 +4,7 @@
 #include <cmath>
 #include <initializer_list>
 
-#include "panel/meter_scales.h"
+#include "engine/meter_scales.h"
 #include "panel/panel_internal.h"
 #include "panel/texts.h"
 

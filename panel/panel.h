@@ -3,7 +3,7 @@
 // meter tick and the process selector. Every function runs on the window
 // thread, from the dialog's notifications, on the dialog given in the context.
 #include "chain/readings.h"
-#include "panel/meter_scales.h"
+#include "engine/meter_scales.h"
 #include "panel/panel_state.h"
 #include "platform/dialog.h"
 #include "settings/param_channel.h"

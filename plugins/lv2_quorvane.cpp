@@ -150,6 +150,6 @@ const LV2_Descriptor kDescriptor = {kLv2Uri, instantiate, connect_port, activate
 }  // namespace
 }  // namespace qv::plugin
 
-extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
+LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
     return index == 0 ? &qv::plugin::kDescriptor : nullptr;
 }

@@ -1,20 +1,22 @@
 #pragma once
-// What the LADSPA and LV2 adapters share: the port table, the processes of
-// the settings folder, the float <-> 16-bit conversion, the trims and the
-// resampling bridge for host rates other than 44.1 kHz. One PluginCore per
+// What the LADSPA and LV2 adapters share: the port table, the controls read
+// once per block, the trims, and the chain played directly at 44.1 kHz or
+// through the resampling bridge (plugins/rate_bridge.h) at other rates, on
+// the processes of the settings folder (plugins/process_library.h). One PluginCore per
 // plug-in instance; nothing in it is shared with another instance.
 //
 // Threads: create, activate, deactivate, restore and destroy run on the
 // host's control side, never at the same time as run(); run() is the audio
 // thread and neither allocates, locks nor makes a system call.
-#include <soxr.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "host/processor.h"
+#include "engine/processor.h"
+#include "plugins/pcm16.h"
+#include "plugins/process_library.h"
+#include "plugins/rate_bridge.h"
 #include "settings/process_file.h"
 
 namespace qv::plugin {
@@ -52,52 +54,11 @@ constexpr unsigned long kLadspaUniqueId = 5328726;  // 0x514F56
 constexpr const char* kLadspaLabel = "quorvane";
 constexpr const char* kLv2Uri = QUORVANE_LV2_URI;  // from plugins/CMakeLists.txt, as in the .ttl files
 constexpr int kBlockFrames = 512;                  // chain block at 44.1 kHz
-constexpr int kBridgeChunkFrames = 128;            // host frames per pass through the resamplers
 
 // Where messages go: the LV2 log when the host offers one, else stderr.
 struct LogSink {
     void (*write)(void* context, const char* text) = nullptr;
     void* context = nullptr;
-};
-
-enum class FileStatus : std::uint8_t { kValid, kMissing, kInvalid };
-
-// The stored processes, read whole when the instance is created, so that a
-// change of the process port costs a copy and never a file access.
-struct ProcessLibrary {
-    std::string folder;  // empty when neither XDG_CONFIG_HOME nor HOME is set
-    ProcessParams defaults;
-    ProcessParams process[kMaxProcessNumber + 1];
-    FileStatus status[kMaxProcessNumber + 1];
-};
-void read_process_library(ProcessLibrary& lib);
-
-// Host rate <-> 44.1 kHz through libsoxr, fixed chunks of host frames. The
-// output FIFO is pre-filled so that every call returns as many frames as it
-// was given; the pre-fill plus the resamplers' delay is latency_frames.
-struct RateBridge {
-    RateBridge() = default;
-    RateBridge(const RateBridge&) = delete;
-    RateBridge& operator=(const RateBridge&) = delete;
-    ~RateBridge();
-
-    soxr_t up = nullptr;    // host rate -> 44.1 kHz
-    soxr_t down = nullptr;  // 44.1 kHz -> host rate
-    int chunk_frames = kBridgeChunkFrames;
-    std::vector<float> chunk;  // interleaved host frames waiting for the next pass
-    int chunk_fill = 0;
-    std::vector<float> mid;  // 44.1 kHz frames of one pass, interleaved
-    int mid_capacity = 0;    // frames
-    std::vector<std::int16_t> mid_pcm;
-    std::vector<float> back;  // host-rate frames of one pass
-    int back_capacity = 0;
-    std::vector<float> fifo;  // ring of interleaved output frames
-    int fifo_capacity = 0;
-    int fifo_read = 0;
-    int fifo_count = 0;
-    int latency_frames = 0;
-    std::uint64_t underruns = 0;  // frames played as silence for want of output; 0 by construction
-    std::uint64_t overruns = 0;   // frames dropped for want of room; 0 by construction
 };
 
 struct PluginCore {
@@ -150,11 +111,5 @@ int core_latency_frames(const PluginCore& c);
 
 // --- audio thread ---
 void core_run(PluginCore& c, std::uint32_t frames);
-
-// --- conversions, exact for every 16-bit value ---
-// Rounds x * gain * 32768 to the nearest 16-bit value (halves up), clamped;
-// NaN and infinities count as 0.
-std::int16_t to_pcm16(float x, float gain);
-inline float from_pcm16(std::int16_t s, float gain) { return static_cast<float>(s) * (1.0f / 32768.0f) * gain; }
 
 }  // namespace qv::plugin

@@ -9,15 +9,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/posix/fs_util.h"
+
 namespace qv::platform {
 
 namespace {
-
-std::string directory_of(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 // "dir/.name.<16 hex digits>": hidden, unpredictable, and within NAME_MAX
 // however long the target's own name is.

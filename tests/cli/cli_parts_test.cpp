@@ -17,16 +17,17 @@
 #include <string>
 #include <thread>
 
-#include "cli/audio_convert.h"
-#include "cli/delivery.h"
-#include "cli/downmix.h"
-#include "cli/param_edit.h"
-#include "cli/preset_store.h"
-#include "cli/progress.h"
-#include "cli/svg_plot.h"
-#include "cli/wav_stream.h"
+#include "cli/audio/audio_convert.h"
+#include "cli/audio/downmix.h"
+#include "cli/audio/wav_stream.h"
+#include "cli/presets/preset_store.h"
+#include "cli/report/delivery.h"
+#include "cli/report/progress.h"
+#include "cli/report/svg_plot.h"
 #include "settings/factory.h"
+#include "settings/param_table.h"
 #include "settings/process_file.h"
+#include "settings/settings_folder.h"
 #include "settings/startup.h"
 
 namespace {
@@ -169,20 +170,20 @@ TEST(ParamEdit, NamesRangesAndOptionBits) {
     qv::ProcessParams p;
     qv::fill_defaults(p);
     std::string error;
-    EXPECT_TRUE(qv::cli::apply_assignment(p, "overdrive_db=30", error)) << error;
+    EXPECT_TRUE(qv::apply_param_assignment(p, "overdrive_db=30", error)) << error;
     EXPECT_EQ(p.global.overdrive_db, 30);
-    EXPECT_TRUE(qv::cli::apply_assignment(p, "density_overdrive_db=-20", error)) << error;
+    EXPECT_TRUE(qv::apply_param_assignment(p, "density_overdrive_db=-20", error)) << error;
     EXPECT_EQ(p.global.density_overdrive_db, -20);
-    EXPECT_TRUE(qv::cli::apply_assignment(p, "option_flags=0x401", error)) << error;
+    EXPECT_TRUE(qv::apply_param_assignment(p, "option_flags=0x401", error)) << error;
     EXPECT_EQ(p.global.option_flags, 0x401);
-    EXPECT_TRUE(qv::cli::apply_assignment(p, "phase_rotator=0", error));
-    EXPECT_TRUE(qv::cli::apply_assignment(p, "mono=1", error));
+    EXPECT_TRUE(qv::apply_param_assignment(p, "phase_rotator=0", error));
+    EXPECT_TRUE(qv::apply_param_assignment(p, "mono=1", error));
     EXPECT_EQ(p.global.option_flags, 0x500);
-    EXPECT_TRUE(qv::cli::apply_assignment(p, "section.4.2.threshold_db10=-200", error));
+    EXPECT_TRUE(qv::apply_param_assignment(p, "section.4.2.threshold_db10=-200", error));
     EXPECT_EQ(p.section[4][2].threshold_db10, -200);
-    EXPECT_TRUE(qv::cli::apply_assignment(p, "section.6.0.band_gain_db10=-60", error));
+    EXPECT_TRUE(qv::apply_param_assignment(p, "section.6.0.band_gain_db10=-60", error));
     EXPECT_EQ(p.section[6][0].band_gain_db10, -60);
-    EXPECT_TRUE(qv::cli::apply_assignment(p, "process_name=MORNING SHOW 2024", error));
+    EXPECT_TRUE(qv::apply_param_assignment(p, "process_name=MORNING SHOW 2024", error));
     EXPECT_STREQ(p.global.process_name, "MORNING SHOW 2024");
 
     const qv::ProcessParams before = p;
@@ -190,7 +191,7 @@ TEST(ParamEdit, NamesRangesAndOptionBits) {
              "overdrive_db=31", "section.0.0.band_gain_db10=-121", "section.5.0.band_gain_db10=-61",
              "section.0.3.ratio_x10=20", "section.0.0.ratio=20", "option_flags=0x1000", "mono=-1",
              "agc_on=", "agc_on=1.5", "agc_on=010x", "=1", "agc_on", "process_name=" + std::string(20, 'x')}) {
-        EXPECT_FALSE(qv::cli::apply_assignment(p, bad, error)) << bad;
+        EXPECT_FALSE(qv::apply_param_assignment(p, bad, error)) << bad;
         EXPECT_FALSE(error.empty());
     }
     EXPECT_EQ(std::memcmp(&p, &before, sizeof p), 0) << "a refused assignment changes nothing";
@@ -292,11 +293,11 @@ TEST(SettingsFolder, ResolvesNumbersWithoutCreatingAnything) {
 
     qv::ProcessParams stored;
     qv::fill_defaults(stored);
-    ASSERT_TRUE(qv::cli::apply_assignment(stored, "process_name=NEWS", error));
-    ASSERT_TRUE(qv::write_process_file(qv::cli::process_path(dir, 0).c_str(), stored));
+    ASSERT_TRUE(qv::apply_param_assignment(stored, "process_name=NEWS", error));
+    ASSERT_TRUE(qv::write_process_file(qv::process_file_in(dir, 0).c_str(), stored));
     ASSERT_TRUE(qv::cli::resolve_process(dir, std::nullopt, p, description, error)) << error;
     EXPECT_EQ(description, "process 0 \"NEWS\"");
-    std::ofstream(qv::cli::process_path(dir, 7)) << "short";
+    std::ofstream(qv::process_file_in(dir, 7)) << "short";
     EXPECT_FALSE(qv::cli::resolve_process(dir, 7, p, description, error));
     EXPECT_NE(error.find("not a valid process file"), std::string::npos) << error;
 

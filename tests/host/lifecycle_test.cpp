@@ -1,19 +1,34 @@
 // Init, Config and Quit, and the panel's window lifecycle, on the headless
 // dialog: which windows exist when, the INI keys at the end, the start-up
-// tables.
+// tables; the module instance under a panel worked while audio plays.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/instance.h"
+#include "panel/control_table.h"
 #include "panel/texts.h"
 #include "platform/dialog.h"
+#include "platform/fp_mode.h"
 #include "platform/posix/headless_dialog.h"
 #include "platform/posix/posix_window.h"
 #include "platform/profile.h"
 #include "settings/host_ini.h"
+#include "settings/process_file.h"
+#include "settings/startup.h"
+#include "tests/chain/chain_rig.h"
+#include "tests/engine/fp_run.h"
+#include "tests/host_fp_env.h"
 #include "tests/temp_host_dir.h"
 
 namespace qv {
@@ -275,6 +290,187 @@ TEST_F(Lifecycle, AboutWindowHidesOnItsCloseBoxAndShowsAgain) {
     // Moving the about window does not move the stored panel position.
     EXPECT_EQ(q->core.settings.host.panel_pos_x, panel_x);
     EXPECT_EQ(q->core.settings.host.panel_pos_y, panel_y);
+}
+
+// ---- the module instance: panel and audio on two threads
+
+ProcessParams defaults() {
+    ProcessParams p;
+    fill_defaults(p);
+    return p;
+}
+
+struct Module : ::testing::Test {
+    test::TempHostDir host;
+    std::unique_ptr<Quorvane> q = std::make_unique<Quorvane>();
+    DspModule module{};
+    void TearDown() override {
+        if (q->panel.panel_window || q->panel.about_window) instance_quit(*q, &module);
+    }
+    void run(std::vector<std::int16_t>& v, int block = 441) {
+        const int frames = static_cast<int>(v.size() / 2);
+        for (int at = 0; at < frames; at += block)
+            instance_modify_samples(*q, v.data() + 2 * at, std::min(block, frames - at), 16, 2, 44100);
+    }
+};
+
+double window_rms_db(const std::vector<std::int16_t>& v, std::size_t first, std::size_t frames) {
+    double sum = 0;
+    for (std::size_t n = first; n < first + frames; ++n) sum += double(v[2 * n]) * v[2 * n];
+    return 10 * std::log10(sum / frames + 1e-9);
+}
+
+TEST_F(Module, OpeningThePanelDoesNotMoveTheLevelOnAir) {
+    // A quiet, dynamic programme: the AGC rides far from its largest gain.
+    auto quiet = [] {
+        auto v = test::programme(3 * 44100, 7);
+        for (auto& x : v) x = static_cast<std::int16_t>(x / 20);
+        return v;
+    };
+    auto with_config = quiet(), without = quiet();
+    platform::profile_write_string(kIniSection, kKeyVisible, "0", host.path("winamp.ini").c_str());
+    for (auto* v : {&without, &with_config}) {
+        q = std::make_unique<Quorvane>();
+        instance_init(*q, &module);
+        std::vector<std::int16_t> first(v->begin(), v->begin() + 2 * 2 * 44100);
+        run(first);
+        if (v == &with_config) instance_config(*q, &module);
+        std::vector<std::int16_t> rest(v->begin() + 2 * 2 * 44100, v->end());
+        run(rest);
+        std::copy(rest.begin(), rest.end(), v->begin() + 2 * 2 * 44100);
+        instance_quit(*q, &module);
+    }
+    for (int w = 0; w < 5; ++w) {
+        const std::size_t at = 2 * 44100 + w * 8820;
+        EXPECT_NEAR(window_rms_db(with_config, at, 8820), window_rms_db(without, at, 8820), 1.0) << w;
+    }
+}
+
+#if QV_X86
+// The module worked by a host whose threads run in another floating-point
+// environment: Init and blocks, Config, slider moves, a High Q click and a
+// meter tick, a process Load through the selector, Quit. The samples are
+// those of the default environment, nothing traps, and every call (the
+// panel's notifications included) gives the environment back.
+TEST_F(Module, HostFloatingPointModesDoNotChangeTheSound) {
+    ProcessParams stored = defaults();
+    stored.global.bass_eq_gain_db = 9;
+    stored.global.bass_eq_freq_hz = 72;
+    stored.global.option_flags |= option::bass_eq_shelving | option::track_rms | option::input_lpf_15k;
+    stored.global.preemphasis_on = 1;
+    ASSERT_TRUE(write_process_file(host.path("qv$1.dat").c_str(), stored));
+    constexpr int kFrames = 44100, kBlock = 441;
+    const auto input = test::programme(kFrames, 21);
+    const std::string ini = host.path("winamp.ini");
+    const int sliders[] = {1007, 1070, 1000, 1024, 1169, 1003, 1094};
+
+    const auto render = [&](test::HostFpCaller& call) {
+        // Every run starts from process 0 with the panel closed.
+        platform::profile_write_string(kIniSection, kKeyVisible, "0", ini.c_str());
+        platform::profile_write_string(kIniSection, kKeyProcessNumber, "0", ini.c_str());
+        q = std::make_unique<Quorvane>();
+        test::FpRun r{input, {}, 0};
+        int at = 0;
+        const auto play = [&](int until) {
+            for (; at < until; at += kBlock)
+                call([&] { return instance_modify_samples(*q, r.out.data() + 2 * at, kBlock, 16, 2, 44100); });
+        };
+        call([&] { return instance_init(*q, &module); });
+        r.derived.push_back(test::derived_bits(q->core.settings));
+        play(kFrames / 4);
+        call([&] { instance_config(*q, &module); });
+        r.derived.push_back(test::derived_bits(q->core.settings));
+        play(kFrames / 2);
+        void* dlg = q->panel.panel_window;
+        for (int id : sliders) {
+            const int pos = (hd::slider_min(dlg, id) + 3 * hd::slider_max(dlg, id)) / 4;
+            call([&] { hd::move_slider(dlg, id, pos); });
+        }
+        call([&] { hd::click(dlg, 1138); });  // High Q
+        call([&] { hd::tick(dlg, kPanelTimerId); });
+        r.derived.push_back(test::derived_bits(q->core.settings));
+        play(3 * kFrames / 4);
+        call([&] { hd::click(dlg, 1127); });  // "+": process 1 staged
+        call([&] { hd::click(dlg, 1102); });  // Load
+        r.derived.push_back(test::derived_bits(q->core.settings));
+        play(kFrames);
+        EXPECT_EQ(q->core.settings.selection.on_air_process, 1);
+        call([&] { instance_quit(*q, &module); });
+        return r;
+    };
+
+    const auto envs = test::host_fp_envs();
+    test::HostFpCaller default_env(envs[0]);
+    const test::FpRun reference = render(default_env);
+    for (const test::HostFpEnv& env : envs) {
+        test::HostFpCaller call(env);
+        test::expect_same_run(render(call), reference, call, env.name);
+    }
+}
+#endif
+
+// One thread plays while another works the panel: sliders, bass EQ shape
+// and High Q, mutes and test tone, browsing, Load and Save, closing and
+// reopening. Under ThreadSanitizer this is the race detector's workload.
+TEST_F(Module, PanelWorkedWhileAudioPlays) {
+    for (int n : {1, 2, 3}) {
+        ProcessParams p = defaults();
+        p.global.bass_eq_gain_db = 4 * n;
+        p.global.lookahead_ms = 3 * n;
+        p.global.option_flags |= n == 2 ? option::bass_eq_shelving | option::bass_eq_high_q : option::track_rms;
+        ASSERT_TRUE(write_process_file(host.path("qv$" + std::to_string(n) + ".dat").c_str(), p));
+    }
+    instance_init(*q, &module);
+    ASSERT_NE(q->panel.panel_window, nullptr);
+
+    std::atomic<bool> stop{false};
+    std::atomic<long> blocks{0};
+    std::atomic<int> worst{0};
+    std::thread audio([&] {
+        auto programme = test::programme(44100, 3);
+        std::vector<std::int16_t> block(2 * 441);
+        for (std::size_t at = 0; !stop; at = (at + block.size()) % programme.size()) {
+            std::copy_n(programme.begin() + static_cast<std::ptrdiff_t>(at), block.size(), block.begin());
+            instance_modify_samples(*q, block.data(), 441, 16, 2, 44100);
+            for (std::int16_t x : block) worst = std::max<int>(worst, std::abs(x));
+            ++blocks;
+        }
+    });
+
+    std::vector<int> sliders, buttons;
+    for (const platform::ControlDef& c : kPanelControls) {
+        if (c.id <= 0 || find_panel_control(c.id) == nullptr) continue;
+        if (c.kind == platform::ControlKind::trackbar) sliders.push_back(c.id);
+        if (c.kind == platform::ControlKind::check_box || c.kind == platform::ControlKind::radio_button ||
+            c.kind == platform::ControlKind::push_button)
+            buttons.push_back(c.id);
+    }
+    std::mt19937 rng(11);
+    long actions = 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (std::chrono::steady_clock::now() < until) {
+        void* dlg = q->panel.panel_window;
+        const unsigned pick = rng() % 10;
+        if (pick == 0) {
+            hd::sys_command(dlg, platform::kSysCommandClose);
+            instance_config(*q, &module);
+        } else if (pick < 5) {
+            const int id = sliders[rng() % sliders.size()];
+            const int lo = hd::slider_min(dlg, id), hi = hd::slider_max(dlg, id);
+            hd::move_slider(dlg, id, lo + static_cast<int>(rng() % static_cast<unsigned>(hi - lo + 1)));
+        } else if (pick < 9) {
+            hd::click(dlg, buttons[rng() % buttons.size()]);
+        } else {
+            hd::tick(dlg, kPanelTimerId);
+        }
+        ++actions;
+    }
+    stop = true;
+    audio.join();
+    std::printf("  %ld panel actions while %ld blocks played\n", actions, blocks.load());
+    EXPECT_GT(blocks.load(), 100);
+    EXPECT_GT(actions, 100);
+    EXPECT_LE(worst.load(), 32760);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "host/meter_feed.h"
+#include "engine/meter_feed.h"
 #include "panel/texts.h"
 #include "tests/panel/panel_rig.h"
 

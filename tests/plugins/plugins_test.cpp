@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "host/processor.h"
+#include "engine/processor.h"
 #include "plugins/plugin_core.h"
 #include "settings/process_file.h"
 #include "settings/startup.h"
