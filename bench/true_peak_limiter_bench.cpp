@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "dsp/true_peak_limiter.h"
-#include "host/processor.h"
+#include "engine/processor.h"
 #include "settings/startup.h"
 #include "tools/demo_programme.h"
 
