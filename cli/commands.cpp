@@ -11,23 +11,7 @@
 
 namespace qv::cli {
 
-std::atomic<int> g_interrupted{0};
 int g_verbosity = kNormal;
-
-namespace {
-void on_interrupt(int sig) { g_interrupted = sig; }
-}  // namespace
-
-void catch_interrupts() {
-    struct sigaction sa = {};
-    sa.sa_handler = on_interrupt;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0;  // no SA_RESTART: a blocked read returns and the loop sees the flag
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-}
-
-int interrupted_status() { return 128 + g_interrupted.load(); }
 
 namespace {
 int g_log_fd = -1;

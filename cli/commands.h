@@ -60,16 +60,6 @@ int run_preset_set(const PresetOptions& options);
 int run_preset_defaults(const PresetOptions& options);
 int run_preset_install_factory(const PresetOptions& options);
 
-// SIGINT and SIGTERM set this flag (to the signal's number) instead of
-// killing the tool, so a run can remove its temporary files and restore the
-// settings directory. Atomic because the stages of `process` on other
-// threads read it; lock-free, so the handler may store to it.
-extern std::atomic<int> g_interrupted;
-static_assert(std::atomic<int>::is_always_lock_free);
-void catch_interrupts();
-// Exit status of a run stopped by a signal (128 + the signal's number).
-int interrupted_status();
-
 // How much a subcommand says besides its errors: -q, the default, -v.
 constexpr int kQuiet = 0;
 constexpr int kNormal = 1;

@@ -25,6 +25,7 @@
 #include "cli/report/summary.h"
 #include "cli/report/svg_plot.h"
 #include "platform/posix/fs_util.h"
+#include "platform/posix/interrupt.h"
 #include "platform/posix/temp_file.h"
 
 namespace qv::cli {
@@ -308,7 +309,7 @@ bool open_input(ProcessRun& run) {
 bool open_run(ProcessRun& run) {
     const ProcessOptions& o = run.o;
     std::string error;
-    catch_interrupts();
+    platform::catch_interrupts();
     // A reader that goes away is a write error (EPIPE), so the run still
     // cleans up after itself.
     if (run.to_stdout) signal(SIGPIPE, SIG_IGN);
@@ -383,7 +384,7 @@ bool decode(ProcessRun& run, BlockPipeline& pipe, Progress& progress, std::strin
     bool input_ended = false, read_failed = false;
     for (;;) {
         const long got = read_converted(run, b, pending, error);
-        if (g_interrupted) break;
+        if (platform::interrupted_signal) break;
         if (got < 0) {
             read_failed = true;
             break;
@@ -419,7 +420,8 @@ int play(ProcessRun& run) {
     ChainStage chain{&run.session, run.channels, run.plotting, !keep,
                      keep ? 0 : static_cast<std::uint64_t>(run.latency)};
     OutputStage output{&run.after, &run.sink, run.plotting ? &run.plot : nullptr};
-    BlockPipeline pipe(kPoolBlocks, kBlockFrames * static_cast<std::size_t>(run.channels), kWakeAt, &g_interrupted);
+    BlockPipeline pipe(kPoolBlocks, kBlockFrames * static_cast<std::size_t>(run.channels), kWakeAt,
+                       &platform::interrupted_signal);
     StageThreads threads(pipe);
     std::string error;
     if (!threads.start([&] { run_chain_stage(pipe, chain); }, error) ||
@@ -432,7 +434,7 @@ int play(ProcessRun& run) {
     progress_finish(progress);
     // An interrupt after the last block was written changes nothing.
     if (output.finished) return kExitOk;
-    if (g_interrupted) return refuse("interrupted; nothing written", interrupted_status());
+    if (platform::interrupted_signal) return refuse("interrupted; nothing written", platform::interrupted_status());
     return refuse(read ? pipe.error() : error, kExitFailure);
 }
 
@@ -520,7 +522,7 @@ int run_process(const ProcessOptions& o) {
     if (!open_input(run) || !open_run(run)) return kExitFailure;
     tell_formats(run);
     if (const int status = play(run); status != kExitOk) return status;
-    if (!deliver_output(run)) return g_interrupted ? interrupted_status() : kExitFailure;
+    if (!deliver_output(run)) return platform::interrupted_signal ? platform::interrupted_status() : kExitFailure;
     const double elapsed_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - run.started).count();
     if ((run.plotting && !write_plot(run)) || !publish_outputs(run)) return kExitFailure;
     return report(run, elapsed_s);

@@ -18,6 +18,7 @@
 #include "cli/audio/wav_stream.h"
 #include "cli/commands.h"
 #include "cli/stream_control.h"
+#include "platform/posix/interrupt.h"
 
 namespace qv::cli {
 
@@ -99,8 +100,8 @@ bool pump_once(StreamRun& run) {
     if (!run.format.until_eof && run.data_left < want) want = static_cast<std::size_t>(run.data_left);
     if (want == 0) return false;
     const ssize_t got = read(STDIN_FILENO, run.in_bytes.data() + run.carry, want);
-    if (got < 0 && errno == EINTR && !g_interrupted) return true;
-    if (g_interrupted || got == 0) return false;
+    if (got < 0 && errno == EINTR && !platform::interrupted_signal) return true;
+    if (platform::interrupted_signal || got == 0) return false;
     if (got < 0) {
         print_error(std::string("standard input: ") + std::strerror(errno));
         run.status = kExitFailure;
@@ -130,7 +131,7 @@ void pump(StreamRun& run, bool raw) {
     if (!raw && !wav_writer_start(run.writer, STDOUT_FILENO, run.format.channels)) note_write_failure(run);
     while (!run.output_closed && run.status == kExitOk && pump_once(run)) {
     }
-    if (run.output_closed || run.status != kExitOk || g_interrupted) return;
+    if (run.output_closed || run.status != kExitOk || platform::interrupted_signal) return;
     convert_flush(run.converter, run.frames_out);
     if (emit(run) && run.carry > 0 && !wav_writer_bytes(run.writer, run.in_bytes.data(), run.carry))
         note_write_failure(run);
@@ -144,7 +145,7 @@ int finish(StreamRun& run) {
         run.status = kExitFailure;
     }
     print_info("standard output: " + std::to_string(run.writer.data_bytes / run.frame_bytes) + " frames");
-    if (g_interrupted) return interrupted_status();
+    if (platform::interrupted_signal) return platform::interrupted_status();
     return run.status;
 }
 
@@ -212,7 +213,7 @@ int run_stream(const StreamOptions& o) {
     run.frame_bytes = 2 * static_cast<std::size_t>(run.format.channels);
     // A reader that goes away ends the run through EPIPE, not a signal.
     signal(SIGPIPE, SIG_IGN);
-    catch_interrupts();
+    platform::catch_interrupts();
     if (!converter_open(run.converter, run.format.channels, run.format.rate, error) ||
         !start_session(session, o.choice, error) ||
         (!o.control.empty() && !start_stream_control(control, o, session, run.format, error))) {

@@ -33,5 +33,12 @@ for folder in "${!allowed[@]}"; do
     status=1
   fi
 done
+# Inside the tool the commands stand on the rooms (audio, report, presets),
+# never the other way round.
+if bad="$(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"cli/[a-z_0-9]+\.h"' cli/*/)"; then
+  echo "the rooms of cli/ may not include the commands above them:" >&2
+  echo "$bad" >&2
+  status=1
+fi
 [ $status -eq 0 ] && echo "every include points down"
 exit $status

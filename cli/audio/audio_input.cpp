@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "cli/commands.h"
+#include "platform/posix/interrupt.h"
 
 namespace qv::cli {
 
@@ -74,7 +74,7 @@ long read_stdin(AudioInput& in, std::int16_t* out, std::size_t frames, std::stri
     std::size_t have = 0;
     while (have < want) {
         const ssize_t got = read(STDIN_FILENO, in.bytes.data() + have, want - have);
-        if (g_interrupted) return -1;
+        if (platform::interrupted_signal) return -1;
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
             error = in.name + ": " + std::strerror(errno);
@@ -94,7 +94,7 @@ long read_stdin(AudioInput& in, std::int16_t* out, std::size_t frames, std::stri
 
 template <class Sample, class ReadFn>
 long read_file(AudioInput& in, Sample* out, std::size_t frames, std::string& error, ReadFn read_fn) {
-    if (g_interrupted) return -1;
+    if (platform::interrupted_signal) return -1;
     const sf_count_t got = read_fn(in.file, out, static_cast<sf_count_t>(frames));
     if (got < 0 || (got == 0 && sf_error(in.file) != SF_ERR_NO_ERROR)) {
         error = in.name + ": " + sf_strerror(in.file);

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "cli/audio/audio_convert.h"
-#include "cli/commands.h"
 #include "platform/posix/fs_util.h"
+#include "platform/posix/interrupt.h"
 
 namespace qv::cli {
 
@@ -105,7 +105,7 @@ bool deliver(OutputSink& sink, const LoudnessFigures& measured, const DeliveryTa
     std::vector<std::int16_t> held(kPassFrames * channels), out(kPassFrames * channels);
     TpdfDither dither;
     for (;;) {
-        if (g_interrupted) {
+        if (platform::interrupted_signal) {
             error = "interrupted";
             return false;
         }
