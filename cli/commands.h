@@ -1,18 +1,16 @@
 #pragma once
 // The subcommands of the `quorvane` tool. Each returns the exit status:
-// 0 success, 1 processing failure, 2 usage error.
+// 0 success, 1 processing failure, 2 usage error (cli/report/messages.h).
 #include <atomic>
 #include <string>
 #include <vector>
 
+#include "cli/presets/preset_command.h"
 #include "cli/report/delivery.h"
+#include "cli/report/messages.h"
 #include "cli/session.h"
 
 namespace qv::cli {
-
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 
 struct ProcessOptions {
     std::string input;          // "-": a WAV stream on standard input
@@ -45,34 +43,4 @@ int check_choice_status(const ProcessChoice& choice);
 // Audio never goes to a terminal: true, after saying so, when standard
 // output is one (a usage error).
 bool refuse_terminal_output();
-// `preset` subcommands; target is a process number 0..100 of the settings
-// folder or a file path.
-struct PresetOptions {
-    std::string target;
-    std::string settings_dir;  // --settings-dir DIR (default: the user's)
-    std::vector<std::string> assignments;
-};
-
-int run_preset_list(const PresetOptions& options);
-int run_preset_params();
-int run_preset_show(const PresetOptions& options);
-int run_preset_set(const PresetOptions& options);
-int run_preset_defaults(const PresetOptions& options);
-int run_preset_install_factory(const PresetOptions& options);
-
-// How much a subcommand says besides its errors: -q, the default, -v.
-constexpr int kQuiet = 0;
-constexpr int kNormal = 1;
-constexpr int kVerbose = 2;
-extern int g_verbosity;
-
-void print_error(const std::string& message);
-// A line on standard error when g_verbosity is kVerbose.
-void print_info(const std::string& message);
-// A message that is not an error (stream start, reloads), on standard error
-// and in the log file.
-void print_note(const std::string& message);
-// Appends every later message to path too, each with a UTC time stamp.
-bool open_log(const std::string& path, std::string& error);
-
 }  // namespace qv::cli

@@ -1,5 +1,7 @@
 // quorvane preset list|params|show|set|defaults|install-factory: processes
 // without the panel, by number in the settings folder or by file path.
+#include "cli/presets/preset_command.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/commands.h"
 #include "cli/presets/preset_store.h"
+#include "cli/report/messages.h"
 #include "platform/posix/fs_util.h"
 #include "platform/posix/temp_file.h"
 #include "settings/factory.h"
