@@ -19,9 +19,10 @@ void adopt(Settings& s, const ProcessParams& process) {
 
 }  // namespace
 
-std::unique_ptr<Processor> make_processor(const ProcessParams& process) {
+std::unique_ptr<Processor> make_processor(const ProcessParams& process, const ProcessorOptions& options) {
     const platform::DefaultFpMode mode;
     auto p = std::make_unique<Processor>();
+    ceiling_start(p->ceiling, options.ceiling, options.ceiling_dbtp);
     build_test_tone_table(p->chain.tone);
     build_fir_taps(p->chain.output);
     clear_stereo_expander(p->chain.expander);
@@ -56,9 +57,14 @@ void processor_publish(Processor& p) {
     publish_params(p.channel, p.settings);
 }
 
+void processor_set_ceiling(Processor& p, double dbtp) {
+    const platform::DefaultFpMode mode;
+    ceiling_set_dbtp(p.ceiling, dbtp);
+}
+
 int processor_latency_frames(const Processor& p) {
     const platform::DefaultFpMode mode;
-    return latency_frames_for(p.settings);
+    return latency_frames_for(p.settings) + (p.ceiling.on ? kTruePeakLatencyFrames : 0);
 }
 
 namespace {
@@ -86,19 +92,24 @@ ProcessorReadings readings_of(Words& r, Peak peak) {
 
 ProcessorReadings processor_readings(const Processor& p) {
     const platform::DefaultFpMode mode;
-    return readings_of(p.chain.readings, [](const double& word) { return read_word(word); });
+    ProcessorReadings out = readings_of(p.chain.readings, [](const double& word) { return read_word(word); });
+    out.ceiling_gain = read_word(p.ceiling.gain_low);
+    return out;
 }
 
 ProcessorReadings processor_take_readings(Processor& p) {
     const platform::DefaultFpMode mode;
-    return readings_of(p.chain.readings, [](double& word) {
+    ProcessorReadings out = readings_of(p.chain.readings, [](double& word) {
         return std::atomic_ref<double>(word).exchange(0.0, std::memory_order_relaxed);
     });
+    out.ceiling_gain = std::atomic_ref<double>(p.ceiling.gain_low).exchange(1.0, std::memory_order_relaxed);
+    return out;
 }
 
 void processor_run(Processor& p, std::int16_t* frames, int count, int channels) {
     const platform::ChainFpMode mode;
     modify_samples(p.channel, p.chain, frames, count, 16, channels, 44100);
+    ceiling_run(p.ceiling, frames, count, channels);
 }
 
 }  // namespace qv

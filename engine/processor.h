@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "chain/chain_state.h"
+#include "engine/ceiling.h"
 #include "settings/param_channel.h"
 #include "settings/records.h"
 #include "settings/settings.h"
@@ -21,6 +22,15 @@ struct Processor {
     Settings settings;     // control side: the working set and its bookkeeping
     ParamChannel channel;  // the working set on its way to the audio thread
     ChainState chain;      // audio thread: memories; the readings for the meters
+    CeilingStage ceiling;  // after the chain, when the processor was made with it
+};
+
+// What a processor is made with besides its process.
+struct ProcessorOptions {
+    // The true-peak ceiling after the chain. Off, the output is the chain's,
+    // sample for sample; on, the output comes kTruePeakLatencyFrames later.
+    bool ceiling = false;
+    double ceiling_dbtp = kCeilingDefaultDbtp;
 };
 
 // --- control side ---
@@ -28,7 +38,7 @@ struct Processor {
 // A processor playing process from its first block, started as Init starts
 // the module (tables built, every value derived, detectors from rest) but
 // without files or windows. Allocates; call it off the audio thread.
-std::unique_ptr<Processor> make_processor(const ProcessParams& process);
+std::unique_ptr<Processor> make_processor(const ProcessParams& process, const ProcessorOptions& options = {});
 // Puts process on air at the next block, as the panel's Load does: the
 // detector memories restart there, every band sounds, the test tone is off.
 void processor_load(Processor& p, const ProcessParams& process);
@@ -40,8 +50,11 @@ void processor_set_test_tone(Processor& p, bool on);
 // Publishes the working set after a caller edited p.settings directly (and
 // re-derived what it changed).
 void processor_publish(Processor& p);
-// The chain's pure delay, in frames, for the working set (what plays from
-// the next block on).
+// Moves the true-peak ceiling (dBTP) from the next block on, through the
+// limiter's smooth gain; nothing for a processor made without it.
+void processor_set_ceiling(Processor& p, double dbtp);
+// The processor's pure delay, in frames, for the working set (what plays
+// from the next block on): the chain's look-ahead, and the ceiling's.
 int processor_latency_frames(const Processor& p);
 
 // What the meters show, read through the chain's atomics.
@@ -57,6 +70,7 @@ struct ProcessorReadings {
     double bass_clip_peak;
     double stereo_activity;
     double stereo_image_peak;
+    double ceiling_gain;  // the ceiling's lowest gain, linear (1 = none or no ceiling)
 };
 ProcessorReadings processor_readings(const Processor& p);
 // The same, but every peak (and the stereo activity) is taken: set to 0 in
@@ -70,7 +84,7 @@ ProcessorReadings processor_take_readings(Processor& p);
 
 // Processes count frames of interleaved 16-bit audio at 44.1 kHz, 1 or 2
 // channels, in place, under the chain's floating-point mode (flush-to-zero
-// and denormals-are-zero added).
+// and denormals-are-zero added): the chain, then the ceiling when it has one.
 void processor_run(Processor& p, std::int16_t* frames, int count, int channels);
 
 }  // namespace qv

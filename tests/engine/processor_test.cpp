@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <thread>
@@ -59,6 +60,54 @@ TEST(Processor, LatencyIsTheMeasuredDelayOfAnImpulse) {
         EXPECT_GE(at - kAt, c.expected) << c.lookahead_ms << " ms, options " << c.options;
         EXPECT_LE(at - kAt, c.expected + 2) << c.lookahead_ms << " ms, options " << c.options;
     }
+}
+
+// The ceiling after the chain: the chain's samples, delayed by the
+// limiter's latency and untouched below the ceiling; no sample above it on
+// loud programme; a new ceiling heard from the next block; the lowest gain
+// for the meters.
+TEST(Processor, CeilingDelaysTheChainAndHoldsItsLevel) {
+    constexpr int kFrames = 3 * 44100, kLag = kTruePeakLatencyFrames;
+    ProcessParams quiet_process = defaults();
+    quiet_process.global.output_level_pct = 10;
+    for (const bool loud : {false, true}) {
+        const ProcessParams p = loud ? defaults() : quiet_process;
+        auto plain = make_processor(p);
+        auto limited = make_processor(p, ProcessorOptions{true, -1.0});
+        EXPECT_EQ(processor_latency_frames(*limited), processor_latency_frames(*plain) + kLag);
+        std::vector<std::int16_t> a = test::programme(kFrames, 5), b = a;
+        for (int at = 0; at < kFrames; at += 441) {
+            processor_run(*plain, a.data() + 2 * at, 441, 2);
+            processor_run(*limited, b.data() + 2 * at, 441, 2);
+        }
+        const double ceiling = 32768.0 * std::pow(10.0, -1.0 / 20);
+        int above = 0, differ = 0;
+        for (int n = kLag; n < kFrames; ++n)
+            for (int c = 0; c < 2; ++c) {
+                above += std::abs(b[2 * n + c]) > ceiling;
+                differ += b[2 * n + c] != a[2 * (n - kLag) + c];
+            }
+        const double gain = processor_take_readings(*limited).ceiling_gain;
+        if (loud) {
+            EXPECT_EQ(above, 0);
+            EXPECT_GT(differ, 0);
+            EXPECT_LT(gain, 0.98);
+        } else {
+            EXPECT_EQ(differ, 0) << "below the ceiling the chain's samples pass, delayed";
+            EXPECT_EQ(gain, 1.0);
+        }
+        EXPECT_EQ(processor_take_readings(*limited).ceiling_gain, 1.0) << "taken";
+    }
+    // A lower ceiling from the next block on.
+    auto limited = make_processor(defaults(), ProcessorOptions{true, 0.0});
+    std::vector<std::int16_t> v = test::programme(kFrames, 6);
+    processor_run(*limited, v.data(), kFrames / 2, 2);
+    processor_set_ceiling(*limited, -6.0);
+    processor_run(*limited, v.data() + kFrames, kFrames / 2, 2);
+    int peak = 0;
+    for (int n = kFrames / 2 + 4410; n < kFrames; ++n) peak = std::max(peak, std::abs(int{v[2 * n]}));
+    EXPECT_LE(peak, 32768.0 * std::pow(10.0, -6.0 / 20));
+    EXPECT_GT(peak, 32768.0 * std::pow(10.0, -7.0 / 20));
 }
 
 TEST(Processor, InstancesOnThreadsGiveWhatEachGivesAlone) {
