@@ -20,6 +20,7 @@ import http.client
 import json
 import math
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -192,7 +193,10 @@ def main():
     if args.hours >= 24:
         ok = ok and os.path.isfile(saved)
         print(f"saved process 7 every simulated day: {os.path.getsize(saved) if os.path.isfile(saved) else 'MISSING'} bytes")
-    print(f"work folder {work}")
+    if ok:
+        shutil.rmtree(work, ignore_errors=True)
+    else:
+        print(f"work folder kept: {work}")
     print("PASS" if ok else "FAIL")
     return 0 if ok else 1
 
