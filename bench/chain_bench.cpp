@@ -2,8 +2,10 @@
 // programme-like stereo signal in 4096-frame blocks, as a host would call it,
 // on a dense, loud programme (every band busy on every frame, as on loud
 // real material, which calls the gain computers' pow far more often), and on
-// digital silence after programme. Reports frames per second and the
-// realtime factor at 44.1 kHz.
+// digital silence after programme; and the dense programme with the
+// true-peak ceiling after the chain (-1 dBTP), to be read against
+// BM_DefaultProcessDense of the same run. Reports frames per second, the
+// realtime factor at 44.1 kHz and the microseconds one second of audio costs.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -14,17 +16,14 @@
 #include <numbers>
 #include <vector>
 
+#include "bench/bench_common.h"
 #include "chain/sample_loop.h"
-#include "engine/processor.h"
-#include "settings/startup.h"
-#include "tools/demo_programme.h"
 
 namespace {
 
 using namespace qv;
+using namespace qv::bench;
 
-constexpr int kRate = 44100;
-constexpr int kBlockFrames = 4096;
 constexpr int kSignalFrames = 10 * kRate;
 
 // Bass line, chords and hi-hat-like noise with a level ride and phrases of
@@ -51,31 +50,14 @@ std::vector<std::int16_t> make_signal() {
     return v;
 }
 
-std::unique_ptr<Processor> make(void (*configure)(GlobalParams&)) {
-    ProcessParams p;
-    fill_defaults(p);
-    configure(p.global);
-    return make_processor(p);
-}
-
-void count_frames(benchmark::State& state, std::int64_t frames) {
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
-    state.counters["realtime_x"] = benchmark::Counter(static_cast<double>(frames) / kRate, benchmark::Counter::kIsRate);
-}
-
 const std::vector<std::int16_t>& synthetic_signal() {
     static const std::vector<std::int16_t> signal = make_signal();
     return signal;
 }
 
-// 24 s: the three sections of the dense programme once.
-const std::vector<std::int16_t>& dense_signal() {
-    static const std::vector<std::int16_t> signal = demo::dense_programme(24);
-    return signal;
-}
-
-void run_chain(benchmark::State& state, const std::vector<std::int16_t>& signal, void (*configure)(GlobalParams&)) {
-    auto m = make(configure);
+void run_chain(benchmark::State& state, const std::vector<std::int16_t>& signal, void (*configure)(GlobalParams&),
+               const ProcessorOptions& options = {}) {
+    auto m = make(configure, options);
     std::vector<std::int16_t> block(2 * kBlockFrames);
     std::size_t at = 0;
     std::int64_t frames = 0;
@@ -131,8 +113,6 @@ void run_silence_after_programme(benchmark::State& state, bool with_chain_mode) 
     count_frames(state, frames);
 }
 
-void default_process(GlobalParams&) {}
-
 // 15 kHz input LPF, AM filter, Track RMS, band expanders and limiters, the
 // output FIR (pre-emphasis on) and the stereo expander's injection.
 void heaviest_switches(GlobalParams& g) {
@@ -148,6 +128,9 @@ void BM_DefaultProcess(benchmark::State& state) { run_chain(state, synthetic_sig
 void BM_HeaviestSwitches(benchmark::State& state) { run_chain(state, synthetic_signal(), heaviest_switches); }
 void BM_DefaultProcessDense(benchmark::State& state) { run_chain(state, dense_signal(), default_process); }
 void BM_HeaviestSwitchesDense(benchmark::State& state) { run_chain(state, dense_signal(), heaviest_switches); }
+void BM_DefaultProcessDenseCeiling(benchmark::State& state) {
+    run_chain(state, dense_signal(), default_process, ProcessorOptions{true, -1.0});
+}
 void BM_SilenceAfterProgramme(benchmark::State& state) { run_silence_after_programme(state, true); }
 void BM_SilenceAfterProgrammeHostFpMode(benchmark::State& state) { run_silence_after_programme(state, false); }
 
@@ -155,6 +138,7 @@ BENCHMARK(BM_DefaultProcess)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 BENCHMARK(BM_HeaviestSwitches)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 BENCHMARK(BM_DefaultProcessDense)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 BENCHMARK(BM_HeaviestSwitchesDense)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+BENCHMARK(BM_DefaultProcessDenseCeiling)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 BENCHMARK(BM_SilenceAfterProgramme)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 BENCHMARK(BM_SilenceAfterProgrammeHostFpMode)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 

@@ -2,11 +2,14 @@
 // go through the processing chain; processes are listed, shown, edited and
 // installed here where there is no panel.
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
+#include "engine/ceiling.h"
 
 #ifndef QUORVANE_VERSION
 #define QUORVANE_VERSION "unknown"
@@ -26,6 +29,29 @@ constexpr char kSettingsDirHelp[] =
     "it must exist, only the default folder is created when a process is stored";
 constexpr char kTargetHelp[] =
     "Process number 0..100 of the settings folder, or a process file path (./N for a file named N)";
+
+// CLI::Range lets "nan" through (every comparison with it is false).
+const CLI::Validator kFinite(
+    [](std::string& text) {
+        return std::isfinite(std::strtod(text.c_str(), nullptr)) ? std::string() : text + " is not a finite number";
+    },
+    "");
+
+// --ceiling of `process` and `stream`, with the help that fits each.
+void add_ceiling(CLI::App* cmd, ProcessChoice& choice, const char* purpose) {
+    char help[512];
+    std::snprintf(help, sizeof help,
+                  "Hold the true peak at or below this level (%g..%g, e.g. -1) with a look-ahead limiter after the "
+                  "chain (8x oversampled detection), %s; adds %d frames (%.1f ms) to the latency; without it the "
+                  "chain's samples are untouched",
+                  qv::kCeilingMinDbtp, qv::kCeilingMaxDbtp, purpose, qv::kTruePeakLatencyFrames,
+                  qv::kTruePeakLatencyFrames * 1000.0 / qv::cli::kChainRate);
+    cmd->add_option_function<double>(
+           "--ceiling", [&choice](const double& dbtp) { choice.ceiling_dbtp = dbtp; }, help)
+        ->type_name("DBTP")
+        ->check(CLI::Range(qv::kCeilingMinDbtp, qv::kCeilingMaxDbtp))
+        ->check(kFinite);
+}
 
 void add_choice_options(CLI::App* cmd, ProcessChoice& choice, int& number) {
     auto* process = cmd->add_option("--process", number,
@@ -79,20 +105,26 @@ void add_process(CLI::App& app, CommandLine& c) {
     process->add_option("--plot", c.process_options.plot, "Write short-term loudness and AGC gain over time as SVG")
         ->type_name("FILE.svg");
     process->add_flag("--keep-latency", c.process_options.keep_latency,
-                      "Keep the chain's look-ahead delay at the start of the output (by default the output is aligned "
-                      "with the input and as long as it)");
+                      "Keep the processor's delay (the chain's look-ahead, and the ceiling's) at the start of the "
+                      "output (by default the output is aligned with the input and as long as it)");
     c.loudness_opt = process
                          ->add_option("--loudness", c.loudness,
                                       "Deliver at this integrated loudness (e.g. -16): the chain's output is "
                                       "measured, then written again with one gain (TPDF-dithered)")
                          ->type_name("LUFS")
-                         ->check(CLI::Range(-70.0, 0.0));
+                         ->check(CLI::Range(-70.0, 0.0))
+                         ->check(kFinite);
     c.true_peak_opt =
         process
-            ->add_option("--true-peak", c.true_peak,
-                         "Deliver with true peaks at most this high (e.g. -1); with --loudness the lower gain wins")
+            ->add_option(
+                "--true-peak", c.true_peak,
+                "Deliver with true peaks at most this high (e.g. -1), measured on the processor's output; with "
+                "--loudness the lower gain wins, with --ceiling the lower limit")
             ->type_name("DBTP")
-            ->check(CLI::Range(-30.0, 0.0));
+            ->check(CLI::Range(-30.0, 0.0))
+            ->check(kFinite);
+    add_ceiling(process, c.process_options.choice,
+                "before the output is measured; the delivery gain of --loudness never raises the output above it");
     process->add_flag("--json", c.process_options.json,
                       "Print the summary as one JSON object on standard output (standard error when OUT is -)");
     auto* force =
@@ -119,6 +151,8 @@ void add_stream(CLI::App& app, CommandLine& c) {
     stream->add_option("--rate", c.stream_options.rate, "Sample rate of raw input in Hz (default 44100)")
         ->check(CLI::Range(8000, 768000))
         ->needs(raw);
+    add_ceiling(stream, c.stream_options.choice,
+                "in real time, for encoders that would overshoot inter-sample peaks; kept through reloads");
     // Browser control panel (control/web_control.h).
     stream
         ->add_option("--control", c.stream_options.control,
@@ -136,7 +170,7 @@ void add_stream(CLI::App& app, CommandLine& c) {
         "Input: a WAV header (streaming lengths 0 or 0xFFFFFFFF accepted) and 16-bit PCM at 8 kHz to 768 kHz, or\n"
         "--raw PCM.\n"
         "Output: 44.1 kHz 16-bit with the same channels, WAV unless --raw, flushed block by block; delayed by the\n"
-        "process's look-ahead (reported at the start).\n"
+        "process's look-ahead and the ceiling's (reported at the start).\n"
         "SIGHUP: read the process again (with --set on top) and put it on air at the next block.\n"
         "Example: ffmpeg -i in.mp3 -f wav -ac 2 -ar 44100 - | quorvane stream | ffplay -");
 }

@@ -199,6 +199,12 @@ struct ProcessRun {
     std::uint64_t frames_read = 0;
     std::chrono::steady_clock::time_point started;
     PlotData plot;
+    // --loudness and --true-peak, and --ceiling as a true-peak limit of theirs.
+    const DeliveryTargets targets = [this] {
+        DeliveryTargets t = o.delivery;
+        t.ceiling_dbtp = o.choice.ceiling_dbtp;
+        return t;
+    }();
     DeliveryGain delivery;
     LoudnessFigures output_figures{};
 };
@@ -445,7 +451,7 @@ bool deliver_output(ProcessRun& run) {
     if (!run.o.delivery.active()) return true;
     std::string error;
     if (!meter_open(run.delivered, run.channels, 44100, run.plotting, error) ||
-        !deliver(run.sink, run.output_figures, run.o.delivery, run.delivered, run.delivery, error))
+        !deliver(run.sink, run.output_figures, run.targets, run.delivered, run.delivery, error))
         return failed(run.o.output + ": " + error);
     run.output_figures = meter_figures(run.delivered);
     return true;
@@ -490,6 +496,10 @@ ProcessSummary summary_of(const ProcessRun& run, double elapsed_s) {
     s.after = run.output_figures;
     s.latency_frames = run.latency;
     s.latency_kept = run.o.keep_latency;
+    s.ceiling_dbtp = run.o.choice.ceiling_dbtp;
+    // Nothing takes the readings during a run: the lowest gain of all of it.
+    if (s.ceiling_dbtp)
+        s.ceiling_reduction_db = -20 * std::log10(processor_readings(*run.session.processor).ceiling_gain);
     if (run.folding) {
         s.downmix_layout = run.downmix.layout;
         s.downmix_overloads = run.downmix.overloads;
@@ -506,7 +516,7 @@ int report(const ProcessRun& run, double elapsed_s) {
         print_summary_json(run.to_stdout ? stderr : stdout, summary);
     else if (g_verbosity >= kNormal) {
         print_summary_text(stderr, summary);
-        if (o.delivery.active()) print_delivery(stderr, o.delivery, run.delivery);
+        if (o.delivery.active()) print_delivery(stderr, run.targets, run.delivery);
     }
     if (o.json && !run.to_stdout && std::fflush(stdout) != 0)
         return refuse(std::string("standard output: ") + std::strerror(errno), kExitFailure);

@@ -90,7 +90,8 @@ bool start_session(Session& s, const ProcessChoice& choice, std::string& error) 
     std::string description;
     if (!resolve_process(choice, p, number, description, error)) return false;
     s.choice = choice;
-    s.processor = make_processor(p);
+    s.processor = make_processor(
+        p, ProcessorOptions{choice.ceiling_dbtp.has_value(), choice.ceiling_dbtp.value_or(kCeilingDefaultDbtp)});
     note_on_air(s, p, number, description);
     return true;
 }

@@ -23,6 +23,9 @@ struct ProcessChoice {
     std::string preset_file;            // --preset FILE.dat
     std::vector<std::string> sets;      // --set NAME=VALUE
     std::string settings_dir;           // --settings-dir DIR (default: the user's)
+    // --ceiling DBTP: the processor's true-peak ceiling, for its whole life
+    // (a reload or a Load puts another process on air, the ceiling stays).
+    std::optional<double> ceiling_dbtp;
 };
 
 struct Session {
@@ -55,7 +58,8 @@ bool check_choice(const ProcessChoice& choice, std::string& error, bool& error_i
 bool resolve_process(const ProcessChoice& choice, ProcessParams& process, int& number, std::string& description,
                      std::string& error);
 
-// Resolves the choice and makes the processor.
+// Resolves the choice and makes the processor, with the ceiling when the
+// choice has one.
 bool start_session(Session& s, const ProcessChoice& choice, std::string& error);
 // Reads the process again (files may have changed) and puts it on air at the
 // next block, as the panel's Load does; now is what is on air after it, read

@@ -222,7 +222,8 @@ int run_stream(const StreamOptions& o) {
     }
     // The web control may put another process on air from here on.
     const OnAir on_air = session_on_air(session);
-    print_note("stream: " + on_air.description + "; " + latency_text(on_air.latency_frames));
+    print_note("stream: " + on_air.description + "; " + latency_text(on_air.latency_frames) +
+               (o.choice.ceiling_dbtp ? "; ceiling " + dbtp_text(*o.choice.ceiling_dbtp) : ""));
     ReloadOnHangup reload(session);
     print_info("standard input: " + std::to_string(run.format.channels) + " channel(s), " +
                std::to_string(run.format.rate) + " Hz 16-bit" +

@@ -1,7 +1,8 @@
-# cmake -DNATIVE=prog -DWINE_RUN=script -DEXE=prog.exe -P same_output.cmake
-# Fails unless the native program and the Windows one run under Wine print the same.
-execute_process(COMMAND ${NATIVE} OUTPUT_VARIABLE native_out RESULT_VARIABLE native_rc)
-execute_process(COMMAND ${WINE_RUN} ${EXE} OUTPUT_VARIABLE wine_out RESULT_VARIABLE wine_rc)
+# cmake -DNATIVE=prog -DWINE_RUN=script -DEXE=prog.exe [-DARGS=arg;...] -P same_output.cmake
+# Fails unless the native program and the Windows one run under Wine print the same
+# (both given ARGS).
+execute_process(COMMAND ${NATIVE} ${ARGS} OUTPUT_VARIABLE native_out RESULT_VARIABLE native_rc)
+execute_process(COMMAND ${WINE_RUN} ${EXE} ${ARGS} OUTPUT_VARIABLE wine_out RESULT_VARIABLE wine_rc)
 string(REPLACE "\r" "" wine_out "${wine_out}")
 if(NOT native_rc EQUAL 0 OR NOT wine_rc EQUAL 0)
   message(FATAL_ERROR "native exit ${native_rc}, Wine exit ${wine_rc}")

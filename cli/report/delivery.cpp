@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/audio/audio_convert.h"
+#include "cli/report/messages.h"
 #include "platform/posix/fs_util.h"
 #include "platform/posix/interrupt.h"
 
@@ -60,6 +61,7 @@ DeliveryGain delivery_gain(const LoudnessFigures& measured, double peak_sample, 
     };
     if (targets.loudness_lufs) consider(*targets.loudness_lufs - measured.integrated_lufs, DeliveryLimit::loudness);
     if (targets.true_peak_dbtp) consider(*targets.true_peak_dbtp - measured.true_peak_dbtp, DeliveryLimit::true_peak);
+    if (targets.ceiling_dbtp) consider(*targets.ceiling_dbtp - measured.true_peak_dbtp, DeliveryLimit::ceiling);
     if (any && peak_sample > 0) {
         const double full_scale_db = 20.0 * std::log10(32767.0 / peak_sample);
         if (full_scale_db < g.gain_db) {
@@ -128,6 +130,8 @@ void print_delivery(std::FILE* out, const DeliveryTargets& targets, const Delive
     std::string limits;
     if (targets.loudness_lufs) limits += format_db(*targets.loudness_lufs, "LUFS");
     if (targets.true_peak_dbtp) limits += (limits.empty() ? "" : ", ") + format_db(*targets.true_peak_dbtp, "dBTP");
+    if (targets.ceiling_dbtp)
+        limits += std::string(limits.empty() ? "" : ", ") + "ceiling " + dbtp_text(*targets.ceiling_dbtp);
     const char* decided = "nothing measurable, unity gain";
     switch (gain.limit) {
         case DeliveryLimit::loudness:
@@ -135,6 +139,9 @@ void print_delivery(std::FILE* out, const DeliveryTargets& targets, const Delive
             break;
         case DeliveryLimit::true_peak:
             decided = "set by the true-peak ceiling";
+            break;
+        case DeliveryLimit::ceiling:
+            decided = "set by the processor's ceiling (--ceiling)";
             break;
         case DeliveryLimit::full_scale:
             decided = "set by full scale (a higher gain would clip)";

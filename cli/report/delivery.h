@@ -3,7 +3,10 @@
 // file, measured, and written again with one linear gain (in double, TPDF
 // dither back to 16 bits) that brings it to a loudness target, a true-peak
 // ceiling, or both; the lower of the gains they allow wins, and full scale
-// is always a ceiling so that no sample clips.
+// is always a ceiling so that no sample clips. The processor's own ceiling
+// (--ceiling) is a true-peak limit of the delivery too, so that the gain
+// never lifts the output above it; with --true-peak as well, the lower one
+// holds.
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -17,6 +20,7 @@ namespace qv::cli {
 struct DeliveryTargets {
     std::optional<double> loudness_lufs;   // --loudness
     std::optional<double> true_peak_dbtp;  // --true-peak
+    std::optional<double> ceiling_dbtp;    // --ceiling; alone it asks for no delivery
     bool active() const { return loudness_lufs.has_value() || true_peak_dbtp.has_value(); }
 };
 
@@ -24,6 +28,7 @@ enum class DeliveryLimit {
     none,        // nothing measurable (silence): unity gain
     loudness,    // the loudness target set the gain
     true_peak,   // the true-peak ceiling did
+    ceiling,     // the processor's ceiling did
     full_scale,  // the highest sample would otherwise clip
 };
 

@@ -28,6 +28,12 @@ void log_line(const std::string& line) {
 }
 }  // namespace
 
+std::string dbtp_text(double dbtp) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g dBTP", dbtp);
+    return text;
+}
+
 bool open_log(const std::string& path, std::string& error) {
     g_log_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (g_log_fd < 0) {

@@ -21,6 +21,8 @@ void print_info(const std::string& message);
 // A message that is not an error (stream start, reloads), on standard error
 // and in the log file.
 void print_note(const std::string& message);
+// A level as the command line gives it: "-1 dBTP", "-0.5 dBTP".
+std::string dbtp_text(double dbtp);
 // Appends every later message to path too, each with a UTC time stamp.
 bool open_log(const std::string& path, std::string& error);
 

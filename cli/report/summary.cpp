@@ -3,6 +3,8 @@
 #include <cmath>
 #include <string>
 
+#include "cli/report/messages.h"
+
 namespace qv::cli {
 
 namespace {
@@ -74,6 +76,9 @@ void print_summary_text(std::FILE* to, const ProcessSummary& s) {
     std::fprintf(to, "  latency             %lld frames (%.1f ms), %s\n", static_cast<long long>(s.latency_frames),
                  s.latency_frames * 1000.0 / 44100,
                  s.latency_kept ? "kept in the output" : "removed: the output is aligned with the input");
+    if (s.ceiling_dbtp)
+        std::fprintf(to, "  ceiling             %s true peak, held by the limiter after the chain (deepest: %.1f dB)\n",
+                     dbtp_text(*s.ceiling_dbtp).c_str(), s.ceiling_reduction_db);
     if (!s.downmix_layout.empty())
         std::fprintf(to, "  downmix             %d channels (%s) to stereo, %llu samples clipped\n", s.input_channels,
                      s.downmix_layout.c_str(), static_cast<unsigned long long>(s.downmix_overloads));
@@ -103,6 +108,9 @@ void print_summary_json(std::FILE* to, const ProcessSummary& s) {
         ",\"input_frames\":" + std::to_string(s.input_frames) + ",\"output_frames\":" + std::to_string(s.output_frames);
     j += ",\"duration_s\":" + json_number(duration_s(s), 3) + ",\"latency_frames\":" + std::to_string(s.latency_frames);
     j += ",\"elapsed_s\":" + json_number(s.elapsed_s, 3) + ",\"realtime_factor\":" + json_number(realtime_factor(s), 1);
+    j += ",\"ceiling\":" + (s.ceiling_dbtp ? "{\"dbtp\":" + json_number(*s.ceiling_dbtp, 2) +
+                                                 ",\"max_reduction_db\":" + json_number(s.ceiling_reduction_db, 2) + "}"
+                                           : std::string("null"));
     j += ",\"input_levels\":" + json_levels(s.before, s.input_frames > 0);
     j += ",\"output_levels\":" + json_levels(s.after, s.output_frames > 0);
     if (s.downmix_layout.empty())

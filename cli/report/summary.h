@@ -3,6 +3,7 @@
 // error, or as one JSON object for a program (--json).
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "cli/report/loudness.h"
@@ -19,8 +20,10 @@ struct ProcessSummary {
     std::string input_format;  // "16-bit", "float", ...
     std::uint64_t input_frames = 0;
     std::uint64_t output_frames = 0;
-    std::int64_t latency_frames = 0;  // the chain's delay at 44.1 kHz
-    bool latency_kept = false;        // --keep-latency: the delay is in the output
+    std::int64_t latency_frames = 0;     // the chain's delay at 44.1 kHz
+    bool latency_kept = false;           // --keep-latency: the delay is in the output
+    std::optional<double> ceiling_dbtp;  // --ceiling; its delay is in latency_frames
+    double ceiling_reduction_db = 0;     // the ceiling's deepest gain reduction, dB
     double elapsed_s = 0;
     LoudnessFigures before{}, after{};
     std::string downmix_layout;  // empty when no channels were folded

@@ -311,24 +311,29 @@ TEST(Delivery, TheLowerGainWinsAndFullScaleIsAlwaysACeiling) {
     using qv::cli::DeliveryLimit;
     const qv::cli::LoudnessFigures measured{-0.5, -0.3, -13.0, 6.0};
     struct Case {
-        std::optional<double> lufs, dbtp;
+        std::optional<double> lufs, dbtp, ceiling;
         double peak_sample;
         double gain_db;
         DeliveryLimit limit;
     } cases[] = {
-        {-16.0, -1.0, 31000, -3.0, DeliveryLimit::loudness},
-        {-10.0, -1.0, 31000, -0.7, DeliveryLimit::true_peak},
-        {std::nullopt, -2.0, 31000, -1.7, DeliveryLimit::true_peak},
-        {-5.0, std::nullopt, 16384, 20 * std::log10(32767.0 / 16384), DeliveryLimit::full_scale},
-        {-14.0, std::nullopt, 16384, -1.0, DeliveryLimit::loudness},
+        {-16.0, -1.0, std::nullopt, 31000, -3.0, DeliveryLimit::loudness},
+        {-10.0, -1.0, std::nullopt, 31000, -0.7, DeliveryLimit::true_peak},
+        {std::nullopt, -2.0, std::nullopt, 31000, -1.7, DeliveryLimit::true_peak},
+        {-5.0, std::nullopt, std::nullopt, 16384, 20 * std::log10(32767.0 / 16384), DeliveryLimit::full_scale},
+        {-14.0, std::nullopt, std::nullopt, 16384, -1.0, DeliveryLimit::loudness},
+        // The processor's ceiling is a true-peak limit as well; the lower one holds.
+        {-10.0, std::nullopt, -1.0, 31000, -0.7, DeliveryLimit::ceiling},
+        {-10.0, -0.5, -1.0, 31000, -0.7, DeliveryLimit::ceiling},
+        {-10.0, -2.0, -1.0, 31000, -1.7, DeliveryLimit::true_peak},
+        {-16.0, std::nullopt, -1.0, 31000, -3.0, DeliveryLimit::loudness},
     };
     for (const Case& c : cases) {
-        const qv::cli::DeliveryGain g = qv::cli::delivery_gain(measured, c.peak_sample, {c.lufs, c.dbtp});
+        const qv::cli::DeliveryGain g = qv::cli::delivery_gain(measured, c.peak_sample, {c.lufs, c.dbtp, c.ceiling});
         EXPECT_NEAR(g.gain_db, c.gain_db, 1e-9);
         EXPECT_EQ(g.limit, c.limit);
     }
     const qv::cli::LoudnessFigures silence{-INFINITY, -INFINITY, -INFINITY, 0};
-    const qv::cli::DeliveryGain g = qv::cli::delivery_gain(silence, 0, {-16.0, -1.0});
+    const qv::cli::DeliveryGain g = qv::cli::delivery_gain(silence, 0, {-16.0, -1.0, -1.0});
     EXPECT_EQ(g.gain_db, 0.0);
     EXPECT_EQ(g.limit, DeliveryLimit::none);
 }

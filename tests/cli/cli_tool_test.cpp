@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "host/dsp_records.h"
+#include "tools/demo_programme.h"
 
 extern char** environ;
 
@@ -177,6 +179,14 @@ double summary_figure(const std::string& err, const std::string& label, int colu
         return column == 0 ? in : out;
     }
     return NAN;
+}
+
+// The number that follows "key": in a one-line JSON object, after anchor.
+double json_figure(const std::string& json, const std::string& anchor, const std::string& key) {
+    const std::size_t from = json.find(anchor);
+    const std::size_t at = from == std::string::npos ? from : json.find("\"" + key + "\":", from);
+    if (at == std::string::npos) return NAN;
+    return std::strtod(json.c_str() + at + key.size() + 3, nullptr);
 }
 
 // Feeds the frames of a 44.1 kHz 16-bit file, then tail_frames of silence,
@@ -337,6 +347,10 @@ TEST(CliProcess, FailuresWriteNothing) {
         {{"process", d / "in.wav"}, 2, "OUT"},
         {{"stream", "--channels", "2"}, 2, "--raw"},
         {{"stream", "--raw", "--rate", "4000"}, 2, "8000"},
+        {{"process", d / "in.wav", d / "out.wav", "--ceiling", "0.5"}, 2, "--ceiling"},
+        {{"process", d / "in.wav", d / "out.wav", "--ceiling", "-6.1"}, 2, "--ceiling"},
+        {{"stream", "--ceiling", "nan"}, 2, "not a finite number"},
+        {{"process", d / "in.wav", d / "out.wav", "--loudness", "nan"}, 2, "not a finite number"},
         {{"process", d / "in.wav", d / "out.wav", "-q", "-v"}, 2, "excludes"},
         {{}, 2, "subcommand"},
     };
@@ -411,23 +425,29 @@ TEST(CliProcess, LoudnessDeliveryMeetsTheLimitThatDecides) {
     fs::create_directory(d / "settings");
     ASSERT_EQ(run_tool({"process", d / "in.wav", d / "plain.wav", "--settings-dir", d / "settings", "-q"}).status, 0);
     const Audio plain = read_audio(d / "plain.wav");
+    // --ceiling is a true-peak limit of the delivery too; with --true-peak the lower one holds.
     struct Case {
         const char* lufs;
         const char* dbtp;
-        bool loudness_decides;
-    } cases[] = {{"-30", "-1", true}, {"-5", "-3", false}};
+        std::vector<std::string> limits;
+        const char* decided;
+    } cases[] = {{"-30", "-1", {"--true-peak", "-1"}, "set by the loudness target"},
+                 {"-5", "-3", {"--true-peak", "-3"}, "set by the true-peak ceiling"},
+                 {"-5", "-2", {"--ceiling", "-2"}, "set by the processor's ceiling"},
+                 {"-5", "-2.5", {"--true-peak", "-1", "--ceiling", "-2.5"}, "set by the processor's ceiling"}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.lufs);
-        const ToolRun r = run_tool({"process", d / "in.wav", d / "out.wav", "--settings-dir", d / "settings",
-                                    "--loudness", c.lufs, "--true-peak", c.dbtp});
+        SCOPED_TRACE(c.dbtp);
+        std::vector<std::string> args = {"process",      d / "in.wav", d / "out.wav", "--settings-dir",
+                                         d / "settings", "--loudness", c.lufs};
+        args.insert(args.end(), c.limits.begin(), c.limits.end());
+        const ToolRun r = run_tool(args);
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_NE(r.err.find(c.loudness_decides ? "set by the loudness target" : "set by the true-peak ceiling"),
-                  std::string::npos)
-            << r.err;
+        EXPECT_NE(r.err.find(c.decided), std::string::npos) << r.err;
+        const bool loudness_decides = std::string(c.decided) == "set by the loudness target";
         const Audio out = read_audio(d / "out.wav");
         EXPECT_EQ(out.info.frames, plain.info.frames);
         const double lufs = independent_loudness(out), dbtp = independent_true_peak_dbtp(out);
-        if (c.loudness_decides) {
+        if (loudness_decides) {
             EXPECT_NEAR(lufs, std::stod(c.lufs), 0.1);
             EXPECT_LE(dbtp, std::stod(c.dbtp) + 0.1);
         } else {
@@ -435,6 +455,181 @@ TEST(CliProcess, LoudnessDeliveryMeetsTheLimitThatDecides) {
             EXPECT_LE(lufs, std::stod(c.lufs) + 0.1);
         }
         EXPECT_NEAR(summary_figure(r.err, "integrated loudness", 1), lufs, 0.1) << "the summary shows what was written";
+    }
+}
+
+// Interleaved 16-bit frames as a 44.1 kHz WAV file.
+void write_pcm16(const std::string& path, int channels, const std::vector<std::int16_t>& samples) {
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+    sf_writef_short(f, samples.data(), static_cast<sf_count_t>(samples.size()) / channels);
+    sf_close(f);
+}
+
+// Runs a program from PATH, its output discarded; its exit status, -1 when it did not start.
+int run_program(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid;
+    int st = 0;
+    const bool started = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&fa);
+    if (!started || waitpid(pid, &st, 0) != pid) return -1;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+// A WAV file through a 192 kbit/s MP3 encoder (LAME) and back: the highest
+// decoded |sample| (1 = full scale) and its true peak in dBTP; NaN when
+// ffmpeg or its LAME encoder is missing.
+std::pair<double, double> mp3_round_trip(const TempDir& d, const std::string& wav) {
+    const std::string mp3 = d / "round.mp3", pcm = d / "round.f32";
+    if (run_program({"ffmpeg", "-v", "error", "-y", "-i", wav, "-c:a", "libmp3lame", "-b:a", "192k", mp3}) != 0 ||
+        run_program({"ffmpeg", "-v", "error", "-y", "-i", mp3, "-f", "f32le", "-c:a", "pcm_f32le", pcm}) != 0)
+        return {NAN, NAN};
+    const std::string bytes = file_bytes(pcm);
+    std::vector<float> decoded(bytes.size() / sizeof(float));
+    std::memcpy(decoded.data(), bytes.data(), decoded.size() * sizeof(float));
+    double peak = 0;
+    for (const float v : decoded) peak = std::max(peak, static_cast<double>(std::fabs(v)));
+    ebur128_state* st = ebur128_init(2, 44100, EBUR128_MODE_TRUE_PEAK);
+    ebur128_add_frames_float(st, decoded.data(), decoded.size() / 2);
+    double true_peak = 0;
+    for (unsigned ch = 0; ch < 2; ++ch) {
+        double v = 0;
+        ebur128_true_peak(st, ch, &v);
+        true_peak = std::max(true_peak, v);
+    }
+    ebur128_destroy(&st);
+    return {peak, 20 * std::log10(true_peak)};
+}
+
+// The ceiling holds the true peak libebur128 reads within 0.05 dB of it: on
+// the demo programme through the default and every factory process, and,
+// the chain bypassed so that they reach the limiter as they are, on a
+// full-scale square wave and a full-scale sine swept toward Nyquist. A
+// -1 dBTP output survives a 192 kbit/s MP3 encoder without a decoded sample
+// at full scale. Prints what it measured, with the loudness the ceiling costs.
+TEST(CliCeiling, TruePeakStaysUnderTheCeiling) {
+    TempDir d;
+    const std::string s = d / "settings";
+    ASSERT_EQ(run_tool({"preset", "install-factory", "-q", "--settings-dir", s}).status, 0);
+    write_pcm16(d / "demo.wav", 2, qv::demo::demo_programme());
+    constexpr std::size_t kFrames = 3 * 44100;
+    std::vector<std::int16_t> square(2 * kFrames), sweep(2 * kFrames);
+    double phase = 0;
+    for (std::size_t n = 0; n < kFrames; ++n) {
+        // 1102.5 Hz, the right channel a quarter period later; 10 kHz to 21.5 kHz.
+        square[2 * n] = (n / 20) % 2 ? 32767 : -32768;
+        square[2 * n + 1] = (n / 20 + 10) % 2 ? 32767 : -32768;
+        phase += 2 * M_PI * 10000 * std::pow(2.15, static_cast<double>(n) / kFrames) / 44100;
+        sweep[2 * n] = static_cast<std::int16_t>(std::lrint(32767 * std::sin(phase)));
+        sweep[2 * n + 1] = static_cast<std::int16_t>(std::lrint(32767 * std::cos(phase)));
+    }
+    write_pcm16(d / "square.wav", 2, square);
+    write_pcm16(d / "sweep.wav", 2, sweep);
+    struct Case {
+        const char* input;
+        std::vector<std::string> process;
+        const char* ceiling;
+    } cases[] = {{"demo.wav", {}, "-1"},
+                 {"demo.wav", {"--process", "90"}, "-1"},
+                 {"demo.wav", {"--process", "91"}, "-1"},
+                 {"demo.wav", {"--process", "92"}, "-1"},
+                 {"demo.wav", {"--process", "93"}, "-1"},
+                 {"square.wav", {"--set", "bypass_all=1"}, "0"},
+                 {"sweep.wav", {"--set", "bypass_all=1"}, "-3"},
+                 {"sweep.wav", {"--set", "bypass_all=1"}, "-1"}};
+    for (const Case& c : cases) {
+        const std::string label = std::string(c.input) + (c.process.empty() ? "" : " " + c.process.back());
+        SCOPED_TRACE(label);
+        std::vector<std::string> args = {"process", d / c.input, d / "out.wav", "--settings-dir", s, "-q"};
+        args.insert(args.end(), c.process.begin(), c.process.end());
+        ASSERT_EQ(run_tool(args).status, 0);
+        const Audio plain = read_audio(d / "out.wav");
+        args.insert(args.end(), {"--ceiling", c.ceiling});
+        ASSERT_EQ(run_tool(args).status, 0);
+        const Audio ceiled = read_audio(d / "out.wav");
+        ASSERT_EQ(ceiled.info.frames, plain.info.frames);
+        const double peak = independent_true_peak_dbtp(ceiled),
+                     lost = independent_loudness(plain) - independent_loudness(ceiled);
+        std::printf("  %-22s ceiling %2s dBTP: true peak %+.2f dBTP (%+.2f without), loudness lost %.2f LU\n",
+                    label.c_str(), c.ceiling, peak, independent_true_peak_dbtp(plain), lost);
+        EXPECT_LE(peak, std::stod(c.ceiling) + 0.05);
+        if (label == "demo.wav") {
+            EXPECT_LT(lost, 0.5);
+        }
+        if (c.process.empty() || c.process.back() != "91") continue;
+        // The densest process through the encoder, with and without the ceiling.
+        const auto [ceiled_peak, ceiled_tp] = mp3_round_trip(d, d / "out.wav");
+        if (std::isnan(ceiled_peak)) {
+            std::printf("  no MP3 check: ffmpeg with libmp3lame not found\n");
+            continue;
+        }
+        write_pcm16(d / "plain.wav", 2, plain.samples);
+        const auto [plain_peak, plain_tp] = mp3_round_trip(d, d / "plain.wav");
+        std::printf("  after MP3 192k: highest sample %.4f, true peak %+.2f dBTP (without the ceiling %.4f, %+.2f)\n",
+                    ceiled_peak, ceiled_tp, plain_peak, plain_tp);
+        EXPECT_LT(ceiled_peak, 32767.0 / 32768);
+    }
+}
+
+// The ceiling's delay is in the latency reported and removed: an impulse
+// through the bypassed chain comes out the reported latency later with
+// --keep-latency and in place without it; below the ceiling the processor's
+// output with it is the output without it, later by the difference of the
+// reported latencies (--keep-latency) or the same (aligned), sample for sample.
+TEST(CliCeiling, DelayIsTheReportedLatency) {
+    TempDir d;
+    const std::string s = d / "settings";
+    std::vector<std::int16_t> impulses(2 * 44100);
+    impulses[2 * 1000] = 20000;
+    impulses[2 * 3001 + 1] = -12000;
+    write_pcm16(d / "impulses.wav", 2, impulses);
+    auto latency_of = [&](std::vector<std::string> args) {
+        args.insert(args.end(), {"--settings-dir", s, "--json"});
+        const ToolRun r = run_tool(args, "", d / "json");
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::string json = file_bytes(d / "json");
+        const bool ceiling = std::find(args.begin(), args.end(), "--ceiling") != args.end();
+        EXPECT_EQ(json.find("\"ceiling\":{\"dbtp\":") != std::string::npos, ceiling) << json;
+        return static_cast<long>(json_figure(json, "", "latency_frames"));
+    };
+    const long bypassed = latency_of(
+        {"process", d / "impulses.wav", d / "kept.wav", "--set", "bypass_all=1", "--ceiling", "0", "--keep-latency"});
+    EXPECT_EQ(bypassed, 74);
+    std::vector<std::int16_t> delayed(impulses.size());
+    std::copy(impulses.begin(), impulses.end() - 2 * bypassed, delayed.begin() + 2 * bypassed);
+    EXPECT_EQ(read_audio(d / "kept.wav").samples, delayed);
+    latency_of({"process", d / "impulses.wav", d / "aligned.wav", "--set", "bypass_all=1", "--ceiling", "0"});
+    EXPECT_EQ(read_audio(d / "aligned.wav").samples, impulses);
+
+    // The default process at half its output level stays below a 0 dBTP ceiling.
+    write_audio(d / "in.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2.0);
+    for (const bool keep : {false, true}) {
+        SCOPED_TRACE(keep ? "--keep-latency" : "aligned");
+        std::vector<std::string> args = {"process", d / "in.wav", d / "a.wav", "--set", "output_level_pct=50"};
+        if (keep) args.push_back("--keep-latency");
+        const long without = latency_of(args);
+        args[2] = d / "b.wav";
+        args.insert(args.end(), {"--ceiling", "0"});
+        const long with = latency_of(args);
+        EXPECT_EQ(with, without + 74);
+        const std::size_t shift = keep ? 2 * static_cast<std::size_t>(with - without) : 0;
+        const std::vector<std::int16_t> a = read_audio(d / "a.wav").samples, b = read_audio(d / "b.wav").samples;
+        ASSERT_EQ(a.size(), b.size());
+        ASSERT_LT(shift, a.size());
+        EXPECT_TRUE(std::equal(a.begin(), a.end() - static_cast<std::ptrdiff_t>(shift), b.begin() + shift));
+        EXPECT_TRUE(std::all_of(b.begin(), b.begin() + shift, [](std::int16_t v) { return v == 0; }));
     }
 }
 
@@ -488,6 +683,20 @@ TEST(CliStream, WavAndRawStreamsGiveTheSamplesOfProcess) {
     EXPECT_EQ(reread.info.frames, processed.info.frames);
     EXPECT_EQ(file_bytes(d / "raw.out"), expected + partial);
 
+    // With the ceiling too (the loud second engages it).
+    ASSERT_EQ(run_tool({"process", d / "in.wav", d / "ceiled.wav", "--settings-dir", s, "-q", "--keep-latency",
+                        "--ceiling", "-1.5"})
+                  .status,
+              0);
+    const Audio ceiled = read_audio(d / "ceiled.wav");
+    r = run_tool({"stream", "--settings-dir", s, "--raw", "--ceiling", "-1.5"}, d / "stream.raw", d / "ceiled.out");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "quorvane: stream: built-in default \"DEFAULT\"; latency 958 frames (21.7 ms); ceiling -1.5 dBTP\n");
+    EXPECT_EQ(file_bytes(d / "ceiled.out"),
+              std::string(reinterpret_cast<const char*>(ceiled.samples.data()), ceiled.samples.size() * 2) + partial);
+    EXPECT_NE(ceiled.samples, processed.samples);
+
     // A file with its true data length: a chunk after the data is not audio.
     std::ofstream(d / "tail.wav", std::ios::binary)
         << file_bytes(d / "in.wav") << "LIST" << std::string("\4\0\0\0", 4) << "abcd";
@@ -537,7 +746,8 @@ TEST(CliStream, EndsCleanlyWhenTheReaderGoesAway) {
 }
 
 // SIGHUP reads the process again and puts it on air at a block boundary,
-// --set on top, while the stream plays on; the log file says so.
+// --set on top, while the stream plays on; the log file says so. The
+// ceiling stays, its delay with it.
 TEST(CliStream, HangupReloadsTheProcessWhileItPlays) {
     TempDir d;
     const std::string settings = d / "settings", log = d / "stream.log";
@@ -550,8 +760,8 @@ TEST(CliStream, HangupReloadsTheProcessWhileItPlays) {
     posix_spawn_file_actions_adddup2(&fa, fds[0], 0);
     posix_spawn_file_actions_addclose(&fa, fds[1]);
     posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> args = {tool(),  "stream", "--raw", "--settings-dir", settings, "--set", "mono=1",
-                                     "--log", log,      "-q"};
+    std::vector<std::string> args = {tool(),   "stream", "--raw", "--settings-dir", settings, "--set",
+                                     "mono=1", "--log",  log,     "--ceiling",      "0",      "-q"};
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -574,34 +784,29 @@ TEST(CliStream, HangupReloadsTheProcessWhileItPlays) {
     while (file_bytes(log).find("reloaded") == std::string::npos &&
            std::chrono::steady_clock::now() - start < std::chrono::seconds(10))
         usleep(10000);
-    feed();
+    // Three seconds: the ceiling's gain, lowered by the chain's loud output
+    // before the reload, is back at exactly 1 within two.
+    for (int second = 0; second < 3; ++second) feed();
     close(fds[1]);
     int st = 0;
     waitpid(pid, &st, 0);
     ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << file_bytes(log);
     const std::string said = file_bytes(log);
-    EXPECT_NE(said.find("reloaded: process 0 \"DEFAULT\" with --set; latency 0 frames"), std::string::npos) << said;
+    EXPECT_NE(said.find("reloaded: process 0 \"DEFAULT\" with --set; latency 74 frames"), std::string::npos) << said;
 
-    // The last half second plays the bypassed chain with --set mono=1: the
-    // mono sum of the input, exactly.
+    // The last half second plays the bypassed chain with --set mono=1, and
+    // the ceiling, which passes it as it is, 74 frames later: the mono sum of
+    // the input, exactly.
     const std::string bytes = file_bytes(out);
-    ASSERT_EQ(bytes.size(), 2 * tone.size() * 2);
+    ASSERT_EQ(bytes.size(), 4 * tone.size() * 2);
     std::vector<std::int16_t> played(bytes.size() / 2);
     std::memcpy(played.data(), bytes.data(), bytes.size());
-    for (std::size_t n = 2 * 44100 - 22050; n < 2 * 44100; ++n) {
-        const std::size_t i = n - 44100;
+    for (std::size_t n = 4 * 44100 - 22050; n < 4 * 44100; ++n) {
+        const std::size_t i = (n - 74) % 44100;
         const std::int16_t m = static_cast<std::int16_t>((tone[2 * i] + tone[2 * i + 1]) >> 1);
         ASSERT_EQ(played[2 * n], m) << n;
         ASSERT_EQ(played[2 * n + 1], m) << n;
     }
-}
-
-// The number that follows "key": in a one-line JSON object, after anchor.
-double json_figure(const std::string& json, const std::string& anchor, const std::string& key) {
-    const std::size_t from = json.find(anchor);
-    const std::size_t at = from == std::string::npos ? from : json.find("\"" + key + "\":", from);
-    if (at == std::string::npos) return NAN;
-    return std::strtod(json.c_str() + at + key.size() + 3, nullptr);
 }
 
 TEST(CliProcess, StandardStreamsJsonSummaryAndTags) {
@@ -617,6 +822,7 @@ TEST(CliProcess, StandardStreamsJsonSummaryAndTags) {
     EXPECT_EQ(json.find('\n'), json.size() - 1) << "one line";
     EXPECT_NE(json.find("\"process\":{\"number\":null,\"name\":\"DEFAULT\"}"), std::string::npos) << json;
     EXPECT_NE(json.find("\"latency_frames\":884"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"ceiling\":null"), std::string::npos) << json;
     EXPECT_NEAR(json_figure(json, "", "duration_s"), 1.0, 1e-9);
     EXPECT_GT(json_figure(json, "", "realtime_factor"), 0.0);
     const Audio out = read_audio(d / "out.flac");

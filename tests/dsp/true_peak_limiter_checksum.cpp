@@ -5,15 +5,25 @@
 // from a recursive oscillator, in blocks of changing length, the ceiling
 // redesigned between blocks; in the default floating-point mode and with
 // flush-to-zero and denormals-are-zero.
+//
+// With --processor: the same stimulus as 16-bit samples through a processor
+// of the default process with the ceiling after the chain (the chain, the
+// conversions and the limiter as every front end but the player runs them),
+// stereo and mono, the ceiling moved between blocks; once in the default
+// mode and once called with flush-to-zero, denormals-are-zero and rounding
+// upward, which the processor must not see.
 #include <xmmintrin.h>
 
 #include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "dsp/true_peak_limiter.h"
+#include "engine/processor.h"
+#include "settings/startup.h"
 
 namespace {
 
@@ -95,10 +105,47 @@ std::uint64_t run(const std::vector<double>& input) {
     return h;
 }
 
+// Channel 0 (and 1) of the stimulus, truncated to 16 bits, through the
+// processor in blocks of 1 to 4096 frames.
+std::uint64_t run_processor(const std::vector<double>& input, int channels) {
+    std::vector<std::int16_t> y(static_cast<std::size_t>(kFrames) * channels);
+    for (std::size_t n = 0; n < static_cast<std::size_t>(kFrames); ++n)
+        for (int ch = 0; ch < channels; ++ch) y[n * channels + ch] = static_cast<std::int16_t>(input[2 * n + ch]);
+    qv::ProcessParams p;
+    qv::fill_defaults(p);
+    auto m = qv::make_processor(p, qv::ProcessorOptions{true, -1.0});
+    std::uint32_t seed = 13;
+    for (int at = 0; at < kFrames;) {
+        qv::processor_set_ceiling(*m, -0.25 * (lcg(seed) % 25));
+        int count = 1 + static_cast<int>(lcg(seed) % 4096);
+        if (count > kFrames - at) count = kFrames - at;
+        qv::processor_run(*m, &y[static_cast<std::size_t>(at) * channels], count, channels);
+        at += count;
+    }
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    for (const std::int16_t v : y) h = (h ^ static_cast<std::uint16_t>(v)) * 0x100000001b3ull;
+    return h;
+}
+
+int processor_checksum(const std::vector<double>& x) {
+    std::uint64_t hashes[2][2];
+    const unsigned int saved = _mm_getcsr();
+    for (int mode = 0; mode < 2; ++mode) {
+        // 0x8040 flush-to-zero and denormals-are-zero, 0x4000 rounding upward.
+        if (mode == 1) _mm_setcsr(saved | 0xC040u);
+        for (int channels = 1; channels <= 2; ++channels) hashes[mode][channels - 1] = run_processor(x, channels);
+        _mm_setcsr(saved);
+    }
+    std::printf("processor with the ceiling over %d frames: stereo %016llx, mono %016llx\n", kFrames,
+                static_cast<unsigned long long>(hashes[0][1]), static_cast<unsigned long long>(hashes[0][0]));
+    return std::memcmp(hashes[0], hashes[1], sizeof hashes[0]) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     const std::vector<double> x = stimulus();
+    if (argc == 2 && std::strcmp(argv[1], "--processor") == 0) return processor_checksum(x);
     const std::uint64_t plain = run(x);
     const unsigned int saved = _mm_getcsr();
     _mm_setcsr(saved | 0x8040u);
