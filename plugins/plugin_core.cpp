@@ -120,6 +120,20 @@ void take_trims(PluginCore& c) {
     }
 }
 
+// Some hosts (Liquidsoap) write their control values only just before each
+// run(), after activate: the ceiling port is read once more before the first
+// block, while the processor can still take or drop the stage (no block has
+// gone through it; switching it allocates nothing). From then on it stays,
+// and so does the latency.
+void take_first_ceiling(PluginCore& c, float dbtp) {
+    c.first_block = false;
+    const bool on = port_value(c, kCeiling) >= 0.5f;
+    if (on == c.ceiling) return;
+    c.ceiling = on;
+    c.ceiling_dbtp = dbtp;
+    ceiling_start(c.processor->ceiling, on, dbtp);
+}
+
 // Reads every control once per block; whatever changed is published whole
 // before the block's first frame. A new process goes on air as an operator's
 // edit does: the chain's memories run on.
@@ -129,6 +143,7 @@ void apply_controls(PluginCore& c) {
     const bool bypass = port_value(c, kBypass) >= 0.5f;
     const bool tone = port_value(c, kTestTone) >= 0.5f;
     const float dbtp = clamped(c, kCeilingDbtp);
+    if (c.first_block) take_first_ceiling(c, dbtp);
     if (select(c) || bypass != c.bypass) {
         c.bypass = bypass;
         stage(c);
@@ -197,6 +212,7 @@ bool core_activate(PluginCore& c) {
     take_trims(c);
     stage(c);
     c.processor = make_processor(c.staged, ProcessorOptions{c.ceiling, c.ceiling_dbtp});
+    c.first_block = true;
     if (c.test_tone) processor_set_test_tone(*c.processor, true);
     c.silent = false;
     if (c.host_rate != 44100.0) {

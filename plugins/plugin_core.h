@@ -39,7 +39,7 @@ enum Port : int {
     // numbered ones (ffmpeg's c0, c1...) keep their meaning.
     kStatus,       // output, CoreStatus
     kReload,       // 0/1: a rising edge puts the newest stored version of the selected process on air
-    kCeiling,      // 0/1, the true-peak ceiling after the chain; read at activate
+    kCeiling,      // 0/1, the true-peak ceiling after the chain; read at activate and at the first block
     kCeilingDbtp,  // dBTP, -6..0, applied at once
     kPortCount
 };
@@ -93,7 +93,9 @@ struct PluginCore {
     float output_gain_db = 0.0f;
     float input_gain = 1.0f;
     float output_gain = 1.0f;
-    bool ceiling = false;  // as the processor was made
+    bool ceiling = false;  // as the processor plays it
+    // No block has run since activate: the ceiling may still be switched.
+    bool first_block = false;
     float ceiling_dbtp = static_cast<float>(kCeilingDefaultDbtp);
 
     // The selection: the version of the selected number's entry last looked
