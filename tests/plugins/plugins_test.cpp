@@ -17,6 +17,7 @@
 #include <lv2/presets/presets.h>
 #include <lv2/state/state.h>
 #include <lv2/urid/urid.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
@@ -28,6 +29,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cfloat>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -77,6 +79,7 @@ inline void note_allocation() {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, std::size_t),
                                                          void (*)(const volatile void*));
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 namespace {
 void on_malloc(const volatile void*, std::size_t) { note_allocation(); }
 void on_free(const volatile void*) { note_allocation(); }
@@ -326,14 +329,21 @@ public:
     }
     // Processes [first, first + n) of the planar buffers in place.
     void run(std::vector<float>& l, std::vector<float>& r, int first, int n) {
-        connect(kInLeft, l.data() + first);
-        connect(kInRight, r.data() + first);
-        connect(kOutLeft, l.data() + first);
-        connect(kOutRight, r.data() + first);
+        run(l.data() + first, r.data() + first, l.data() + first, r.data() + first, n);
+    }
+    void run(float* in_l, float* in_r, float* out_l, float* out_r, int n) {
+        connect(kInLeft, in_l);
+        connect(kInRight, in_r);
+        connect(kOutLeft, out_l);
+        connect(kOutRight, out_r);
         if (lib_.ladspa != nullptr)
             lib_.ladspa->run(h_, static_cast<unsigned long>(n));
         else
             lib_.lv2->run(h_, static_cast<std::uint32_t>(n));
+    }
+    // The control ports on values[kProcess...] instead of `control`.
+    void connect_controls(float* values) {
+        for (int p = kProcess; p < kPortCount; ++p) connect(p, &values[p]);
     }
     void* handle() const { return h_; }
     float control[kPortCount] = {};
@@ -843,6 +853,167 @@ TEST(Plugins, CleanupLeavesNoThread) {
         }
     }
     EXPECT_EQ(thread_count(), before);
+}
+
+// --- hostile hosts ---
+
+// Bytes the heap holds for the program.
+std::size_t heap_in_use() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    const struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+#endif
+}
+
+// The values a hostile host may leave on any input.
+constexpr float kHostile[] = {NAN, INFINITY, -INFINITY, 1e30f, -1e30f, FLT_MAX, -FLT_MAX, 1e-40f, -0.0f, 3.5f};
+
+// NaN, infinities and huge values on every audio and control input, run(0),
+// blocks of 1 and 8192 frames, the output in the input's buffer or its own,
+// every port (audio and control) on other buffers from one run to the next,
+// at 44.1 kHz and through the resamplers, through both APIs: the output
+// stays finite and within +-1.0 (+-1.2 where the resamplers may overshoot),
+// the output ports in their ranges, and run() allocates nothing.
+TEST(Plugins, HostileHostsGetFiniteBoundedOutput) {
+    ConfigDir config;
+    config.store(5, other_process());
+    const auto ladspa = open_ladspa();
+    const auto lv2 = open_lv2();
+    ASSERT_TRUE(ladspa && lv2);
+    const int sizes[] = {0, 1, 8192, 1, 37, 0, 8192, 512, 3, 8192};
+    const std::vector<std::int16_t> clip = make_clip(8192, 44100);
+    for (const Library* lib : {ladspa.get(), lv2.get()}) {
+        for (const double rate : {44100.0, 48000.0, 22050.0}) {
+            SCOPED_TRACE(std::string(lib->ladspa != nullptr ? "LADSPA " : "LV2 ") + std::to_string(int(rate)));
+            Instance inst(*lib, rate);
+            // Hostile values on the controls at activate too.
+            for (int p = kProcess; p < kPortCount; ++p) inst.control[p] = kHostile[p % std::size(kHostile)];
+            inst.activate();
+            const float bound = rate == 44100.0 ? 1.0f : 1.2f;
+            std::vector<float> buf[2][4];
+            float controls[3][kPortCount] = {};
+            for (auto& set : buf)
+                for (auto& b : set) b.resize(8192);
+            long allocations = 0, bad = 0;
+            float peak = 0;
+            for (int i = 0; i < 120; ++i) {
+                const int n = sizes[i % std::size(sizes)];
+                std::vector<float>* set = buf[(i / 2) % 2];
+                for (int k = 0; k < n; ++k) {
+                    set[0][k] = clip[2 * k] / 32768.0f * 2;  // up to 6 dB over full scale
+                    set[1][k] = clip[2 * k + 1] / 32768.0f * 2;
+                    if ((k + i) % 53 == 0) set[0][k] = kHostile[(k / 53 + i) % std::size(kHostile)];
+                    if ((k + 2 * i) % 31 == 0) set[1][k] = kHostile[(k / 31 + i + 3) % std::size(kHostile)];
+                }
+                // Every control: now a hostile value, now a plain one.
+                float* values = controls[i % 3];
+                for (int p = kProcess; p < kPortCount; ++p) {
+                    const bool plain = (i + p) % 3 != 0;
+                    values[p] = plain ? kPorts[p].min + (kPorts[p].max - kPorts[p].min) * float((i * 7 + p) % 5) / 4
+                                      : kHostile[(i + p) % std::size(kHostile)];
+                }
+                if (i % 4 == 1) values[kProcess] = 5;
+                inst.connect_controls(values);
+                const bool in_place = i % 2 == 0;
+                float* out_l = in_place ? set[0].data() : set[2].data();
+                float* out_r = in_place ? set[1].data() : set[3].data();
+                g_allocations = 0;
+                g_armed = true;
+                inst.run(set[0].data(), set[1].data(), out_l, out_r, n);
+                g_armed = false;
+                allocations += g_allocations;
+                for (int k = 0; k < n; ++k) {
+                    bad += !(std::fabs(out_l[k]) <= bound) + !(std::fabs(out_r[k]) <= bound);
+                    peak = std::max({peak, std::fabs(out_l[k]), std::fabs(out_r[k])});
+                }
+                EXPECT_TRUE(values[kLatency] >= 0 && values[kLatency] <= 192000) << values[kLatency];
+                EXPECT_TRUE(values[kStatus] == float(kOnAir) || values[kStatus] == float(kMissing)) << values[kStatus];
+            }
+            EXPECT_EQ(bad, 0) << "peak " << peak;
+            EXPECT_GT(peak, 0.5f);  // it did play
+            EXPECT_EQ(allocations, 0);
+        }
+    }
+}
+
+// A hundred instances in one process share one library of processes (one
+// thread, one set of snapshots) and each runs as it would alone.
+TEST(Plugins, HundredInstancesShareOneLibrary) {
+    ConfigDir config;
+    config.store(5, other_process());
+    const auto ladspa = open_ladspa();
+    const auto lv2 = open_lv2();
+    ASSERT_TRUE(ladspa && lv2);
+    const std::vector<std::int16_t> pcm = make_clip(4096, 44100);
+    const std::vector<std::int16_t> ref = reference(other_process(), pcm);
+    for (const Library* lib : {ladspa.get(), lv2.get()}) {
+        SCOPED_TRACE(lib->ladspa != nullptr ? "LADSPA" : "LV2");
+        const int threads = thread_count();
+        const std::size_t heap = heap_in_use();
+        std::vector<std::unique_ptr<Instance>> all;
+        std::size_t first = 0;
+        for (int i = 0; i < 100; ++i) {
+            all.push_back(std::make_unique<Instance>(*lib, 44100));
+            all.back()->control[kProcess] = 5;
+            all.back()->activate();
+            if (i == 0) first = heap_in_use() - heap;
+        }
+        const std::size_t each = (heap_in_use() - heap - first) / 99;
+        EXPECT_EQ(thread_count(), threads + 1);
+        if (lib->ladspa != nullptr) {
+            // The handle is the core: every member reads the same library.
+            const auto* newest = static_cast<PluginCore*>(all[0]->handle())->member->newest;
+            for (const auto& inst : all) EXPECT_EQ(static_cast<PluginCore*>(inst->handle())->member->newest, newest);
+        }
+        int wrong = 0;
+        for (auto& inst : all) {
+            Planar p = to_float(pcm);
+            inst->run(p.l, p.r, 0, 4096);
+            wrong += mismatches(p, ref) != 0;
+        }
+        EXPECT_EQ(wrong, 0);
+        std::printf("%s: the first instance %.0f kB (the library of processes included), each further one %.0f kB\n",
+                    lib->ladspa != nullptr ? "LADSPA" : "LV2", first / 1024.0, each / 1024.0);
+        EXPECT_LT(each, first);
+        all.clear();
+        EXPECT_EQ(thread_count(), threads);
+    }
+}
+
+// A thousand activate/deactivate cycles and a thousand instantiate/cleanup
+// cycles, half through each API, one in ten through the resamplers (whose
+// set-up is the slow part): the heap comes back to where it was (under
+// AddressSanitizer the leak checker looks too) and no thread stays.
+TEST(Plugins, ThousandCyclesLeaveNothingBehind) {
+    ConfigDir config;
+    const auto ladspa = open_ladspa();
+    const auto lv2 = open_lv2();
+    ASSERT_TRUE(ladspa && lv2);
+    Planar p{std::vector<float>(256, 0.25f), std::vector<float>(256, -0.25f)};
+    const int threads = thread_count();
+    const std::size_t heap = heap_in_use();
+    for (const Library* lib : {ladspa.get(), lv2.get()}) {
+        SCOPED_TRACE(lib->ladspa != nullptr ? "LADSPA" : "LV2");
+        for (const auto& [rate, cycles] : {std::pair{44100.0, 450}, {48000.0, 50}}) {
+            Instance inst(*lib, rate);
+            for (int i = 0; i < cycles; ++i) {
+                inst.activate();
+                inst.run(p.l, p.r, 0, 256);
+                inst.deactivate();
+            }
+        }
+        for (int i = 0; i < 500; ++i) {
+            Instance inst(*lib, i % 10 == 0 ? 48000 : 44100);
+            inst.activate();
+            inst.run(p.l, p.r, 0, 256);
+        }
+    }
+    EXPECT_EQ(thread_count(), threads);
+    // Allowance for the C library's own bookkeeping (thread arenas).
+    EXPECT_LT(static_cast<long>(heap_in_use()) - static_cast<long>(heap), 64 * 1024);
+    for (float x : p.l) EXPECT_TRUE(std::isfinite(x));
 }
 
 // A state store for one save and restore.
