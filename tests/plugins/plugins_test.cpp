@@ -19,6 +19,7 @@
 #include <lv2/urid/urid.h>
 #include <malloc.h>
 #include <netinet/in.h>
+#include <soxr.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -383,6 +384,12 @@ void run_all(Instance& inst, Planar& p, const std::vector<int>& sizes) {
     }
 }
 
+int count_of(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
 // Counts output samples that are not exactly reference / 32768.
 int mismatches(const Planar& out, const std::vector<std::int16_t>& ref) {
     int bad = 0;
@@ -658,6 +665,55 @@ TEST(Plugins, ResamplesOtherRatesWithTheReportedLatency) {
         const int chain = 884 + (ceiling ? kTruePeakLatencyFrames : 0);
         EXPECT_EQ(static_cast<int>(control[kLatency]), bridge + std::lround(chain * rate / 44100));
     }
+}
+
+// soxr_create of this program: refuses while g_soxr_refuses is set, as it
+// would without memory; else libsoxr's.
+std::atomic<bool> g_soxr_refuses{false};
+
+}  // namespace
+
+extern "C" soxr_t soxr_create(double in_rate, double out_rate, unsigned channels, soxr_error_t* error,
+                              const soxr_io_spec_t* io, const soxr_quality_spec_t* quality,
+                              const soxr_runtime_spec_t* runtime) {
+    using Create = soxr_t (*)(double, double, unsigned, soxr_error_t*, const soxr_io_spec_t*,
+                              const soxr_quality_spec_t*, const soxr_runtime_spec_t*);
+    static const auto real = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "soxr_create"));
+    if (g_soxr_refuses) {
+        if (error != nullptr) *error = "refused by the test";
+        return nullptr;
+    }
+    return real(in_rate, out_rate, channels, error, io, quality, runtime);
+}
+
+namespace {
+
+// A resampler that cannot start: status 3, silence, said once; the next
+// activate with the resampler back plays again.
+TEST(Plugins, SilentWithStatusThreeWhenTheResamplerCannotStart) {
+    ConfigDir config;
+    auto core = core_create(48000, LogSink{});
+    ASSERT_TRUE(core);
+    float control[kPortCount] = {};
+    for (int p = kProcess; p < kPortCount; ++p) core->port[p] = &control[p];
+    Planar p = to_float(make_tones(4800, 48000));
+    const Planar in = p;
+    core->port[kInLeft] = core->port[kOutLeft] = p.l.data();
+    core->port[kInRight] = core->port[kOutRight] = p.r.data();
+    testing::internal::CaptureStderr();
+    g_soxr_refuses = true;
+    EXPECT_FALSE(core_activate(*core));
+    g_soxr_refuses = false;
+    core_run(*core, 4800);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(control[kStatus], kNoResampler);
+    EXPECT_EQ(std::count(p.l.begin(), p.l.end(), 0.0f), 4800);
+    EXPECT_EQ(count_of(said, "the resampler cannot be created"), 1) << said;
+    p = in;
+    EXPECT_TRUE(core_activate(*core));
+    core_run(*core, 4800);
+    EXPECT_EQ(control[kStatus], kOnAir);
+    EXPECT_GT(*std::max_element(p.l.begin(), p.l.end()), 0.1f);
 }
 
 // run() allocates nothing through any route, on the calling thread, while
@@ -1213,12 +1269,6 @@ struct LogCapture {
     }
 };
 
-int count_of(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
-
 ProcessParams with_lookahead(int ms) {
     ProcessParams p = default_process();
     p.global.lookahead_ms = ms;
@@ -1229,7 +1279,8 @@ ProcessParams with_lookahead(int ms) {
 // the settings folder followed through inotify and by re-scan: the status
 // port for a stored, a missing and an invalid number; a missing process
 // stored while selected goes on air by itself, an edit of the process on air
-// at a reload edge. The latency port tells which process is on air.
+// at a reload edge, an invalid one made valid while selected by itself.
+// The latency port tells which process is on air.
 TEST(Plugins, LilvHostFollowsTheSettingsFolder) {
     UridMap urid;
     LilvWorld* world = lilv_world_new();
@@ -1302,6 +1353,15 @@ TEST(Plugins, LilvHostFollowsTheSettingsFolder) {
             return control[kLatency] == latency_of(a);
         });
         EXPECT_LT(reload, 2.0);
+        // The invalid file, made valid while selected again, goes on air.
+        const ProcessParams c = with_lookahead(4);
+        control[kProcess] = 8;
+        block();
+        EXPECT_EQ(control[kStatus], kInvalid);
+        config.store(8, c);
+        const double fixed = until([&] { return control[kLatency] == latency_of(c); });
+        EXPECT_LT(fixed, 2.0);
+        EXPECT_EQ(control[kStatus], kOnAir);
         std::printf(
             "%s: a missing process stored while selected on air after %.3f s; an edit, with reload edges, "
             "after %.3f s\n",
@@ -1310,7 +1370,7 @@ TEST(Plugins, LilvHostFollowsTheSettingsFolder) {
         lilv_instance_free(inst);
         const std::string said = log.said();
         EXPECT_GE(count_of(said, "qv$7.dat is missing"), 1) << said;
-        EXPECT_EQ(count_of(said, "qv$8.dat is not a valid process"), 1) << said;
+        EXPECT_EQ(count_of(said, "qv$8.dat is not a valid process"), 2) << said;
         EXPECT_EQ(log.from_audio, 0) << said;
     }
     unsetenv("QUORVANE_NO_INOTIFY");
