@@ -48,11 +48,13 @@ int bridge_pass(RateBridge& b, Processor* chain, int* mid_out = nullptr) {
     return static_cast<int>(made);
 }
 
-// The finite value of x * gain; NaN and infinities count as 0 so that they
-// never reach the resamplers' memories.
+// x * gain clamped to the 16-bit range, as the direct path at 44.1 kHz
+// clamps it; NaN and infinities count as 0. Nothing outside full scale
+// reaches the upsampler: a huge sample would ring through its whole filter
+// length and come back as a burst of clipped full-scale noise.
 float sanitize(float x, float gain) {
-    const float v = x * gain;
-    return std::isfinite(v) ? v : 0.0f;
+    if (!std::isfinite(x)) return 0.0f;
+    return static_cast<float>(std::clamp(static_cast<double>(x) * gain, -1.0, 32767.0 / 32768.0));
 }
 
 }  // namespace
@@ -147,8 +149,8 @@ void bridge_run(RateBridge& b, Processor& chain, const float* in_l, const float*
             } else {
                 ++b.underruns;
             }
-            out_l[done + i] = l * output_gain;
-            out_r[done + i] = r * output_gain;
+            out_l[done + i] = std::clamp(l, -kBridgeOutputPeak, kBridgeOutputPeak) * output_gain;
+            out_r[done + i] = std::clamp(r, -kBridgeOutputPeak, kBridgeOutputPeak) * output_gain;
         }
         done += static_cast<std::uint32_t>(k);
     }

@@ -13,6 +13,10 @@
 namespace qv::plugin {
 
 constexpr int kBridgeChunkFrames = 128;  // host frames per pass through the resamplers
+// The output's bound: the downsampler rebuilds the peaks between the samples
+// of a full-scale 44.1 kHz signal, up to +2 dB and more after a clipper;
+// beyond +1.6 dB they are clipped here.
+constexpr float kBridgeOutputPeak = 1.2f;
 
 // Fixed chunks of host frames through both resamplers.
 struct RateBridge {

@@ -12,7 +12,7 @@ tool=(cmake ninja-build g++ pkg-config libsndfile1-dev libsoxr-dev libebur128-de
 all=(libgtest-dev libbenchmark-dev help2man libmpfr-dev python3
      g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
      clang-format clang-tidy xvfb imagemagick fonts-wine wine wine64 clang libclang-rt-14-dev ffmpeg chromium
-     lv2-dev liblilv-dev ladspa-sdk lilv-utils serdi sox liquidsoap nsis lintian dpkg-dev
+     lv2-dev liblilv-dev ladspa-sdk lilv-utils serdi sox liquidsoap icecast2 nsis lintian dpkg-dev
      pipewire pipewire-bin pipewire-jack jalv python3-jack-client dbus systemd)
 
 need=()
