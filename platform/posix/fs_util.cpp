@@ -92,7 +92,7 @@ bool write_file_atomic(const std::string& path, const std::string& bytes, std::s
     if (!pending_create(f, path, error)) return false;
     if (!write_full(f.fd, bytes.data(), bytes.size())) {
         error = errno_message(path);
-        pending_discard(f);
+        pending_discard(f, &error);
         return false;
     }
     return pending_publish(f, ReplacePolicy::always, error);
