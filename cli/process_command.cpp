@@ -214,9 +214,13 @@ platform::ReplacePolicy replace_policy(const ProcessOptions& o) {
     return o.force ? platform::ReplacePolicy::always : platform::ReplacePolicy::unless_protected;
 }
 
-// Refuses an existing file that the options say must stay. Checked again
-// when the output takes its place, for --no-clobber in the same step.
+// Refuses a file that cannot be written where it is named (a read-only file
+// system, a folder without write permission) or an existing one that the
+// options say must stay. Checked again when the output takes its place, for
+// --no-clobber in the same step.
 bool may_replace(const ProcessOptions& o, const std::string& path) {
+    if (const std::string refusal = platform::folder_refusal(path); !refusal.empty())
+        return failed(path + ": " + refusal);
     if (!platform::file_exists(path)) return true;
     if (o.no_clobber) return failed(path + ": exists, and --no-clobber keeps it");
     if (!o.force && platform::is_write_protected(path.c_str()))

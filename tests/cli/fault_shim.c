@@ -9,7 +9,8 @@
  * OP is write (to a regular file), write0 (a write at offset 0 of a regular
  * file: a header), fsync, close (of a regular file; the descriptor is still
  * closed, as Linux does), rename, link (link and linkat), unlink (unlink and
- * unlinkat) or
+ * unlinkat), access (faccessat: `access:0:30` answers as on a read-only
+ * file system, `access:0:13` as in a folder without write permission) or
  * tmpfile (open with O_TMPFILE: `tmpfile:0:95` refuses it with EOPNOTSUPP,
  * `tmpfile:0:21` with EISDIR, as file systems without unnamed files do).
  * ERRNO defaults to EIO. The variable is read at every call and
@@ -66,6 +67,7 @@ typedef int (*paths_fn)(const char*, const char*);
 typedef int (*linkat_fn)(int, const char*, int, const char*, int);
 typedef int (*path_fn)(const char*);
 typedef int (*unlinkat_fn)(int, const char*, int);
+typedef int (*faccessat_fn)(int, const char*, int, int);
 
 /* The next definition of name (libc's, or a sanitizer's wrapper of it). */
 #define REAL(name, type)     \
@@ -127,6 +129,12 @@ int unlinkat(int dirfd, const char* path, int flags) {
     REAL(unlinkat, unlinkat_fn);
     if (should_fail("unlink")) return -1;
     return real_unlinkat(dirfd, path, flags);
+}
+
+int faccessat(int dirfd, const char* path, int mode, int flags) {
+    REAL(faccessat, faccessat_fn);
+    if (should_fail("access")) return -1;
+    return real_faccessat(dirfd, path, mode, flags);
 }
 
 static int open_common(const char* name, const char* path, int flags, mode_t mode) {
