@@ -478,7 +478,8 @@ bool ready_plot(ProcessRun& run, std::string& error) {
 // OUT and the plot, all or nothing: both are made ready (every step that can
 // fail but the last), then the plot takes its place and OUT last, so a
 // failure never leaves OUT written with status 1. Standard output has had
-// the audio by then: a failure of the plot after it is status 3.
+// the audio by then: a failure of the plot after it is status 3, as is a
+// temporary name that stays after OUT was linked (--no-clobber).
 int publish_outputs(ProcessRun& run) {
     const ProcessOptions& o = run.o;
     std::string error;
@@ -490,9 +491,11 @@ int publish_outputs(ProcessRun& run) {
     }
     if (run.plotting && (!ready_plot(run, error) || !platform::pending_commit(run.plot_file, error)))
         return refuse(error + "; " + o.output + " not written", kExitFailure);
-    if (!platform::pending_commit(run.out.pending, error))
+    if (!platform::pending_commit(run.out.pending, error)) {
+        if (run.out.pending.published) return refuse(error, kExitPartial);
         return refuse(error + (run.plotting ? "; " + o.output + " not written, but the plot " + o.plot + " was" : ""),
                       kExitFailure);
+    }
     return kExitOk;
 }
 

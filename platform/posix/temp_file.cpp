@@ -121,6 +121,7 @@ bool open_named(PendingFile& f, int mode, std::string& error) {
 bool create(PendingFile& f, const std::string& target, int mode, std::string& error) {
     pending_discard(f);
     f.target = target;
+    f.published = false;
     if (!remove_leftovers(target, error)) return false;
     const std::string dir = directory_of(target);
     f.fd = open_unnamed(dir, mode);
@@ -264,12 +265,14 @@ bool pending_commit(PendingFile& f, std::string& error) {
         return false;
     }
     if (f.policy == ReplacePolicy::never && !f.named_temp.empty() && unlink(f.named_temp.c_str()) != 0) {
-        error = f.target + ": written, but its temporary file " + f.named_temp + " cannot be removed: " +
+        f.published = true;
+        error = f.target + " written; its temporary file " + f.named_temp + " could not be removed: " +
                 std::strerror(errno);
         f.named_temp.clear();
         pending_discard(f);
         return false;
     }
+    f.published = true;
     f.named_temp.clear();
     pending_discard(f);
     return true;

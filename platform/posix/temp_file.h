@@ -36,6 +36,7 @@ struct PendingFile {
     std::string target;
     std::string named_temp;  // the temporary's path while it has a name
     ReplacePolicy policy = ReplacePolicy::unless_protected;  // set by pending_ready
+    bool published = false;  // the file is in target's place (pending_commit may still fail after that)
 
     PendingFile() = default;
     PendingFile(const PendingFile&) = delete;
@@ -74,8 +75,8 @@ bool pending_ready(PendingFile& f, ReplacePolicy policy, std::string& error);
 // policy given there says. On
 // failure the file is discarded (errno is kept; EEXIST when `never` met a
 // target). With `never` and a named temporary the target is written even
-// when its temporary name cannot be removed; that is a failure too, and
-// error says both.
+// when its temporary name cannot be removed; that is a failure too, with
+// `published` set and error "TARGET written; its temporary file ...".
 bool pending_commit(PendingFile& f, std::string& error);
 
 // pending_ready and pending_commit in one.

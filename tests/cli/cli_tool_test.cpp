@@ -784,14 +784,22 @@ TEST(CliFaults, EveryFailedCallIsReportedAndLeavesNothing) {
     EXPECT_NE(r.err.find("out/.named.wav."), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("cannot be removed: Input/output error"), std::string::npos) << r.err;
     EXPECT_EQ(dir_listing(d.path / "out").size(), 1u);
+    // --no-clobber links OUT to its name: a temporary name that stays then
+    // is status 3 (the next run's sweep is the first unlink).
+    args.push_back("-n");
+    r = run_tool(args, "", "", shim_env(kNoTmpfile + ",unlink:2"));
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find(args[2] + " written; its temporary file " + d / "out/.named.wav."), std::string::npos) << r.err;
+    EXPECT_EQ(dir_listing(d.path / "out").size(), 2u);
+    args.pop_back();
     r = run_tool(args, "", "", shim_env(kNoTmpfile));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(file_bytes(args[2]), file_bytes(d / "ref.wav"));
     EXPECT_EQ(dir_listing(d.path / "out"), std::vector<std::string>{"named.wav"});
 
     // OUT on standard output has its audio before the plot is published: a
-    // plot that fails then, or a --json summary that cannot be written after
-    // OUT, is status 3 and says that OUT was written.
+    // plot that fails then, like a --json summary that cannot be written
+    // after OUT, is status 3 and says that OUT was written.
     args = base;
     args[2] = "-";
     args.insert(args.end(), {"--plot", plot});
@@ -885,7 +893,7 @@ TEST(CliFaults, WithoutUnnamedFilesTheNextRunRemovesWhatKilledRunsLeft) {
     ToolRun r = run_tool({"preset", "install-factory", "--settings-dir", s, "-q"}, "", "",
                          shim_env(kNoTmpfile + ",unlink:1"));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("qv$92.dat: written, but its temporary file " + s + "/.qv$92.dat."), std::string::npos)
+    EXPECT_NE(r.err.find("qv$92.dat written; its temporary file " + s + "/.qv$92.dat."), std::string::npos)
         << r.err;
     EXPECT_EQ(dir_listing(s).size(), settings.size() + 1);
     r = run_tool({"preset", "install-factory", "--settings-dir", s, "-q"}, "", "", shim_env(kNoTmpfile));
