@@ -535,8 +535,7 @@ int report(const ProcessRun& run, double elapsed_s) {
         if (o.delivery.active()) print_delivery(stderr, o.delivery, run.delivery);
     }
     if (o.json && !run.to_stdout && std::fflush(stdout) != 0)
-        return refuse(o.output + " written; the summary could not be written: standard output: " +
-                          std::strerror(errno),
+        return refuse(o.output + " written; the summary could not be written: standard output: " + std::strerror(errno),
                       kExitPartial);
     return kExitOk;
 }

@@ -177,8 +177,9 @@ bool remove_leftovers(const std::string& target, std::string& error) {
     bool all = true;
     while (const struct dirent* e = readdir(d)) {
         if (!is_temp_name(e->d_name, prefix) || remove_if_leftover(dirfd(d), e->d_name)) continue;
-        if (all) error = dir + "/" + e->d_name + ": a temporary file left by an earlier run cannot be removed: " +
-                         std::strerror(errno);
+        if (all)
+            error = dir + "/" + e->d_name +
+                    ": a temporary file left by an earlier run cannot be removed: " + std::strerror(errno);
         all = false;
     }
     closedir(d);
@@ -228,8 +229,8 @@ bool pending_ready(PendingFile& f, ReplacePolicy policy, std::string& error) {
     // keeps the name guarded until the commit, while closing the file itself
     // reports what the file system keeps for close.
     f.guard_fd = fcntl(f.fd, F_DUPFD_CLOEXEC, 0);
-    if (f.guard_fd < 0 || (f.named_temp.empty() && policy != ReplacePolicy::never &&
-                           !link_anonymous(f, f.guard_fd, error))) {
+    if (f.guard_fd < 0 ||
+        (f.named_temp.empty() && policy != ReplacePolicy::never && !link_anonymous(f, f.guard_fd, error))) {
         if (f.guard_fd < 0) error = cause(f.target);
         pending_discard(f, &error);
         return false;
@@ -266,8 +267,8 @@ bool pending_commit(PendingFile& f, std::string& error) {
     }
     if (f.policy == ReplacePolicy::never && !f.named_temp.empty() && unlink(f.named_temp.c_str()) != 0) {
         f.published = true;
-        error = f.target + " written; its temporary file " + f.named_temp + " could not be removed: " +
-                std::strerror(errno);
+        error = f.target + " written; its temporary file " + f.named_temp +
+                " could not be removed: " + std::strerror(errno);
         f.named_temp.clear();
         pending_discard(f);
         return false;

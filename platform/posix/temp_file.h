@@ -34,7 +34,7 @@ struct PendingFile {
     int fd = -1;        // open for reading and writing, until pending_ready
     int guard_fd = -1;  // after pending_ready: the same file, holding its lock until the commit
     std::string target;
-    std::string named_temp;  // the temporary's path while it has a name
+    std::string named_temp;                                  // the temporary's path while it has a name
     ReplacePolicy policy = ReplacePolicy::unless_protected;  // set by pending_ready
     bool published = false;  // the file is in target's place (pending_commit may still fail after that)
 

@@ -741,10 +741,10 @@ TEST(CliFaults, EveryFailedCallIsReportedAndLeavesNothing) {
         const char* op;
         int calls;
         bool plot;
-    } cases[] = {{"wav", "write", 16, false},  {"wav", "write0", 8, false}, {"wav", "fsync", 8, false},
-                 {"wav", "close", 8, false},   {"wav", "rename", 6, false}, {"wav", "link", 6, false},
+    } cases[] = {{"wav", "write", 16, false},  {"wav", "write0", 8, false},  {"wav", "fsync", 8, false},
+                 {"wav", "close", 8, false},   {"wav", "rename", 6, false},  {"wav", "link", 6, false},
                  {"flac", "write", 18, false}, {"aiff", "write0", 8, false}, {"wav", "fsync", 4, true},
-                 {"wav", "close", 10, true}, {"wav", "link", 4, true}, {"wav", "rename", 4, true}};
+                 {"wav", "close", 10, true},   {"wav", "link", 4, true},     {"wav", "rename", 4, true}};
     for (const Case& c : cases) {
         std::vector<std::string> args = base;
         args[2] = d / (std::string("ref.") + c.container);
@@ -789,7 +789,8 @@ TEST(CliFaults, EveryFailedCallIsReportedAndLeavesNothing) {
     args.push_back("-n");
     r = run_tool(args, "", "", shim_env(kNoTmpfile + ",unlink:2"));
     EXPECT_EQ(r.status, 3);
-    EXPECT_NE(r.err.find(args[2] + " written; its temporary file " + d / "out/.named.wav."), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(args[2] + " written; its temporary file " + d / "out/.named.wav."), std::string::npos)
+        << r.err;
     EXPECT_EQ(dir_listing(d.path / "out").size(), 2u);
     args.pop_back();
     r = run_tool(args, "", "", shim_env(kNoTmpfile));
@@ -829,8 +830,9 @@ TEST(CliFaults, WithoutUnnamedFilesTheNextRunRemovesWhatKilledRunsLeft) {
     const std::string s = d / "settings", tmp = d / "tmp";
     ASSERT_EQ(run_tool({"preset", "install-factory", "--settings-dir", s, "-q"}).status, 0);
     const std::vector<std::string> settings = dir_listing(s);
-    std::vector<std::string> argv_s = {tool(),         "process", d / "in.wav", d / "out/o.wav", "--settings-dir", s,
-                                       "--loudness",   "-16",     "--plot",     d / "out/o.svg", "-q"};
+    std::vector<std::string> argv_s = {tool(), "process",    d / "in.wav", d / "out/o.wav", "--settings-dir",
+                                       s,      "--loudness", "-16",        "--plot",        d / "out/o.svg",
+                                       "-q"};
     std::vector<char*> argv;
     for (std::string& a : argv_s) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -890,11 +892,10 @@ TEST(CliFaults, WithoutUnnamedFilesTheNextRunRemovesWhatKilledRunsLeft) {
     // a failed removal is reported (the process is stored), and the next
     // install removes the temporary.
     fs::remove(s + "/qv$92.dat");
-    ToolRun r = run_tool({"preset", "install-factory", "--settings-dir", s, "-q"}, "", "",
-                         shim_env(kNoTmpfile + ",unlink:1"));
+    ToolRun r =
+        run_tool({"preset", "install-factory", "--settings-dir", s, "-q"}, "", "", shim_env(kNoTmpfile + ",unlink:1"));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("qv$92.dat written; its temporary file " + s + "/.qv$92.dat."), std::string::npos)
-        << r.err;
+    EXPECT_NE(r.err.find("qv$92.dat written; its temporary file " + s + "/.qv$92.dat."), std::string::npos) << r.err;
     EXPECT_EQ(dir_listing(s).size(), settings.size() + 1);
     r = run_tool({"preset", "install-factory", "--settings-dir", s, "-q"}, "", "", shim_env(kNoTmpfile));
     EXPECT_EQ(r.status, 0) << r.err;
