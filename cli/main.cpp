@@ -136,7 +136,11 @@ void add_process(CLI::App& app, CommandLine& c) {
     process->footer(
         "Other rates (8 kHz to 768 kHz) are resampled to 44.1 kHz (soxr, high quality); 24-bit and float input is\n"
         "dithered to 16 bits. Tags (title, artist, album, comment, ...) are copied where OUT's format holds them.\n"
-        "A summary (peaks, true peak, loudness, loudness range before and after, speed) goes to standard error.");
+        "A summary (peaks, true peak, loudness, loudness range before and after, speed) goes to standard error.\n"
+        "OUT and the plot are published together (OUT last); a kill leaves at most a hidden temporary .NAME.<hex>\n"
+        "beside them where the file system has no unnamed files, which the next run for the same name removes.\n"
+        "Exit status: 0 success, 1 failure (OUT not written), 2 usage error, 3 OUT written but a later step\n"
+        "failed (the plot when OUT is -, removing a temporary name, the --json summary).");
 }
 
 void add_stream(CLI::App& app, CommandLine& c) {

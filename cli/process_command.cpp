@@ -220,9 +220,13 @@ platform::ReplacePolicy replace_policy(const ProcessOptions& o) {
     return o.force ? platform::ReplacePolicy::always : platform::ReplacePolicy::unless_protected;
 }
 
-// Refuses an existing file that the options say must stay. Checked again
-// when the output takes its place, for --no-clobber in the same step.
+// Refuses a file that cannot be written where it is named (a read-only file
+// system, a folder without write permission) or an existing one that the
+// options say must stay. Checked again when the output takes its place, for
+// --no-clobber in the same step.
 bool may_replace(const ProcessOptions& o, const std::string& path) {
+    if (const std::string refusal = platform::folder_refusal(path); !refusal.empty())
+        return failed(path + ": " + refusal);
     if (!platform::file_exists(path)) return true;
     if (o.no_clobber) return failed(path + ": exists, and --no-clobber keeps it");
     if (!o.force && platform::is_write_protected(path.c_str()))
@@ -457,7 +461,9 @@ bool deliver_output(ProcessRun& run) {
     return true;
 }
 
-bool write_plot(ProcessRun& run) {
+// The plot written and made ready to take its place (every step of
+// publishing but the last). False with the cause in error.
+bool ready_plot(ProcessRun& run, std::string& error) {
     const ProcessOptions& o = run.o;
     PlotData& plot = run.plot;
     plot.title = o.input + " -> " + o.output + "  (" + run.session.description + ")";
@@ -467,16 +473,36 @@ bool write_plot(ProcessRun& run) {
     plot.output_integrated_lufs = run.output_figures.integrated_lufs;
     plot.target_lufs = o.delivery.loudness_lufs;
     const std::string svg = render_plot(plot);
-    return platform::write_full(run.plot_file.fd, svg.data(), svg.size()) || failed(platform::errno_message(o.plot));
+    if (!platform::write_full(run.plot_file.fd, svg.data(), svg.size())) {
+        error = platform::errno_message(o.plot);
+        platform::pending_discard(run.plot_file, &error);
+        return false;
+    }
+    return platform::pending_ready(run.plot_file, replace_policy(o), error);
 }
 
-// OUT and the plot, each complete in its place or not at all.
-bool publish_outputs(ProcessRun& run) {
+// OUT and the plot, all or nothing: both are made ready (every step that can
+// fail but the last), then the plot takes its place and OUT last, so a
+// failure never leaves OUT written with status 1. Standard output has had
+// the audio by then: a failure of the plot after it is status 3, as is a
+// temporary name that stays after OUT was linked (--no-clobber).
+int publish_outputs(ProcessRun& run) {
+    const ProcessOptions& o = run.o;
     std::string error;
-    if (!output_finish(run.out, replace_policy(run.o), error) ||
-        (run.plotting && !platform::pending_publish(run.plot_file, replace_policy(run.o), error)))
-        return failed(error);
-    return true;
+    if (!output_finish(run.out, replace_policy(o), error)) return refuse(error, kExitFailure);
+    if (run.to_stdout) {
+        if (run.plotting && (!ready_plot(run, error) || !platform::pending_commit(run.plot_file, error)))
+            return refuse(run.out.name + " written; the plot could not be written: " + error, kExitPartial);
+        return kExitOk;
+    }
+    if (run.plotting && (!ready_plot(run, error) || !platform::pending_commit(run.plot_file, error)))
+        return refuse(error + "; " + o.output + " not written", kExitFailure);
+    if (!platform::pending_commit(run.out.pending, error)) {
+        if (run.out.pending.published) return refuse(error, kExitPartial);
+        return refuse(error + (run.plotting ? "; " + o.output + " not written, but the plot " + o.plot + " was" : ""),
+                      kExitFailure);
+    }
+    return kExitOk;
 }
 
 ProcessSummary summary_of(const ProcessRun& run, double elapsed_s) {
@@ -519,8 +545,29 @@ int report(const ProcessRun& run, double elapsed_s) {
         if (o.delivery.active()) print_delivery(stderr, run.targets, run.delivery);
     }
     if (o.json && !run.to_stdout && std::fflush(stdout) != 0)
-        return refuse(std::string("standard output: ") + std::strerror(errno), kExitFailure);
+        return refuse(o.output + " written; the summary could not be written: standard output: " + std::strerror(errno),
+                      kExitPartial);
     return kExitOk;
+}
+
+// Everything after the checks; the exit status.
+int run_steps(ProcessRun& run) {
+    if (!open_input(run) || !open_run(run)) return kExitFailure;
+    tell_formats(run);
+    if (const int status = play(run); status != kExitOk) return status;
+    if (!deliver_output(run)) return platform::interrupted_signal ? platform::interrupted_status() : kExitFailure;
+    const double elapsed_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - run.started).count();
+    if (const int status = publish_outputs(run); status != kExitOk) return status;
+    return report(run, elapsed_s);
+}
+
+// Removes what a failed run left unpublished, saying so when a temporary
+// name cannot be removed.
+int discard_unpublished(ProcessRun& run, int status) {
+    std::string left;
+    if (output_discard(run.out, &left) && platform::pending_discard(run.plot_file, &left)) return status;
+    print_error(left);
+    return status == kExitOk ? kExitFailure : status;
 }
 
 }  // namespace
@@ -529,13 +576,7 @@ int run_process(const ProcessOptions& o) {
     if (const int status = check_choice_status(o.choice); status != kExitOk) return status;
     if (const int status = check_files(o); status != kExitOk) return status;
     ProcessRun run(o);
-    if (!open_input(run) || !open_run(run)) return kExitFailure;
-    tell_formats(run);
-    if (const int status = play(run); status != kExitOk) return status;
-    if (!deliver_output(run)) return platform::interrupted_signal ? platform::interrupted_status() : kExitFailure;
-    const double elapsed_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - run.started).count();
-    if ((run.plotting && !write_plot(run)) || !publish_outputs(run)) return kExitFailure;
-    return report(run, elapsed_s);
+    return discard_unpublished(run, run_steps(run));
 }
 
 }  // namespace qv::cli

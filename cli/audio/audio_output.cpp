@@ -113,7 +113,7 @@ bool output_open(AudioOutput& out, const std::string& path, int channels,
     out.file = sf_open_fd(out.pending.fd, SFM_WRITE, &info, SF_FALSE);
     if (out.file == nullptr) {
         error = path + ": " + sf_strerror(nullptr);
-        output_discard(out);
+        output_discard(out, &error);
         return false;
     }
     // Before any audio: some formats keep their tags ahead of the data.
@@ -151,7 +151,7 @@ bool output_finish(AudioOutput& out, platform::ReplacePolicy policy, std::string
     out.file = nullptr;
     if (closed != 0) {
         error = out.name + ": cannot write: " + sf_error_number(closed);
-        output_discard(out);
+        output_discard(out, &error);
         return false;
     }
     const HeaderCounts h = read_header_counts(out.pending.fd, out.container, out.channels);
@@ -162,16 +162,16 @@ bool output_finish(AudioOutput& out, platform::ReplacePolicy policy, std::string
         error = out.name + ": the file's header could not be completed (it counts " +
                 (h.frames < 0 ? std::string("no") : std::to_string(h.frames)) + " of " + std::to_string(out.frames) +
                 " frames)";
-        output_discard(out);
+        output_discard(out, &error);
         return false;
     }
-    return platform::pending_publish(out.pending, policy, error);
+    return platform::pending_ready(out.pending, policy, error);
 }
 
-void output_discard(AudioOutput& out) {
+bool output_discard(AudioOutput& out, std::string* error) {
     if (out.file != nullptr) sf_close(out.file);
     out.file = nullptr;
-    platform::pending_discard(out.pending);
+    return platform::pending_discard(out.pending, error);
 }
 
 }  // namespace qv::cli

@@ -37,12 +37,14 @@ bool output_open(AudioOutput& out, const std::string& path, int channels,
 bool output_write(AudioOutput& out, const std::int16_t* samples, std::size_t frames, std::string& error);
 
 // Completes the header, reads it back to check that it describes every frame
-// written, and puts the file in place (standard output: patches the header
-// when it is a regular file). False with the cause in error; nothing is
-// left behind then.
+// written, and makes the file ready to take OUT's place (platform::
+// pending_ready; platform::pending_commit on out.pending puts it there).
+// Standard output: patches the header when it is a regular file. False with
+// the cause in error; nothing is left behind then.
 bool output_finish(AudioOutput& out, platform::ReplacePolicy policy, std::string& error);
 
-// Drops an unfinished output. Safe to call more than once.
-void output_discard(AudioOutput& out);
+// Drops an unfinished output. False when its temporary name could not be
+// removed, appending why to *error when given. Safe to call more than once.
+bool output_discard(AudioOutput& out, std::string* error = nullptr);
 
 }  // namespace qv::cli

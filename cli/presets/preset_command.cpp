@@ -73,9 +73,11 @@ bool write_file(const std::string& file, const ProcessParams& p) {
 }
 
 // Stores p as path unless a file of that name exists: the file appears
-// complete under its name or not at all, and never replaces one.
+// complete under its name or not at all, and never replaces one. What a
+// killed earlier run left for path is removed either way.
 // 1 written, 0 kept, -1 failure (error set).
 int store_new(const std::string& path, const ProcessParams& p, std::string& error) {
+    if (!platform::remove_leftovers(path, error)) return -1;
     struct stat st;
     if (lstat(path.c_str(), &st) == 0) return 0;
     static unsigned char bytes[kProcessFileBytes];
@@ -84,6 +86,7 @@ int store_new(const std::string& path, const ProcessParams& p, std::string& erro
     if (!platform::pending_create(file, path, error)) return -1;
     if (!platform::write_full(file.fd, bytes, sizeof bytes)) {
         error = platform::errno_message(path);
+        platform::pending_discard(file, &error);
         return -1;
     }
     if (platform::pending_publish(file, platform::ReplacePolicy::never, error)) return 1;

@@ -1,6 +1,5 @@
 #include "cli/report/delivery.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -11,6 +10,7 @@
 #include "cli/report/messages.h"
 #include "platform/posix/fs_util.h"
 #include "platform/posix/interrupt.h"
+#include "platform/posix/temp_file.h"
 
 namespace qv::cli {
 
@@ -21,23 +21,6 @@ constexpr std::size_t kPassFrames = 4096;
 std::string temp_dir() {
     const char* tmp = std::getenv("TMPDIR");
     return tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
-}
-
-// A file with no name: nothing is left behind whatever ends the run.
-int anonymous_file(std::string& error) {
-    const std::string dir = temp_dir();
-    int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0) return fd;
-    std::string pattern = dir + "/quorvane-held.XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) {
-        error = platform::errno_message(dir);
-        return -1;
-    }
-    unlink(name.data());
-    return fd;
 }
 
 std::string format_db(double v, const char* unit) {
@@ -79,7 +62,9 @@ OutputSink::~OutputSink() {
 
 bool sink_hold(OutputSink& sink, int channels, std::string& error) {
     sink.channels = channels;
-    sink.held_fd = anonymous_file(error);
+    // Unnamed, or named only for the instant before it is unlinked; a name a
+    // kill leaves there is removed by the next run's.
+    sink.held_fd = platform::scratch_file(temp_dir(), "quorvane-held", error);
     return sink.held_fd >= 0;
 }
 

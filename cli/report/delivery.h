@@ -51,7 +51,7 @@ struct OutputSink {
     ~OutputSink();
 };
 
-// Opens the held file (O_TMPFILE in $TMPDIR or /tmp, else an unlinked mkstemp file).
+// Opens the held file in $TMPDIR or /tmp (platform::scratch_file).
 bool sink_hold(OutputSink& sink, int channels, std::string& error);
 bool sink_write(OutputSink& sink, const std::int16_t* frames, std::size_t count, std::string& error);
 

@@ -8,6 +8,9 @@ namespace qv::cli {
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+// `process`: OUT was written, but a step after it failed (the plot when OUT
+// is standard output, the --json summary); the message says which.
+constexpr int kExitPartial = 3;
 
 // How much a subcommand says besides its errors: -q, the default, -v.
 constexpr int kQuiet = 0;

@@ -19,7 +19,7 @@ bool write_file_replacing(const char* path, const void* bytes, std::size_t len) 
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) {
             if (put == 0) errno = EIO;
-            pending_discard(f);
+            pending_discard(f, &error);
             return false;
         }
         p += put;

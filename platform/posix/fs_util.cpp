@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -92,10 +93,30 @@ bool write_file_atomic(const std::string& path, const std::string& bytes, std::s
     if (!pending_create(f, path, error)) return false;
     if (!write_full(f.fd, bytes.data(), bytes.size())) {
         error = errno_message(path);
-        pending_discard(f);
+        pending_discard(f, &error);
         return false;
     }
     return pending_publish(f, ReplacePolicy::always, error);
+}
+
+std::string folder_refusal(const std::string& path) {
+    const std::string dir = directory_of(path);
+    struct statvfs fs;
+    if (statvfs(dir.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0) return "read-only file system";
+    if (faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) == 0) {
+        // In a folder with the sticky bit (/tmp) only the owner of a file or
+        // of the folder can replace the file, whatever its permissions.
+        struct stat folder, file;
+        const uid_t me = geteuid();
+        if (me != 0 && stat(dir.c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) != 0 && folder.st_uid != me &&
+            lstat(path.c_str(), &file) == 0 && file.st_uid != me)
+            return "another user's file in a folder with the sticky bit (only its owner can replace it)";
+        return "";
+    }
+    if (errno == EROFS) return "read-only file system";
+    // A missing folder is refused when the file is created, in its own words.
+    if (errno == EACCES || errno == EPERM) return "no permission to write in the folder " + dir;
+    return "";
 }
 
 bool make_directories(const std::string& path, std::string& error) {

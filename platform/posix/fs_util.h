@@ -26,6 +26,12 @@ bool read_whole_file(const std::string& path, std::string& bytes, std::string& e
 // path even when it is write-protected).
 bool write_file_atomic(const std::string& path, const std::string& bytes, std::string& error);
 
+// Why no file can be created or replaced at path, judged by its folder:
+// "read-only file system", "no permission to write in the folder DIR", a
+// file of another user in a sticky folder, or "" when the folder allows it
+// (whatever the file's own permissions).
+std::string folder_refusal(const std::string& path);
+
 // mkdir -p.
 bool make_directories(const std::string& path, std::string& error);
 

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sndfile.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -863,6 +864,16 @@ TEST(CliProcess, StandardStreamsJsonSummaryAndTags) {
     EXPECT_NE(file_bytes(d / "ejson").find("\"realtime_factor\":null"), std::string::npos);
 }
 
+// The environment of a run through the fault shim with QUORVANE_FAULT=fault.
+std::vector<std::string> shim_env(const std::string& fault, const std::string& tmpdir = "") {
+    std::vector<std::string> env = {std::string("LD_PRELOAD=") + std::getenv("QUORVANE_FAULT_SHIM"),
+                                    "ASAN_OPTIONS=verify_asan_link_order=0", "QUORVANE_FAULT=" + fault};
+    if (!tmpdir.empty()) env.push_back("TMPDIR=" + tmpdir);
+    return env;
+}
+
+const std::string kNoTmpfile = "tmpfile:0:" + std::to_string(EOPNOTSUPP);
+
 TEST(CliProcess, ReplacesAnExistingOutOnlyAsAllowed) {
     TempDir d;
     write_audio(d / "in.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.2);
@@ -882,6 +893,17 @@ TEST(CliProcess, ReplacesAnExistingOutOnlyAsAllowed) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_audio(d / "out.wav").info.frames, 8820);
 
+    // A folder that refuses the file is named as the cause; --force cannot help there.
+    if (std::getenv("QUORVANE_FAULT_SHIM") != nullptr) {
+        for (const auto& [fault, cause] : {std::pair<std::string, std::string>{"access:0:30", "read-only file system"},
+                                           {"access:0:13", "no permission to write in the folder " + d.path.string()}})
+            for (const char* force : {"-v", "--force"}) {
+                r = run_tool({"process", d / "in.wav", d / "out.wav", "--settings-dir", s, force}, "", "",
+                             shim_env(fault));
+                EXPECT_EQ(r.status, 1);
+                EXPECT_EQ(r.err, "quorvane: " + d / "out.wav" + ": " + cause + "\n");
+            }
+    }
     r = run_tool({"process", d / "in.wav", d / "new.wav", "--settings-dir", s, "--no-clobber", "-q"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_audio(d / "new.wav").samples, read_audio(d / "out.wav").samples);
@@ -910,53 +932,191 @@ TEST(CliProcess, DownmixFoldsMoreChannelsToStereo) {
 // Each failed write, fsync, close, rename or link is either harmless (the
 // output is exactly that of an undisturbed run) or ends the run with status 1,
 // a message and nothing beside OUT; a failed header rewrite is never harmless.
+// With a plot, OUT appears only with it: a failure before OUT takes its place
+// leaves no OUT (the plot only when the message says it was written).
 TEST(CliFaults, EveryFailedCallIsReportedAndLeavesNothing) {
-    const char* shim = std::getenv("QUORVANE_FAULT_SHIM");
-    if (shim == nullptr) GTEST_SKIP() << "QUORVANE_FAULT_SHIM not set";
+    if (std::getenv("QUORVANE_FAULT_SHIM") == nullptr) GTEST_SKIP() << "QUORVANE_FAULT_SHIM not set";
     TempDir d;
     write_audio(d / "in.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.05);
     ASSERT_EQ(run_tool({"preset", "defaults", d / "p.dat", "-q"}).status, 0);
     fs::create_directory(d / "out");
     const std::vector<std::string> base = {"process", d / "in.wav", "", "--preset", d / "p.dat", "-q"};
+    const std::string plot = (d.path / "out" / "o.svg").string();
     struct Case {
         const char* container;
         const char* op;
         int calls;
-    } cases[] = {{"wav", "write", 16}, {"wav", "write0", 8}, {"wav", "fsync", 8},   {"wav", "close", 8},
-                 {"wav", "rename", 6}, {"wav", "link", 6},   {"flac", "write", 18}, {"aiff", "write0", 8}};
+        bool plot;
+    } cases[] = {{"wav", "write", 16, false},  {"wav", "write0", 8, false},  {"wav", "fsync", 8, false},
+                 {"wav", "close", 8, false},   {"wav", "rename", 6, false},  {"wav", "link", 6, false},
+                 {"flac", "write", 18, false}, {"aiff", "write0", 8, false}, {"wav", "fsync", 4, true},
+                 {"wav", "close", 10, true},   {"wav", "link", 4, true},     {"wav", "rename", 4, true}};
     for (const Case& c : cases) {
         std::vector<std::string> args = base;
         args[2] = d / (std::string("ref.") + c.container);
         ASSERT_EQ(run_tool(args).status, 0);
         const std::string ref = file_bytes(args[2]);
         args[2] = (d.path / "out" / (std::string("o.") + c.container)).string();
+        if (c.plot) args.insert(args.end(), {"--plot", plot});
         int failed = 0;
         for (int n = 1; n <= c.calls; ++n) {
-            SCOPED_TRACE(std::string(c.container) + " " + c.op + ":" + std::to_string(n));
-            const ToolRun r = run_tool(args, "", "",
-                                       {std::string("LD_PRELOAD=") + shim, "ASAN_OPTIONS=verify_asan_link_order=0",
-                                        std::string("QUORVANE_FAULT=") + c.op + ":" + std::to_string(n)});
+            SCOPED_TRACE(std::string(c.container) + " " + c.op + ":" + std::to_string(n) + (c.plot ? " plot" : ""));
+            const ToolRun r = run_tool(args, "", "", shim_env(std::string(c.op) + ":" + std::to_string(n)));
             if (r.status == 0) {
                 EXPECT_EQ(file_bytes(args[2]) == ref, true) << "a fault reported as success changed the output";
+                EXPECT_EQ(fs::exists(plot), c.plot);
                 fs::remove(args[2]);
             } else {
                 ++failed;
                 EXPECT_EQ(r.status, 1) << r.err;
                 EXPECT_NE(r.err.find("quorvane: "), std::string::npos);
+                EXPECT_FALSE(fs::exists(args[2])) << r.err;
+                if (fs::exists(plot)) {
+                    EXPECT_NE(r.err.find("not written, but the plot " + plot + " was"), std::string::npos) << r.err;
+                }
             }
+            fs::remove(plot);
             EXPECT_TRUE(fs::is_empty(d.path / "out")) << dir_listing(d.path / "out").front();
         }
         EXPECT_GT(failed, 0) << c.container << " " << c.op << " never reached";
     }
-    // Without O_TMPFILE the named temporary file is created and renamed.
+
+    // Without O_TMPFILE the named temporary file is created and renamed; a
+    // temporary whose removal fails is named, and the next run removes it.
     std::vector<std::string> args = base;
     args[2] = (d.path / "out" / "named.wav").string();
-    const ToolRun r = run_tool(args, "", "",
-                               {std::string("LD_PRELOAD=") + shim, "ASAN_OPTIONS=verify_asan_link_order=0",
-                                "QUORVANE_FAULT=tmpfile:0:" + std::to_string(EOPNOTSUPP)});
+    ToolRun r = run_tool(args, "", "", shim_env(kNoTmpfile + ",rename:1,unlink:1"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("out/.named.wav."), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("cannot be removed: Input/output error"), std::string::npos) << r.err;
+    EXPECT_EQ(dir_listing(d.path / "out").size(), 1u);
+    // --no-clobber links OUT to its name: a temporary name that stays then
+    // is status 3 (the next run's sweep is the first unlink).
+    args.push_back("-n");
+    r = run_tool(args, "", "", shim_env(kNoTmpfile + ",unlink:2"));
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find(args[2] + " written; its temporary file " + d / "out/.named.wav."), std::string::npos)
+        << r.err;
+    EXPECT_EQ(dir_listing(d.path / "out").size(), 2u);
+    args.pop_back();
+    r = run_tool(args, "", "", shim_env(kNoTmpfile));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(file_bytes(args[2]), file_bytes(d / "ref.wav"));
     EXPECT_EQ(dir_listing(d.path / "out"), std::vector<std::string>{"named.wav"});
+
+    // OUT on standard output has its audio before the plot is published: a
+    // plot that fails then, like a --json summary that cannot be written
+    // after OUT, is status 3 and says that OUT was written.
+    args = base;
+    args[2] = "-";
+    args.insert(args.end(), {"--plot", plot});
+    r = run_tool(args, "", d / "piped.wav", shim_env("rename:1"));
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("standard output written; the plot could not be written: " + plot), std::string::npos)
+        << r.err;
+    EXPECT_EQ(read_audio(d / "piped.wav").samples, read_audio(d / "ref.wav").samples);
+    args = base;
+    args[2] = (d.path / "out" / "json.wav").string();
+    args.push_back("--json");
+    r = run_tool(args, "", "/dev/full");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find(args[2] + " written; the summary could not be written"), std::string::npos) << r.err;
+    EXPECT_EQ(file_bytes(args[2]), file_bytes(d / "ref.wav"));
+}
+
+// Where O_TMPFILE is refused, runs killed at random moments leave named
+// temporaries; the next run for the same OUT, plot and held output removes
+// every one of this user that no live process holds locked, and nothing
+// else. A temporary whose removal fails is reported.
+TEST(CliFaults, WithoutUnnamedFilesTheNextRunRemovesWhatKilledRunsLeft) {
+    if (std::getenv("QUORVANE_FAULT_SHIM") == nullptr) GTEST_SKIP() << "QUORVANE_FAULT_SHIM not set";
+    TempDir d;
+    write_audio(d / "in.wav", 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 4.0);
+    for (const char* dir : {"out", "tmp"}) fs::create_directory(d / dir);
+    const std::string s = d / "settings", tmp = d / "tmp";
+    ASSERT_EQ(run_tool({"preset", "install-factory", "--settings-dir", s, "-q"}).status, 0);
+    const std::vector<std::string> settings = dir_listing(s);
+    std::vector<std::string> argv_s = {tool(), "process",    d / "in.wav", d / "out/o.wav", "--settings-dir",
+                                       s,      "--loudness", "-16",        "--plot",        d / "out/o.svg",
+                                       "-q"};
+    std::vector<char*> argv;
+    for (std::string& a : argv_s) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env_s = shim_env(kNoTmpfile, tmp);
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "TMPDIR=", 7) != 0) env_s.push_back(*e);
+    std::vector<char*> envp;
+    for (std::string& e : env_s) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    auto start = [&] {
+        pid_t pid = -1;
+        EXPECT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()), 0);
+        return pid;
+    };
+    auto t0 = std::chrono::steady_clock::now();
+    int st = 0;
+    waitpid(start(), &st, 0);
+    ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    const auto run_us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
+    const unsigned seed = static_cast<unsigned>(t0.time_since_epoch().count());
+    SCOPED_TRACE("seed " + std::to_string(seed) + ", a run takes " + std::to_string(run_us.count()) + " us");
+    std::srand(seed);
+    int leaving = 0;
+    for (int k = 0; k < 20; ++k) {
+        const pid_t pid = start();
+        usleep(static_cast<useconds_t>(std::rand() % (run_us.count() * 11 / 10 + 1)));
+        kill(pid, SIGKILL);
+        waitpid(pid, &st, 0);
+        leaving += dir_listing(d / "out").size() + dir_listing(tmp).size() > 2;
+    }
+    RecordProperty("kills_leaving_a_temporary", leaving);
+
+    // Planted: another run's temporaries, locked; one of another user; a
+    // link and a name outside the pattern. They stay.
+    const std::string live = d / "out/.o.wav.00112233445566ff", other = d / "out/.o.svg.ffeeddccbbaa9988";
+    std::ofstream(live) << "x";
+    std::ofstream(other) << "x";
+    const int held = open(live.c_str(), O_RDONLY);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown(other.c_str(), 65534, 65534), 0);
+    }
+    fs::create_symlink(d / "in.wav", d / "out/.o.wav.0123456789abcdef");
+    std::ofstream(d / "out/.o.wav.tmp") << "x";
+    waitpid(start(), &st, 0);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    close(held);
+    std::vector<std::string> expected = {".o.wav.00112233445566ff", ".o.wav.0123456789abcdef", ".o.wav.tmp", "o.svg",
+                                         "o.wav"};
+    if (root) expected.insert(expected.begin(), ".o.svg.ffeeddccbbaa9988");
+    EXPECT_EQ(dir_listing(d / "out"), expected);
+    EXPECT_EQ(dir_listing(tmp), std::vector<std::string>{});
+    EXPECT_EQ(dir_listing(s), settings);
+
+    // install-factory links a process to its name and removes the temporary:
+    // a failed removal is reported (the process is stored), and the next
+    // install removes the temporary.
+    fs::remove(s + "/qv$92.dat");
+    ToolRun r =
+        run_tool({"preset", "install-factory", "--settings-dir", s, "-q"}, "", "", shim_env(kNoTmpfile + ",unlink:1"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("qv$92.dat written; its temporary file " + s + "/.qv$92.dat."), std::string::npos) << r.err;
+    EXPECT_EQ(dir_listing(s).size(), settings.size() + 1);
+    r = run_tool({"preset", "install-factory", "--settings-dir", s, "-q"}, "", "", shim_env(kNoTmpfile));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir_listing(s), settings);
+
+    // The held output of --loudness is unlinked as soon as it is created.
+    r = run_tool({"process", d / "in.wav", d / "held.wav", "--settings-dir", s, "--loudness", "-16"}, "", "",
+                 shim_env(kNoTmpfile + ",unlink:1", tmp));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(tmp + "/.quorvane-held."), std::string::npos) << r.err;
+    EXPECT_EQ(dir_listing(tmp).size(), 1u);
+    r = run_tool({"process", d / "in.wav", d / "held.wav", "--settings-dir", s, "--loudness", "-16", "-q"}, "", "",
+                 shim_env(kNoTmpfile, tmp));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir_listing(tmp), std::vector<std::string>{});
 }
 
 // Killed, or stopped by SIGTERM while the reading thread waits on standard

@@ -1,14 +1,20 @@
-/* A preloaded library that makes one chosen system call fail, so tests can
+/* A preloaded library that makes chosen system calls fail, so tests can
  * reach the error paths of the tool even as root (where permission bits do
  * not stop anything):
  *
- *   QUORVANE_FAULT=OP:N[:ERRNO]   the Nth call of OP fails (N = 0: every call)
+ *   QUORVANE_FAULT=OP:N[:ERRNO][,OP:N[:ERRNO]...]
+ *       the Nth call of OP fails (N = 0: every call); up to four entries,
+ *       each counting its own calls
  *
  * OP is write (to a regular file), write0 (a write at offset 0 of a regular
  * file: a header), fsync, close (of a regular file; the descriptor is still
- * closed, as Linux does), rename, link (link and linkat) or tmpfile (open
- * with O_TMPFILE). ERRNO defaults to EIO. The variable is read at every
- * call and the count restarts whenever its value changes. */
+ * closed, as Linux does), rename, link (link and linkat), unlink (unlink and
+ * unlinkat), access (faccessat: `access:0:30` answers as on a read-only
+ * file system, `access:0:13` as in a folder without write permission) or
+ * tmpfile (open with O_TMPFILE: `tmpfile:0:95` refuses it with EOPNOTSUPP,
+ * `tmpfile:0:21` with EISDIR, as file systems without unnamed files do).
+ * ERRNO defaults to EIO. The variable is read at every call and
+ * the counts restart whenever its value changes. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -21,8 +27,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-static char g_setting[64];
-static long g_count;
+static char g_setting[128];
+static long g_count[4];
 
 /* True when this call of op is the one to fail; sets errno then. */
 static int should_fail(const char* op) {
@@ -30,16 +36,23 @@ static int should_fail(const char* op) {
     if (setting == NULL) return 0;
     if (strncmp(setting, g_setting, sizeof g_setting) != 0) {
         strncpy(g_setting, setting, sizeof g_setting - 1);
-        g_count = 0;
+        memset(g_count, 0, sizeof g_count);
     }
     const size_t n = strlen(op);
-    if (strncmp(setting, op, n) != 0 || setting[n] != ':') return 0;
-    char* end = NULL;
-    const long nth = strtol(setting + n + 1, &end, 10);
-    const int err = *end == ':' ? atoi(end + 1) : EIO;
-    if (nth != 0 && ++g_count != nth) return 0;
-    errno = err;
-    return 1;
+    const char* entry = setting;
+    for (int i = 0; i < 4 && entry != NULL; ++i) {
+        const char* next = strchr(entry, ',');
+        if (strncmp(entry, op, n) == 0 && entry[n] == ':') {
+            char* end = NULL;
+            const long nth = strtol(entry + n + 1, &end, 10);
+            const int err = *end == ':' ? atoi(end + 1) : EIO;
+            if (nth != 0 && ++g_count[i] != nth) return 0;
+            errno = err;
+            return 1;
+        }
+        entry = next != NULL ? next + 1 : NULL;
+    }
+    return 0;
 }
 
 static int is_regular(int fd) {
@@ -52,6 +65,9 @@ typedef off_t (*lseek_fn)(int, off_t, int);
 typedef int (*fd_fn)(int);
 typedef int (*paths_fn)(const char*, const char*);
 typedef int (*linkat_fn)(int, const char*, int, const char*, int);
+typedef int (*path_fn)(const char*);
+typedef int (*unlinkat_fn)(int, const char*, int);
+typedef int (*faccessat_fn)(int, const char*, int, int);
 
 /* The next definition of name (libc's, or a sanitizer's wrapper of it). */
 #define REAL(name, type)     \
@@ -101,6 +117,24 @@ int linkat(int fromfd, const char* from, int tofd, const char* to, int flags) {
     REAL(linkat, linkat_fn);
     if (should_fail("link")) return -1;
     return real_linkat(fromfd, from, tofd, to, flags);
+}
+
+int unlink(const char* path) {
+    REAL(unlink, path_fn);
+    if (should_fail("unlink")) return -1;
+    return real_unlink(path);
+}
+
+int unlinkat(int dirfd, const char* path, int flags) {
+    REAL(unlinkat, unlinkat_fn);
+    if (should_fail("unlink")) return -1;
+    return real_unlinkat(dirfd, path, flags);
+}
+
+int faccessat(int dirfd, const char* path, int mode, int flags) {
+    REAL(faccessat, faccessat_fn);
+    if (should_fail("access")) return -1;
+    return real_faccessat(dirfd, path, mode, flags);
 }
 
 static int open_common(const char* name, const char* path, int flags, mode_t mode) {
