@@ -19,7 +19,8 @@ std::string loudness_json(const MonitorReading* m) {
     return "{\"momentary\":" + json_number(l.momentary_lufs, 1) +
            ",\"short_term\":" + json_number(l.short_term_lufs, 1) +
            ",\"integrated\":" + json_number(l.integrated_lufs, 1) +
-           ",\"true_peak\":" + json_number(l.true_peak_dbtp, 1) + "}";
+           ",\"true_peak\":" + json_number(l.true_peak_dbtp, 1) +
+           ",\"since_s\":" + json_number(static_cast<double>(l.frames) / 44100.0, 0) + "}";
 }
 
 std::string alarm_json(const MonitorReading* m) {

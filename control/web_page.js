@@ -179,11 +179,12 @@ function makeSlider(p) {
   input.dataset.control = p.name;
   input.title = `${p.name}: ${p.shown_min || p.min}..${p.shown_max || p.max}`;
   wrap.append(head, input);
-  const sl = { param: p, input, value, busy: false, pending: null, stored: null };
+  const sl = { param: p, input, value, busy: false, pending: null, stored: null, moved: 0 };
   sl.update = (v) => {
     sl.stored = v;
-    // A slider in the operator's hand keeps what the hand says.
-    if (sl.busy || sl.pending !== null || document.activeElement === input) return;
+    // A slider in the operator's hand keeps what the hand says; once let go
+    // for a moment it shows what is on air again.
+    if (sl.busy || sl.pending !== null || Date.now() - sl.moved < 1500) return;
     input.value = v;
     showSliderValue(sl, v);
   };
@@ -204,6 +205,7 @@ function showSliderValue(sl, v) {
 
 // At most one request per slider in flight; the newest value follows it.
 async function slide(sl) {
+  sl.moved = Date.now();
   sl.pending = Number(sl.input.value);
   showSliderValue(sl, sl.pending);
   if (sl.busy) return;
@@ -530,7 +532,10 @@ function showMeters(m) {
 }
 
 function showLoudness(m) {
-  if (m.loudness) for (const [k, v] of Object.entries(m.loudness)) el("loud", k).textContent = fmt(v);
+  if (m.loudness) {
+    for (const k of ["momentary", "short_term", "integrated", "true_peak"]) el("loud", k).textContent = fmt(m.loudness[k]);
+    $("loudness-since").textContent = `measured ${Math.round(m.loudness.since_s)} s since the reset`;
+  }
   const d = m.dead_air;
   if (d && state && state.alarms) {
     const rule = state.alarms.dead_air;
@@ -550,7 +555,6 @@ let history = { seq: 0, short_term_lufs: [], gain_reduction_db: [] };
 async function fetchHistory() {
   const l = await api("GET", "/api/loudness");
   history = l.history;
-  $("loudness-since").textContent = `measured ${Math.round(l.frames / 44100)} s since the reset`;
   drawHistory();
 }
 
