@@ -74,7 +74,8 @@ std::string history_json(const LoudnessHistory& h) {
            "],\"gain_reduction_db\":" + reduction + "]}";
 }
 
-std::string meter_frame_json(const MeterTick& t, const MonitorReading* m, const LoudnessHistory& h, bool new_point) {
+std::string meter_frame_json(const MeterTick& t, const MonitorReading* m, const LoudnessHistory& h, bool new_point,
+                             std::uint64_t changes) {
     const MeterFrame& f = t.frame;
     char bars[384];
     std::snprintf(bars, sizeof bars,
@@ -91,6 +92,7 @@ std::string meter_frame_json(const MeterTick& t, const MonitorReading* m, const 
     text += ",\"loudness\":" + loudness_json(m);
     text += ",\"dead_air\":" + alarm_json(m);
     if (new_point) text += ",\"point\":" + point_json(h);
+    text += ",\"changes\":" + std::to_string(changes);
     return text + "}";
 }
 

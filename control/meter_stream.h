@@ -37,9 +37,9 @@ bool history_tick(LoudnessHistory& h, const MeterTick& tick, double short_term_l
 std::string history_json(const LoudnessHistory& h);
 
 // One frame; monitor may be null (no loudness). With new_point, the history's
-// newest point rides along.
+// newest point rides along; changes counts the actions taken through the API.
 std::string meter_frame_json(const MeterTick& tick, const MonitorReading* monitor, const LoudnessHistory& h,
-                             bool new_point);
+                             bool new_point, std::uint64_t changes);
 // The first event of a meter stream: the bars' full-scale positions.
 std::string meter_scales_event();
 

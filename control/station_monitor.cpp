@@ -1,8 +1,11 @@
 #include "control/station_monitor.h"
 
 #include <ebur128.h>
+#include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -20,6 +23,19 @@ using Clock = std::chrono::steady_clock;
 
 constexpr unsigned long kRate = 44100;
 constexpr auto kPass = std::chrono::milliseconds(100);
+// The meter is fed 100 ms steps: the step's mean square is what the
+// momentary (4 steps), short-term (30 steps) and gated integrated loudness
+// (blocks of 4 steps, one every step) are made of, so the K-weighting runs
+// once for all three and only the true peak is oversampled.
+constexpr std::size_t kStepFrames = kRate / 10;
+constexpr int kMomentarySteps = 4;
+constexpr int kShortTermSteps = 30;
+constexpr int kPassesPerIntegrated = 10;
+// The gating blocks, by loudness in 0.01 LU bins from the absolute gate up.
+constexpr double kAbsoluteGateLufs = -70.0;
+constexpr double kRelativeGateLu = -10.0;
+constexpr int kBinsPerLu = 100;
+constexpr int kGateBins = 80 * kBinsPerLu;  // -70 .. +10 LUFS; louder blocks go to the last bin
 constexpr double kNone = -std::numeric_limits<double>::infinity();
 
 double seconds_between(Clock::time_point a, Clock::time_point b) {
@@ -28,11 +44,44 @@ double seconds_between(Clock::time_point a, Clock::time_point b) {
 
 double db(double linear) { return linear > 0.0 ? 20.0 * std::log10(linear) : kNone; }
 
-// libebur128 answers -HUGE_VAL for silence and nothing for a window not yet full.
-double lufs(int (*reading)(ebur128_state*, double*), ebur128_state* st) {
-    double v = kNone;
-    return reading(st, &v) == EBUR128_SUCCESS ? v : kNone;
-}
+double lufs_of(double mean_square) { return mean_square > 0.0 ? -0.691 + 10.0 * std::log10(mean_square) : kNone; }
+double mean_square_of(double lufs) { return std::isfinite(lufs) ? std::pow(10.0, (lufs + 0.691) / 10.0) : 0.0; }
+
+// The gated loudness of the blocks since the reset: their count and summed
+// mean squares per bin, so that each gate sums bins, not blocks.
+struct GatingBlocks {
+    std::vector<std::uint64_t> count = std::vector<std::uint64_t>(kGateBins);
+    std::vector<double> sum = std::vector<double>(kGateBins);
+
+    void clear() {
+        std::fill(count.begin(), count.end(), 0);
+        std::fill(sum.begin(), sum.end(), 0.0);
+    }
+    static int bin_of(double lufs) {
+        return std::min(kGateBins - 1, static_cast<int>((lufs - kAbsoluteGateLufs) * kBinsPerLu));
+    }
+    void add(double mean_square) {
+        const double lufs = lufs_of(mean_square);
+        if (!(lufs >= kAbsoluteGateLufs)) return;
+        const int b = bin_of(lufs);
+        ++count[static_cast<std::size_t>(b)];
+        sum[static_cast<std::size_t>(b)] += mean_square;
+    }
+    // The mean of the blocks from bin `from` up, as loudness.
+    double loudness_from(int from) const {
+        std::uint64_t n = 0;
+        double total = 0.0;
+        for (int b = std::max(0, from); b < kGateBins; ++b) {
+            n += count[static_cast<std::size_t>(b)];
+            total += sum[static_cast<std::size_t>(b)];
+        }
+        return n > 0 ? lufs_of(total / static_cast<double>(n)) : kNone;
+    }
+    double integrated() const {
+        const double ungated = loudness_from(0);
+        return std::isfinite(ungated) ? loudness_from(bin_of(ungated + kRelativeGateLu)) : kNone;
+    }
+};
 
 struct Ebur128Deleter {
     void operator()(ebur128_state* st) const { ebur128_destroy(&st); }
@@ -72,16 +121,23 @@ struct StationMonitor {
     bool stopping = false;
 
     // The thread's own.
-    Ebur128Ptr now_meter;    // momentary, short-term, true peak
-    Ebur128Ptr since_meter;  // integrated since the reset
+    Ebur128Ptr meter;  // the steps' mean squares and true peaks
     std::vector<std::int16_t> block = std::vector<std::int16_t>(kTapSamples);
-    std::uint64_t taken_frames = 0;
+    std::size_t block_frames = 0;                            // gathered towards the next step
+    std::uint64_t steps = 0;                                 // measured since the start
+    std::array<double, kShortTermSteps> step_mean_square{};  // a ring: step k at k % kShortTermSteps
+    GatingBlocks blocks_since_reset;
+    std::uint64_t steps_since_reset = 0;
+    bool reset_pending = false;
     std::uint64_t last_blocks = 0;
+    int passes_since_integrated = 0;
     Clock::time_point started, last_block, last_pass;
 
     void loop();
     void pass(MonitorReading& r, bool reset);
     void measure(MonitorReading& r, bool reset);
+    void step(LoudnessReading& l);
+    double mean_of_last(int n) const;
     void watch_input(MonitorReading& r, double elapsed_s);
 };
 
@@ -127,33 +183,61 @@ void StationMonitor::pass(MonitorReading& r, bool reset) {
     watch_input(r, elapsed);
 }
 
-// Everything the tap holds through both meters.
+// Everything the tap holds, step by step; a reset takes effect at the next
+// step, so that its gating blocks start there.
 void StationMonitor::measure(MonitorReading& r, bool reset) {
     LoudnessReading& l = r.loudness;
-    if (reset) {
-        since_meter = new_meter(tap->channels, EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM);
-        l.true_peak_dbtp = kNone;
-        l.frames = 0;
-        l.from_frame = taken_frames;
-    }
+    reset_pending = reset_pending || reset;
     const std::size_t channels = static_cast<std::size_t>(tap->channels);
     for (;;) {
-        const std::size_t n = tap_take(*tap, block.data(), block.size());
-        if (n == 0) break;
-        const std::size_t frames = n / channels;
-        ebur128_add_frames_short(now_meter.get(), block.data(), frames);
-        ebur128_add_frames_short(since_meter.get(), block.data(), frames);
-        for (unsigned c = 0; c < channels; ++c) {
-            double peak = 0.0;
-            if (ebur128_prev_true_peak(now_meter.get(), c, &peak) == EBUR128_SUCCESS)
-                l.true_peak_dbtp = std::fmax(l.true_peak_dbtp, db(peak));
-        }
-        taken_frames += frames;
-        l.frames += frames;
+        const std::size_t want = (kStepFrames - block_frames) * channels;
+        const std::size_t n = tap_take(*tap, block.data() + block_frames * channels, want);
+        block_frames += n / channels;
+        if (block_frames < kStepFrames) break;
+        step(l);
+        block_frames = 0;
     }
-    l.momentary_lufs = lufs(ebur128_loudness_momentary, now_meter.get());
-    l.short_term_lufs = lufs(ebur128_loudness_shortterm, now_meter.get());
-    l.integrated_lufs = lufs(ebur128_loudness_global, since_meter.get());
+    l.momentary_lufs = lufs_of(mean_of_last(kMomentarySteps));
+    l.short_term_lufs = lufs_of(mean_of_last(kShortTermSteps));
+    // The gates walk every bin: once a second is enough for a number that moves that slowly.
+    if (reset || ++passes_since_integrated >= kPassesPerIntegrated) {
+        l.integrated_lufs = blocks_since_reset.integrated();
+        passes_since_integrated = 0;
+    }
+}
+
+// One step of kStepFrames frames through the meter.
+void StationMonitor::step(LoudnessReading& l) {
+    const std::size_t channels = static_cast<std::size_t>(tap->channels);
+    ebur128_add_frames_short(meter.get(), block.data(), kStepFrames);
+    double step_lufs = kNone;
+    ebur128_loudness_window(meter.get(), 100, &step_lufs);
+    step_mean_square[steps % kShortTermSteps] = mean_square_of(step_lufs);
+    ++steps;
+    if (reset_pending) {
+        // This step is the last before the reset.
+        blocks_since_reset.clear();
+        steps_since_reset = 0;
+        l = {l.momentary_lufs, l.short_term_lufs, kNone, kNone, 0, steps * kStepFrames};
+        reset_pending = false;
+        return;
+    }
+    ++steps_since_reset;
+    l.frames += kStepFrames;
+    for (unsigned c = 0; c < channels; ++c) {
+        double peak = 0.0;
+        if (ebur128_prev_true_peak(meter.get(), c, &peak) == EBUR128_SUCCESS)
+            l.true_peak_dbtp = std::fmax(l.true_peak_dbtp, db(peak));
+    }
+    if (steps_since_reset >= kMomentarySteps) blocks_since_reset.add(mean_of_last(kMomentarySteps));
+}
+
+// The mean square of the last n steps; 0 until n steps were measured.
+double StationMonitor::mean_of_last(int n) const {
+    if (steps < static_cast<std::uint64_t>(n)) return 0.0;
+    double total = 0.0;
+    for (int k = 1; k <= n; ++k) total += step_mean_square[(steps - static_cast<std::uint64_t>(k)) % kShortTermSteps];
+    return total / n;
 }
 
 // The dead-air alarm: begins once the input stayed quiet for the rule's
@@ -194,9 +278,8 @@ StationMonitorPtr start_station_monitor(SignalTap& tap, const DeadAirRule& rule,
     StationMonitorPtr m(new StationMonitor);
     m->tap = &tap;
     m->log = std::move(log);
-    m->now_meter = new_meter(tap.channels, EBUR128_MODE_S | EBUR128_MODE_TRUE_PEAK);
-    m->since_meter = new_meter(tap.channels, EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM);
-    if (!m->now_meter || !m->since_meter) {
+    m->meter = new_meter(tap.channels, EBUR128_MODE_M | EBUR128_MODE_TRUE_PEAK);
+    if (!m->meter) {
         error = "cannot measure loudness of " + std::to_string(tap.channels) + " channel(s)";
         return nullptr;
     }
@@ -209,7 +292,11 @@ StationMonitorPtr start_station_monitor(SignalTap& tap, const DeadAirRule& rule,
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, &old);
     StationMonitor* self = m.get();
-    m->thread = std::thread([self] { self->loop(); });
+    m->thread = std::thread([self] {
+        // Named, so that its share of the CPU can be told from the server's.
+        pthread_setname_np(pthread_self(), "qv-monitor");
+        self->loop();
+    });
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     return m;
 }

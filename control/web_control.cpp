@@ -291,6 +291,9 @@ struct Instance {
     // the loudness history, both written by the meter thread.
     std::string meter_json;
     LoudnessHistory history;
+    // Actions that changed something, counted on every meter frame so that
+    // pages fetch the state when it changed rather than poll it.
+    std::atomic<std::uint64_t> changes{0};
 };
 
 struct WebControl {
@@ -363,7 +366,7 @@ void WebControl::tick(Instance& in) {
     const MonitorReading* monitor = in.target.monitor != nullptr ? &m : nullptr;
     const std::lock_guard<std::mutex> lock(meter_mutex);
     const bool point = history_tick(in.history, t, m.loudness.short_term_lufs);
-    in.meter_json = meter_frame_json(t, monitor, in.history, point);
+    in.meter_json = meter_frame_json(t, monitor, in.history, point, in.changes.load(std::memory_order_relaxed));
 }
 
 // Checks every request before routing: Host and Origin against DNS rebinding
@@ -455,7 +458,10 @@ void WebControl::send_state(Instance& in, const Request& req, Response& res, con
 // The state after an action, or why the action was refused.
 void WebControl::send_result(Instance& in, const Request& req, Response& res, const Result& r,
                              const ControlState& after) const {
-    if (r.outcome == Outcome::ok) return send_state(in, req, res, after);
+    if (r.outcome == Outcome::ok) {
+        in.changes.fetch_add(1, std::memory_order_relaxed);
+        return send_state(in, req, res, after);
+    }
     std::string error = r.error;
     if (r.outcome == Outcome::exists) error += "; send \"overwrite\": true to replace it";
     send_error(res, http_status(r.outcome), error, r.name.empty() ? nullptr : r.name.c_str());
@@ -542,6 +548,7 @@ void WebControl::post_loudness_reset(Instance& in, const Request& req, Response&
     if (in.target.monitor == nullptr) return send_error(res, 404, "this instance measures no loudness");
     monitor_reset_loudness(*in.target.monitor);
     note(in, "loudness reset (integrated, true peak)");
+    in.changes.fetch_add(1, std::memory_order_relaxed);
     send_json(res, 200, {{"reset", true}});
 }
 
@@ -557,6 +564,7 @@ void WebControl::post_alarms(Instance& in, const Request& req, Response& res) {
     std::snprintf(line, sizeof line, "dead air below %.1f -> %.1f dBFS, after %.0f -> %.0f s", before.below_dbfs,
                   rule.below_dbfs, before.after_s, rule.after_s);
     note(in, line);
+    in.changes.fetch_add(1, std::memory_order_relaxed);
     send_state(in, req, res, in.target.state());
 }
 

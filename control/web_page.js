@@ -528,6 +528,7 @@ function showMeters(m) {
   reduction("activity", m.activity > 0 ? Math.max(0, -db(m.activity, scales.activity)) : 0, GR_FULL_DB);
   if (m.ceiling_reduction_db !== null) reduction("ceiling", m.ceiling_reduction_db, 6);
   showLoudness(m);
+  followChanges(m);
   document.body.dataset.frames = String(++framesSeen);
 }
 
@@ -678,10 +679,17 @@ async function meterLoop() {
 setInterval(() => {
   if (meterAbort && Date.now() - lastData > 3000) meterAbort.abort();
 }, 1000);
-// Changes made from another browser show within two seconds.
+// Changes made from another browser show with the next meter frame (their
+// count rides on it); those made otherwise (a reload by SIGHUP) within 10 s.
+let changesSeen = null;
+function followChanges(m) {
+  if (m.changes === changesSeen) return;
+  if (changesSeen !== null) refreshState().catch(() => {});
+  changesSeen = m.changes;
+}
 setInterval(() => {
   if (!document.hidden && params) refreshState().catch(() => {});
-}, 2000);
+}, 10000);
 
 // --- buttons and fields ---
 
