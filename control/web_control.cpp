@@ -1,7 +1,11 @@
 #include "control/web_control.h"
 
 #include <httplib.h>
+#include <netdb.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "control/http_front.h"
 #include "control/meter_stream.h"
 #include "control/param_json.h"
 #include "control/web_page.h"
@@ -30,17 +35,17 @@ using nlohmann::json;
 
 namespace {
 
-// Worker threads of the server. Each open connection holds one while it
-// lives (a meter stream for as long as it is watched), so the meter streams
-// are capped well below it to leave threads for the API.
-constexpr int kPoolThreads = 12;
+// Worker threads of the server. A worker gets a connection only once its
+// whole request came (control/http_front.h) and holds it while it answers,
+// a meter stream for as long as it is watched: the meter streams are capped
+// well below the workers to leave some for the API.
+constexpr int kWorkers = 12;
 constexpr int kMaxMeterStreams = 6;
-// Every reply closes its connection: the library waits on an idle
-// keep-alive connection by polling it every 10 ms, which with a few pages
-// open cost more CPU than the processing itself. A connection that sends
-// nothing is dropped after kIoTimeoutSeconds.
-constexpr int kRequestsPerConnection = 1;
-constexpr int kIoTimeoutSeconds = 5;
+// Every reply closes its connection; a request has kRequestDeadline from
+// its accept to come whole, and a reply kWriteTimeoutMs for each stall.
+constexpr std::chrono::milliseconds kRequestDeadline{5000};
+constexpr std::size_t kMaxWaitingConnections = 64;
+constexpr int kWriteTimeoutMs = 5000;
 constexpr std::size_t kMaxBodyBytes = 4096;
 
 // A stream with nothing to send says so this often, so a dead peer is noticed.
@@ -284,6 +289,81 @@ void serve_script(Response& res) { res.set_content(kWebPageJs, "text/javascript;
 
 }  // namespace
 
+// A request the front gathered whole, then the connection to answer on.
+// Reads never reach the socket: past the request there is nothing more.
+class GatheredStream : public httplib::Stream {
+public:
+    GatheredStream(int fd, std::string request) : fd_(fd), bytes_(std::move(request)) {}
+    bool is_readable() const override { return at_ < bytes_.size(); }
+    bool is_writable() const override {
+        pollfd p = {fd_, POLLOUT, 0};
+        return poll(&p, 1, kWriteTimeoutMs) > 0 && (p.revents & POLLOUT) != 0;
+    }
+    ssize_t read(char* ptr, size_t size) override {
+        const std::size_t n = std::min(size, bytes_.size() - at_);
+        std::memcpy(ptr, bytes_.data() + at_, n);
+        at_ += n;
+        return static_cast<ssize_t>(n);
+    }
+    ssize_t write(const char* ptr, size_t size) override {
+        return send_all(fd_, ptr, size, kWriteTimeoutMs) ? static_cast<ssize_t>(size) : -1;
+    }
+    void get_remote_ip_and_port(std::string& ip, int& port) const override { address_of(getpeername, ip, port); }
+    void get_local_ip_and_port(std::string& ip, int& port) const override { address_of(getsockname, ip, port); }
+    socket_t socket() const override { return fd_; }
+
+private:
+    void address_of(int (*get)(int, sockaddr*, socklen_t*), std::string& ip, int& port) const {
+        sockaddr_storage a{};
+        socklen_t n = sizeof a;
+        char text[INET6_ADDRSTRLEN] = "";
+        port = 0;
+        if (get(fd_, reinterpret_cast<sockaddr*>(&a), &n) == 0 &&
+            getnameinfo(reinterpret_cast<sockaddr*>(&a), n, text, sizeof text, nullptr, 0, NI_NUMERICHOST) == 0) {
+            port = a.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&a)->sin6_port)
+                                           : ntohs(reinterpret_cast<sockaddr_in*>(&a)->sin_port);
+        }
+        ip = text;
+    }
+
+    int fd_;
+    std::string bytes_;
+    std::size_t at_ = 0;
+};
+
+// The library's routing and replies over a request the front gathered. The
+// library streams a chunked reply only while its accept loop runs, so one
+// runs, idle, over one end of a socket pair that nothing can connect to.
+class Router : public httplib::Server {
+public:
+    void answer(int fd, std::string request) {
+        GatheredStream stream(fd, std::move(request));
+        bool closed = false;
+        process_request(stream, true, closed, [](Request&) {});
+    }
+    bool start_idle_loop() {
+        int pair[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return false;
+        svr_sock_ = pair[0];
+        peer_ = pair[1];
+        new_task_queue = [] { return new httplib::ThreadPool(0); };
+        set_idle_interval(1);
+        loop_ = std::thread([this] { listen_after_bind(); });
+        while (!is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return true;
+    }
+    void stop_idle_loop() {
+        if (!loop_.joinable()) return;
+        stop();  // shuts the socket down, which wakes the loop
+        loop_.join();
+        close(peer_);
+    }
+
+private:
+    std::thread loop_;
+    int peer_ = -1;
+};
+
 // One front end's processor as the server serves it.
 struct Instance {
     ControlTarget target;
@@ -302,8 +382,8 @@ struct WebControl {
     ControlAddress address;
     ControlTokens tokens;
     int port = 0;
-    httplib::Server server;
-    std::thread listener;
+    Router server;
+    HttpFrontPtr front;
     std::thread meter_thread;
 
     // The frames' number (one tick of every instance), guarded by meter_mutex.
@@ -629,8 +709,9 @@ void WebControlStop::operator()(WebControl* c) const {
         c->stopping = true;
     }
     c->meter_ready.notify_all();
-    c->server.stop();
-    if (c->listener.joinable()) c->listener.join();
+    // The meter streams end at their next wait; the front joins the workers.
+    c->front.reset();
+    c->server.stop_idle_loop();
     if (c->meter_thread.joinable()) c->meter_thread.join();
     delete c;
 }
@@ -639,11 +720,7 @@ namespace {
 
 void configure(WebControl* self) {
     httplib::Server& s = self->server;
-    s.new_task_queue = [] { return new httplib::ThreadPool(kPoolThreads); };
     s.set_payload_max_length(kMaxBodyBytes);
-    s.set_keep_alive_max_count(kRequestsPerConnection);
-    s.set_read_timeout(kIoTimeoutSeconds);
-    s.set_write_timeout(kIoTimeoutSeconds);
     s.set_default_headers({{"X-Content-Type-Options", "nosniff"}, {"Cache-Control", "no-store"}});
     s.set_pre_routing_handler([self](const Request& req, Response& res) { return self->screen(req, res); });
     s.set_error_handler([](const Request&, Response& res) {
@@ -662,24 +739,30 @@ WebControlPtr start_web_control(ControlTarget target, const ControlAddress& addr
     c->address = address;
     c->tokens = tokens;
     configure(c.get());
-    httplib::Server& s = c->server;
-    const std::string bind_host = address.host == "localhost" ? "127.0.0.1" : address.host;
-    c->port = address.port == 0 ? s.bind_to_any_port(bind_host)
-                                : (s.bind_to_port(bind_host, address.port) ? address.port : -1);
-    if (c->port <= 0) {
-        error = "--control: cannot listen on " + address.host + ":" + std::to_string(address.port) + ": " +
-                std::strerror(errno);
-        return nullptr;
-    }
+    HttpFrontLimits limits;
+    limits.deadline = kRequestDeadline;
+    limits.max_waiting = kMaxWaitingConnections;
+    limits.max_body_bytes = kMaxBodyBytes;
+    limits.workers = kWorkers;
     // The server's threads leave the stream's signals to the audio thread,
     // whose blocking read they interrupt.
     sigset_t all, old;
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, &old);
     WebControl* self = c.get();
-    c->meter_thread = std::thread([self] { self->meter_loop(); });
-    c->listener = std::thread([self] { self->server.listen_after_bind(); });
+    const std::string bind_host = address.host == "localhost" ? "127.0.0.1" : address.host;
+    std::string cause = "cannot start the server's loop";
+    if (self->server.start_idle_loop())
+        c->front = start_http_front(
+            bind_host, address.port, limits,
+            [self](int fd, std::string request) { self->server.answer(fd, std::move(request)); }, cause);
+    if (c->front) c->meter_thread = std::thread([self] { self->meter_loop(); });
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    if (!c->front) {
+        error = "--control: cannot listen on " + address.host + ":" + std::to_string(address.port) + ": " + cause;
+        return nullptr;
+    }
+    c->port = http_front_port(*c->front);
     return c;
 }
 
