@@ -5,7 +5,9 @@ Save writes the file, the token is enforced, bad requests change nothing."""
 import http.client
 import os
 import re
+import select
 import shutil
+import socket
 import stat
 import struct
 import subprocess
@@ -374,6 +376,115 @@ class Monitored(unittest.TestCase):
                      r"control: stream: overdrive_db 10 dB -> 12 dB", r"control: stream: mono off -> on",
                      r"control: stream: dead air below -50\.0 -> -60\.0 dBFS, after 1 -> 30 s"):
             self.assertTrue(any(re.fullmatch(stamp + want, l) for l in lines), (want, lines))
+
+
+class Attack:
+    """From 127.0.0.1: `half_open` connections that send half a request head
+    and then nothing, and `trickling` ones that send a head a byte a second;
+    each closed by the server is opened again at once."""
+
+    def __init__(self, port, half_open, trickling):
+        self.port, self.stop, self.reopened = port, threading.Event(), 0
+        self.head = f"GET /api/state HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nX-Pad: ".encode()
+        self.socks = {}  # socket -> bytes sent (None: half-open)
+        for k in range(half_open + trickling):
+            self.open(None if k < half_open else 0)
+        self.thread = threading.Thread(target=self.run)
+        self.thread.start()
+
+    def open(self, sent):
+        s = socket.create_connection(("127.0.0.1", self.port))
+        s.setblocking(False)
+        if sent is None:
+            s.send(self.head)
+        self.socks[s] = sent
+
+    def run(self):
+        next_byte = time.time()
+        while not self.stop.is_set():
+            readable, _, _ = select.select(list(self.socks), [], [], 0.05)
+            for s in readable:  # the server closed it (the cap or the deadline)
+                sent = self.socks.pop(s)
+                s.close()
+                self.reopened += 1
+                self.open(None if sent is None else 0)
+            if time.time() >= next_byte:
+                next_byte += 1.0
+                for s, sent in list(self.socks.items()):
+                    if sent is not None:
+                        try:
+                            s.send(self.head[sent % len(self.head):][:1])
+                            self.socks[s] = sent + 1
+                        except OSError:
+                            pass
+        for s in self.socks:
+            s.close()
+
+    def end(self):
+        self.stop.set()
+        self.thread.join()
+
+
+class Hostile(unittest.TestCase):
+    """200 half-open connections and 50 trickling ones leave the operator
+    their page and the station its audio."""
+
+    def test_slow_clients(self):
+        work = tempfile.mkdtemp(prefix="qv-web-hostile-")
+        self.addCleanup(shutil.rmtree, work, True)
+        tone = os.path.join(work, "tone.wav")
+        write_tone(tone, 14.0)
+        feed = subprocess.Popen(["ffmpeg", "-loglevel", "error", "-re", "-i", tone, "-f", "wav", "-c:a",
+                                 "pcm_s16le", "-"], stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
+        err = open(os.path.join(work, "err"), "w+")
+        self.addCleanup(err.close)
+        proc = subprocess.Popen([CLI, "stream", "--control", "127.0.0.1:0", "--settings-dir", work],
+                                stdin=feed.stdout, stdout=subprocess.PIPE, stderr=err)
+        feed.stdout.close()
+        self.addCleanup(lambda: [p.kill() for p in (feed, proc) if p.poll() is None])
+        arrivals = []  # when each piece of the output came
+
+        def drain():
+            while True:
+                chunk = os.read(proc.stdout.fileno(), 1 << 16)
+                if not chunk:
+                    return
+                arrivals.append(time.monotonic())
+
+        drainer = threading.Thread(target=drain)
+        drainer.start()
+        port = None
+        while port is None and proc.poll() is None:
+            err.seek(0)
+            m = re.search(r"control panel at http://[^ ]*:(\d+)/", err.read())
+            port = int(m.group(1)) if m else time.sleep(0.05)
+        attack = Attack(port, 200, 50)
+        start = time.monotonic()
+        try:
+            time.sleep(2.0)
+            t0 = time.monotonic()
+            st, state, _ = request(port, "GET", "/api/state")
+            answered = time.monotonic() - t0
+            self.assertEqual(st, 200)
+            self.assertLess(answered, 1.0)
+            began = time.monotonic()
+            frames = meter_frames(port, 3.0)
+            rate = len(frames) / (time.monotonic() - began)
+            self.assertGreaterEqual(rate, 9.0, len(frames))
+            opened = len(os.listdir(f"/proc/{proc.pid}/fd"))
+        finally:
+            window = (start, time.monotonic())
+            attack.end()
+        self.assertGreater(attack.reopened, 200)  # the cap closed the oldest
+        self.assertLess(opened, 100)  # 64 waiting at most, the pipes, the stream's and the server's own
+        self.assertEqual(proc.wait(timeout=30), 0)
+        drainer.join()
+        proc.stdout.close()
+        during = [t for t in arrivals if window[0] - 1.0 <= t <= window[1]]
+        gaps = [b - a for a, b in zip(during, during[1:])]
+        self.assertLess(max(gaps), 0.100, f"largest gap between output blocks {max(gaps) * 1000:.0f} ms")
+        print(f"\n/api/state in {answered * 1000:.0f} ms, {rate:.1f} meter frames/s, largest output gap "
+              f"{max(gaps) * 1000:.0f} ms, {attack.reopened} connections closed by the server", file=sys.stderr)
 
 
 if __name__ == "__main__":
