@@ -20,6 +20,9 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from web_rig import CLI, Stream, meter_frames, read_samples, request, write_tone  # noqa: E402
 
+# The tool under ThreadSanitizer runs several times slower: the bounds on
+# time widen by this factor.
+SLOW = 4 if os.environ.get("QUORVANE_SANITIZED") == "1" else 1
 NAME_AT = 17402  # process name in a process file; global word k at NAME_AT + 4 k
 OVERDRIVE_WORD = 19
 
@@ -359,8 +362,12 @@ class Monitored(unittest.TestCase):
         # No block for two seconds: 503; blocks again: 200.
         feeding.clear()
         feeder.join()
-        time.sleep(2.3)
-        st, health, _ = request(port, "GET", "/api/health", headers=read)
+        time.sleep(2.0)
+        for _ in range(50):  # the blocks still in the pipe play first
+            st, health, _ = request(port, "GET", "/api/health", headers=read)
+            if st != 200:
+                break
+            time.sleep(0.1)
         self.assertEqual((st, health["status"]), (503, "no audio"), health)
         self.assertGreaterEqual(health["last_block_age_s"], 2.0)
         proc.stdin.write(bytes(4 * 4410))
@@ -466,11 +473,11 @@ class Hostile(unittest.TestCase):
             st, state, _ = request(port, "GET", "/api/state")
             answered = time.monotonic() - t0
             self.assertEqual(st, 200)
-            self.assertLess(answered, 1.0)
+            self.assertLess(answered, 1.0 * SLOW)
             began = time.monotonic()
             frames = meter_frames(port, 3.0)
             rate = len(frames) / (time.monotonic() - began)
-            self.assertGreaterEqual(rate, 9.0, len(frames))
+            self.assertGreaterEqual(rate, 9.0 / SLOW, len(frames))
             opened = len(os.listdir(f"/proc/{proc.pid}/fd"))
         finally:
             window = (start, time.monotonic())
@@ -482,7 +489,7 @@ class Hostile(unittest.TestCase):
         proc.stdout.close()
         during = [t for t in arrivals if window[0] - 1.0 <= t <= window[1]]
         gaps = [b - a for a, b in zip(during, during[1:])]
-        self.assertLess(max(gaps), 0.100, f"largest gap between output blocks {max(gaps) * 1000:.0f} ms")
+        self.assertLess(max(gaps), 0.100 * SLOW, f"largest gap between output blocks {max(gaps) * 1000:.0f} ms")
         print(f"\n/api/state in {answered * 1000:.0f} ms, {rate:.1f} meter frames/s, largest output gap "
               f"{max(gaps) * 1000:.0f} ms, {attack.reopened} connections closed by the server", file=sys.stderr)
 
