@@ -273,6 +273,27 @@ def check_load_save(dt, port, settings):
     assert not dt.eval("document.getElementById('confirm').open")
 
 
+def check_token_page(dt, work, programme):
+    """A page without the token says it waits for one, not that it reconnects,
+    and goes live once it is given."""
+    token_file = os.path.join(work, "token")
+    stream = Stream(work, programme, os.path.join(work, "token.wav"),
+                    ["--settings-dir", os.path.join(work, "settings"), "--control-token", token_file])
+    try:
+        dt.open(f"http://127.0.0.1:{stream.port}/", 1000, 700)
+        dt.wait_for("document.getElementById('link').textContent === 'waiting for the token'")
+        time.sleep(1.5)  # a retry later, it still says so
+        assert dt.eval("document.getElementById('link').textContent") == "waiting for the token"
+        with open(token_file) as f:
+            token = f.read().strip()
+        dt.eval(f"document.getElementById('token').value = {json.dumps(token)}; "
+                "document.querySelector('#token-form button').click()")
+        dt.wait_for("document.getElementById('link').textContent === 'live' && "
+                    "Number(document.body.dataset.frames || 0) >= 2")
+    finally:
+        stream.stop()
+
+
 def main():
     browser = shutil.which("chromium")
     if browser is None:
@@ -351,6 +372,7 @@ def main():
         assert len(live) == compared
         assert live != plain
         assert live == with_set, next(i for i in range(compared) if live[i] != with_set[i]) // 2
+        check_token_page(dt, work, programme)
         print("screenshots in", artifacts, "; loudness shown", shown, "ffmpeg", want)
         return 0
     finally:
