@@ -2,6 +2,7 @@
 // The subcommands of the `quorvane` tool. Each returns the exit status:
 // 0 success, 1 processing failure, 2 usage error (cli/report/messages.h).
 #include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,12 @@ struct StreamOptions {
     int channels = 2;  // --raw only
     int rate = 44100;  // --raw only
     ProcessChoice choice;
-    std::string control;        // --control [ADDR:]PORT, empty for none
-    std::string control_token;  // --control-token FILE
+    std::string control;             // --control [ADDR:]PORT, empty for none
+    std::string control_token;       // --control-token FILE
+    std::string control_read_token;  // --control-read-token FILE
+    // The dead-air alarm; given, the station monitor runs without --control too.
+    std::optional<double> dead_air_below_dbfs;  // --dead-air-below
+    std::optional<double> dead_air_after_s;     // --dead-air-after
 };
 
 int run_process(const ProcessOptions& options);

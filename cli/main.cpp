@@ -107,6 +107,35 @@ void add_process(CLI::App& app, CommandLine& c) {
         "A summary (peaks, true peak, loudness, loudness range before and after, speed) goes to standard error.");
 }
 
+// The browser control panel (control/web_control.h) and the station monitor
+// (control/station_monitor.h) of `stream`.
+void add_stream_control(CLI::App* stream, qv::cli::StreamOptions& o) {
+    stream
+        ->add_option("--control", o.control,
+                     "Serve a control panel and its HTTP API on [ADDR:]PORT (default address 127.0.0.1; PORT 0 "
+                     "picks a free one; the address is printed on standard error)")
+        ->type_name("[ADDR:]PORT");
+    stream
+        ->add_option("--control-token", o.control_token,
+                     "Require the bearer token in FILE on every API request (created with mode 0600 when missing); "
+                     "needed for any address but loopback")
+        ->type_name("FILE");
+    stream
+        ->add_option("--control-read-token", o.control_read_token,
+                     "Also accept the bearer token in FILE, for reading only (state, meters, loudness, health); same "
+                     "rules as --control-token, which it needs")
+        ->type_name("FILE");
+    stream
+        ->add_option("--dead-air-below", o.dead_air_below_dbfs,
+                     "Dead-air alarm: input peaks below DBFS (default -50) for --dead-air-after seconds; logged, "
+                     "and shown by the control panel")
+        ->type_name("DBFS")
+        ->check(CLI::Range(-90.0, -10.0));
+    stream->add_option("--dead-air-after", o.dead_air_after_s, "Dead-air alarm: seconds of quiet input (default 10)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(1.0, 3600.0));
+}
+
 void add_stream(CLI::App& app, CommandLine& c) {
     CLI::App* stream = c.stream =
         app.add_subcommand("stream", "Process a live stream from standard input to standard output");
@@ -119,17 +148,7 @@ void add_stream(CLI::App& app, CommandLine& c) {
     stream->add_option("--rate", c.stream_options.rate, "Sample rate of raw input in Hz (default 44100)")
         ->check(CLI::Range(8000, 768000))
         ->needs(raw);
-    // Browser control panel (control/web_control.h).
-    stream
-        ->add_option("--control", c.stream_options.control,
-                     "Serve a control panel and its HTTP API on [ADDR:]PORT (default address 127.0.0.1; PORT 0 "
-                     "picks a free one; the address is printed on standard error)")
-        ->type_name("[ADDR:]PORT");
-    stream
-        ->add_option("--control-token", c.stream_options.control_token,
-                     "Require the bearer token in FILE on every API request (created with mode 0600 when missing); "
-                     "needed for any address but loopback")
-        ->type_name("FILE");
+    add_stream_control(stream, c.stream_options);
     stream->add_option("--log", c.stream_options.log_file, "Append messages (start, reloads, errors) to FILE as well")
         ->type_name("FILE");
     stream->footer(

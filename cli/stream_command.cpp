@@ -47,6 +47,7 @@ struct StreamRun {
     std::uint64_t data_left = 0;
     bool output_closed = false;
     int status = kExitOk;
+    control::SignalTap* tap = nullptr;  // the station monitor's, when it runs
 };
 
 std::string latency_text(int frames) {
@@ -86,7 +87,9 @@ void note_write_failure(StreamRun& run) {
 bool emit(StreamRun& run) {
     const std::size_t n = run.frames_out.size() / static_cast<std::size_t>(run.format.channels);
     if (n == 0) return true;
+    if (run.tap != nullptr) control::tap_input(*run.tap, run.frames_out.data(), run.frames_out.size());
     process_block(run.session, run.frames_out.data(), static_cast<int>(n), run.format.channels);
+    if (run.tap != nullptr) control::tap_output(*run.tap, run.frames_out.data(), n);
     const bool written = wav_writer_samples(run.writer, run.frames_out.data(), run.frames_out.size());
     run.frames_out.clear();
     if (!written) note_write_failure(run);
@@ -216,10 +219,12 @@ int run_stream(const StreamOptions& o) {
     platform::catch_interrupts();
     if (!converter_open(run.converter, run.format.channels, run.format.rate, error) ||
         !start_session(session, o.choice, error) ||
+        (control.monitored && !start_stream_monitor(control, run.format.channels, error)) ||
         (!o.control.empty() && !start_stream_control(control, o, session, run.format, error))) {
         print_error(error);
         return kExitFailure;
     }
+    run.tap = control.tap.get();
     // The web control may put another process on air from here on.
     const OnAir on_air = session_on_air(session);
     print_note("stream: " + on_air.description + "; " + latency_text(on_air.latency_frames));
@@ -229,6 +234,7 @@ int run_stream(const StreamOptions& o) {
                (run.format.until_eof ? ", until the end of the stream" : "") + "; playing " + on_air.description);
     pump(run, o.raw);
     control.server.reset();
+    control.monitor.reset();
     return finish(run);
 }
 

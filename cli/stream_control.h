@@ -1,30 +1,45 @@
 #pragma once
 // `quorvane stream --control`: the stream lends its session's processor to
 // the browser control, which works it under the session's control lock; the
-// audio loop never takes it.
+// audio loop never takes it. With --control or a dead-air option the
+// station monitor runs too, fed by the audio loop through a signal tap.
+#include <memory>
 #include <string>
 
 #include "cli/audio/wav_stream.h"
 #include "cli/commands.h"
 #include "control/processor_control.h"
+#include "control/signal_tap.h"
+#include "control/station_monitor.h"
 #include "control/web_control.h"
 #include "engine/processor.h"
 
 namespace qv::cli {
 
+// Destroyed in reverse order: the server, then the monitor it reads, then
+// the tap the monitor reads.
 struct StreamControl {
     control::ControlAddress address;
-    std::string token;  // empty: no token required (loopback only)
+    control::ControlTokens tokens;  // empty: no token required (loopback only)
+    control::DeadAirRule dead_air;
+    bool monitored = false;  // --control or a dead-air option
+    std::unique_ptr<control::SignalTap> tap;
+    control::StationMonitorPtr monitor;
     control::WebControlPtr server;
 };
 
-// Checks --control and --control-token before anything is read (creating
-// the token file when it does not exist). False with error_is_usage for a
-// bad address, a non-loopback address without a token, or a refused token.
+// Checks --control, the token files and the dead-air options before anything
+// is read (creating a token file that does not exist). False with
+// error_is_usage for a bad address, a non-loopback address without a token,
+// a refused token, or a read token without a full one.
 bool prepare_stream_control(const StreamOptions& o, StreamControl& c, std::string& error, bool& error_is_usage);
 
-// Starts the server on the session's processor and control lock; prints the
-// panel's address on standard error.
+// Starts the station monitor on a new tap for output blocks of `channels`;
+// the stream's log takes its events.
+bool start_stream_monitor(StreamControl& c, int channels, std::string& error);
+
+// Starts the server on the session's processor and control lock (and the
+// monitor, when it runs); prints the panel's address on standard error.
 bool start_stream_control(StreamControl& c, const StreamOptions& o, Session& session, const WavStreamFormat& format,
                           std::string& error);
 

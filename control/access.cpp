@@ -48,10 +48,10 @@ bool is_loopback(const std::string& host) {
 }
 
 // A new token file at path holding 256 random bits as hexadecimal.
-bool create_token_file(const std::string& path, std::string& token, std::string& error) {
+bool create_token_file(const std::string& option, const std::string& path, std::string& token, std::string& error) {
     unsigned char random[32];
     if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
-        error = "--control-token: no random numbers: " + std::string(std::strerror(errno));
+        error = option + ": no random numbers: " + std::string(std::strerror(errno));
         return false;
     }
     static const char kHex[] = "0123456789abcdef";
@@ -65,7 +65,7 @@ bool create_token_file(const std::string& path, std::string& token, std::string&
     const bool written = out >= 0 && platform::write_full(out, line.data(), line.size());
     if (out >= 0 && (close(out) != 0 || !written)) unlink(path.c_str());
     if (out < 0 || !written) {
-        error = "--control-token: " + platform::errno_message(path);
+        error = option + ": " + platform::errno_message(path);
         return false;
     }
     token = fresh;
@@ -74,24 +74,25 @@ bool create_token_file(const std::string& path, std::string& token, std::string&
 
 // The bytes of the open token file fd: a regular file only its owner may
 // read or change, shorter than 512 bytes.
-bool read_token_file(int fd, const std::string& path, std::string& bytes, std::string& error) {
+bool read_token_file(const std::string& option, int fd, const std::string& path, std::string& bytes,
+                     std::string& error) {
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = "--control-token: " + path + " is not a regular file";
+        error = option + ": " + path + " is not a regular file";
         return false;
     }
     if ((st.st_mode & 077) != 0) {
-        error = "--control-token: " + path + " may be read or changed by others; chmod 600 it";
+        error = option + ": " + path + " may be read or changed by others; chmod 600 it";
         return false;
     }
     char buf[512];
     const long n = platform::read_full(fd, buf, sizeof buf);
     if (n < 0) {
-        error = "--control-token: " + platform::errno_message(path);
+        error = option + ": " + platform::errno_message(path);
         return false;
     }
     if (n == static_cast<long>(sizeof buf)) {
-        error = "--control-token: " + path + " is longer than a token";
+        error = option + ": " + path + " is longer than a token";
         return false;
     }
     bytes.assign(buf, static_cast<std::size_t>(n));
@@ -99,18 +100,19 @@ bool read_token_file(int fd, const std::string& path, std::string& bytes, std::s
 }
 
 // The token of a file's bytes: blanks around it dropped, none inside, long enough.
-bool token_of(std::string bytes, const std::string& path, std::string& token, std::string& error) {
+bool token_of(const std::string& option, std::string bytes, const std::string& path, std::string& token,
+              std::string& error) {
     while (!bytes.empty() && is_blank(static_cast<unsigned char>(bytes.back()))) bytes.pop_back();
     std::size_t start = 0;
     while (start < bytes.size() && is_blank(static_cast<unsigned char>(bytes[start]))) ++start;
     bytes.erase(0, start);
     for (unsigned char c : bytes)
         if (is_blank(c)) {
-            error = "--control-token: the token in " + path + " holds a blank or control character";
+            error = option + ": the token in " + path + " holds a blank or control character";
             return false;
         }
     if (bytes.size() < kMinTokenChars) {
-        error = "--control-token: the token in " + path + " is shorter than 32 characters (128 bits as hex)";
+        error = option + ": the token in " + path + " is shorter than 32 characters (128 bits as hex)";
         return false;
     }
     token = bytes;
@@ -154,24 +156,24 @@ bool parse_control_address(const std::string& text, ControlAddress& out, std::st
     return true;
 }
 
-bool load_control_token(const std::string& path, std::string& token, bool& created, std::string& error,
-                        bool& error_is_usage) {
+bool load_control_token(const std::string& option, const std::string& path, std::string& token, bool& created,
+                        std::string& error, bool& error_is_usage) {
     error_is_usage = true;
     created = false;
     const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT) {
-        created = create_token_file(path, token, error);
+        created = create_token_file(option, path, token, error);
         error_is_usage = false;
         return created;
     }
     if (fd < 0) {
-        error = "--control-token: " + platform::errno_message(path);
+        error = option + ": " + platform::errno_message(path);
         return false;
     }
     std::string bytes;
-    const bool read = read_token_file(fd, path, bytes, error);
+    const bool read = read_token_file(option, fd, path, bytes, error);
     close(fd);
-    return read && token_of(bytes, path, token, error);
+    return read && token_of(option, bytes, path, token, error);
 }
 
 bool host_allowed(const ControlAddress& address, const std::string& host_header) {

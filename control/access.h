@@ -13,6 +13,14 @@ struct ControlAddress {
     bool wildcard = false;           // 0.0.0.0 or ::
 };
 
+// The bearer tokens: empty for none. The full token may do everything; the
+// read token only reads (state, meters, loudness, health) and needs a full
+// token beside it.
+struct ControlTokens {
+    std::string full;
+    std::string read;
+};
+
 // "PORT", "ADDR:PORT" or "[V6ADDR]:PORT"; ADDR numeric or "localhost".
 bool parse_control_address(const std::string& text, ControlAddress& out, std::string& error);
 
@@ -20,9 +28,10 @@ bool parse_control_address(const std::string& text, ControlAddress& out, std::st
 // as hexadecimal). A file that does not exist is created with mode 0600
 // holding 256 random bits as 64 hexadecimal digits; created tells which. A
 // file readable or writable by group or others, not a regular file, or too
-// short is refused (error_is_usage).
-bool load_control_token(const std::string& path, std::string& token, bool& created, std::string& error,
-                        bool& error_is_usage);
+// short is refused (error_is_usage). option names the file's option in the
+// messages ("--control-token").
+bool load_control_token(const std::string& option, const std::string& path, std::string& token, bool& created,
+                        std::string& error, bool& error_is_usage);
 
 // A Host header that names the server bound at address: the bound address,
 // localhost, on loopback 127.0.0.1 and ::1, and when bound to every

@@ -1,16 +1,18 @@
 #pragma once
 // What a front end lends the browser control: callbacks that read and work
-// its processor, and the format it plays. The server calls them from its own
-// threads, one call at a time per callback but different callbacks at once;
-// a front end serialises them with its other control-side calls (the stream
-// holds its session's lock in each) and never lets the audio thread wait for
-// them. control/processor_control.h makes them for a processor.
+// its processor, the format it plays, and the station monitor that measures
+// its output. The server calls them from its own threads, one call at a time
+// per callback but different callbacks at once; a front end serialises them
+// with its other control-side calls (the stream holds its session's lock in
+// each) and never lets the audio thread wait for them.
+// control/processor_control.h makes them for a processor.
 #include <functional>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "control/station_monitor.h"
 #include "engine/meter_feed.h"
 #include "settings/records.h"
 
@@ -23,6 +25,8 @@ struct ControlState {
     int on_air_number = -1;  // the stored process on air; -1 for a file or the built-in default
     bool modified = false;   // edited since it was loaded or saved
     int latency_frames = 0;
+    bool ceiling_on = false;  // the true-peak ceiling after the chain
+    double ceiling_dbtp = 0.0;
 };
 
 // How an action ended; the server gives each outcome its HTTP status.
@@ -72,18 +76,27 @@ struct ControlFormat {
 };
 
 struct ControlTarget {
+    // Names the target in the API (?instance=ID) and in the log.
+    std::string id = "stream";
     std::function<ControlState()> state;
     // The valid processes of the settings folder, by number.
     std::function<std::vector<StoredProcess>()> processes;
     // The actions give the state right after them, taken in the same step.
     // Load puts stored process `number` on air at the next block.
     std::function<Result(int number, ControlState& after)> load_process;
-    std::function<Result(const ControlEdit& edit, ControlState& after)> apply_controls;
+    // The state before the edit too, for the log of changes.
+    std::function<Result(const ControlEdit& edit, ControlState& before, ControlState& after)> apply_controls;
     // Save writes what is on air as a stored process.
     std::function<Result(const SaveRequest& save, ControlState& after)> save_process;
     // One tick of the meters; called every kMeterTickMs from one thread.
     std::function<MeterTick()> meter_tick;
     ControlFormat format;
+    // Measures the output and watches the input; null for none. Owned by
+    // the front end, which keeps it running while the server runs.
+    StationMonitor* monitor = nullptr;
+    // One line of the front end's log (changes made from the page, Load,
+    // Save); called from the server's threads.
+    std::function<void(const std::string&)> log;
 };
 
 }  // namespace qv::control

@@ -1,6 +1,7 @@
 #include "control/processor_control.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <memory>
 
@@ -22,6 +23,10 @@ ControlState state_locked(const Processor& p) {
     state.on_air_number = s.selection.on_air_process;
     state.modified = s.selection.process_modified != 0;
     state.latency_frames = processor_latency_frames(p);
+    state.ceiling_on = p.ceiling.on;
+    // The limiter holds its level a margin below the ceiling asked for.
+    const double level = p.ceiling.level.load(std::memory_order_relaxed);
+    if (level > 0.0) state.ceiling_dbtp = 20.0 * std::log10(level / 32768.0) + kTruePeakMarginDb;
     return state;
 }
 
@@ -79,8 +84,9 @@ Result save_locked(Processor& p, const std::string& dir, const SaveRequest& save
 
 // An action under the lock, with the state after it when it succeeded.
 template <typename Action>
-Result locked_action(const ProcessorControl& c, ControlState& after, Action action) {
+Result locked_action(const ProcessorControl& c, ControlState& after, Action action, ControlState* before = nullptr) {
     const std::lock_guard<std::mutex> lock(*c.lock);
+    if (before != nullptr) *before = state_locked(*c.processor);
     Result r = action();
     if (r.outcome == Outcome::ok) after = state_locked(*c.processor);
     return r;
@@ -111,8 +117,9 @@ ControlTarget processor_control_target(const ProcessorControl& control) {
     t.load_process = [c = control](int number, ControlState& after) {
         return locked_action(c, after, [&] { return c.load_locked(number); });
     };
-    t.apply_controls = [c = control](const ControlEdit& edit, ControlState& after) {
-        return locked_action(c, after, [&] { return apply_controls_locked(*c.processor, edit); });
+    t.apply_controls = [c = control](const ControlEdit& edit, ControlState& before, ControlState& after) {
+        return locked_action(
+            c, after, [&] { return apply_controls_locked(*c.processor, edit); }, &before);
     };
     t.save_process = [c = control](const SaveRequest& save, ControlState& after) {
         return locked_action(c, after, [&] { return save_locked(*c.processor, c.settings_dir, save); });

@@ -7,12 +7,16 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
+#include <vector>
 
+#include "control/meter_stream.h"
+#include "control/param_json.h"
 #include "control/web_page.h"
 #include "settings/param_table.h"
 #include "settings/process_file.h"
@@ -41,6 +45,8 @@ constexpr std::size_t kMaxBodyBytes = 4096;
 
 // A stream with nothing to send says so this often, so a dead peer is noticed.
 constexpr auto kIdleComment = std::chrono::seconds(1);
+// GET /api/health answers 503 once no block came for this long.
+constexpr double kHealthSilenceSeconds = 2.0;
 
 // Process names are 8-bit text from the Windows panel: bytes above 0x7F are
 // taken as Latin-1 and given to JSON as UTF-8.
@@ -86,28 +92,34 @@ void send_error(Response& res, int status, const std::string& message, const cha
     send_json(res, status, body);
 }
 
-json state_json(const ControlState& s, const ControlFormat& format) {
-    json controls = json::object(), ranges = json::object();
-    for (const ParamInfo& info : kGlobalParamTable) {
-        controls[info.name] = global_word(s.process.global, info.word);
-        ranges[info.name] = {{"min", info.min},
-                             {"max", info.max},
-                             {"unit", info.unit},
-                             {"stage", stage_name(info.stage)},
-                             {"label", info.label},
-                             {"panel_unit", info.shown_unit},
-                             {"no_effect", info.no_effect}};
-    }
+json dead_air_json(const MonitorReading& m) {
+    return {{"active", m.dead_air},
+            {"quiet_s", std::round(m.quiet_s * 10.0) / 10.0},
+            {"below_dbfs", m.rule.below_dbfs},
+            {"after_s", m.rule.after_s}};
+}
+
+// Everything the page shows of an instance but its meters: the process on
+// air with every value, the format, the alarms, and what the caller may do.
+json state_json(const ControlState& s, const ControlTarget& target, const char* access) {
+    json controls = values_json(s.process);
     controls["test_tone"] = s.test_tone ? 1 : 0;
-    ranges["test_tone"] = {{"min", 0}, {"max", 1}, {"unit", "0/1"}};
+    const ControlFormat& format = target.format;
+    json alarms = nullptr;
+    if (target.monitor != nullptr) alarms = {{"dead_air", dead_air_json(monitor_reading(*target.monitor))}};
     return {
+        {"instance", target.id},
+        {"access", access},
         {"process",
          {{"number", s.on_air_number >= 0 ? json(s.on_air_number) : json(nullptr)},
           {"name", name_of(s.process)},
           {"modified", s.modified}}},
         {"controls", controls},
-        {"ranges", ranges},
         {"latency", {{"frames", s.latency_frames}, {"ms", s.latency_frames * 1000.0 / 44100.0}}},
+        {"ceiling",
+         {{"on", s.ceiling_on},
+          {"dbtp", s.ceiling_on ? json(std::round(s.ceiling_dbtp * 100.0) / 100.0) : json(nullptr)}}},
+        {"alarms", alarms},
         {"format",
          {{"channels", format.channels},
           {"input_rate", format.input_rate},
@@ -131,14 +143,6 @@ int http_status(Outcome outcome) {
             break;
     }
     return 500;
-}
-
-// The state after an action, or why the action was refused.
-void send_result(Response& res, const Result& r, const ControlState& after, const ControlFormat& format) {
-    if (r.outcome == Outcome::ok) return send_json(res, 200, state_json(after, format));
-    std::string error = r.error;
-    if (r.outcome == Outcome::exists) error += "; send \"overwrite\": true to replace it";
-    send_error(res, http_status(r.outcome), error, r.name.empty() ? nullptr : r.name.c_str());
 }
 
 // The request's body as a JSON object; sends 400 otherwise.
@@ -240,28 +244,34 @@ bool save_request(const json& body, Response& res, SaveRequest& save) {
     return true;
 }
 
-std::string meter_frame_json(const MeterTick& t) {
-    const MeterFrame& f = t.frame;
-    char text[384];
-    std::snprintf(text, sizeof text,
-                  "{\"in\":%d,\"out\":%d,\"agc_master_db\":%d,\"agc_bass_db\":%d,\"gated\":%s,"
-                  "\"bands\":[%d,%d,%d,%d,%d],\"clip_depth\":%d,\"bass_clip\":%d,\"image\":%d,"
-                  "\"activity\":%d,\"bypass\":%s}",
-                  f.input, f.output, f.agc_master_db, f.agc_bass_db, f.agc_gated ? "true" : "false", f.band[0],
-                  f.band[1], f.band[2], f.band[3], f.band[4], f.clip_depth, f.bass_clip, f.image, f.activity,
-                  t.bypass ? "true" : "false");
-    return text;
+// A Dead-air body: "below_dbfs" and "after_s", each optional, over the rule
+// in force; sends 422 for a field that is not a number in its range.
+bool dead_air_request(const json& body, Response& res, DeadAirRule& rule) {
+    for (const auto& [name, field] : {std::pair{"below_dbfs", &rule.below_dbfs}, {"after_s", &rule.after_s}}) {
+        const auto it = body.find(name);
+        if (it == body.end()) continue;
+        if (!it->is_number()) {
+            send_error(res, 422, std::string("\"") + name + "\" must be a number", name);
+            return false;
+        }
+        *field = it->get<double>();
+    }
+    std::string error;
+    if (dead_air_rule_valid(rule, error)) return true;
+    send_error(res, 422, error);
+    return false;
 }
 
-// The first event of a meter stream: the bars' full-scale positions.
-std::string meter_scales_event() {
-    char scales[256];
-    std::snprintf(scales, sizeof scales,
-                  "retry: 1000\nevent: scales\ndata: {\"level\":%d,\"agc_db\":%d,\"band\":%d,"
-                  "\"image\":%d,\"activity\":%d,\"clip\":%d,\"tick_ms\":%d}\n\n",
-                  kMeterScales.level, kMeterScales.agc_db, kMeterScales.band, kMeterScales.image, kMeterScales.activity,
-                  kMeterScales.clip, kMeterScales.tick_ms);
-    return scales;
+json loudness_json(const MonitorReading& m) {
+    const LoudnessReading& l = m.loudness;
+    const auto number = [](double v) { return std::isfinite(v) ? json(std::round(v * 100.0) / 100.0) : json(nullptr); };
+    return {{"momentary_lufs", number(l.momentary_lufs)},
+            {"short_term_lufs", number(l.short_term_lufs)},
+            {"integrated_lufs", number(l.integrated_lufs)},
+            {"true_peak_dbtp", number(l.true_peak_dbtp)},
+            {"frames", l.frames},
+            {"from_frame", l.from_frame},
+            {"dropped_blocks", m.dropped_blocks}};
 }
 
 void serve_page(Response& res) {
@@ -274,33 +284,56 @@ void serve_script(Response& res) { res.set_content(kWebPageJs, "text/javascript;
 
 }  // namespace
 
-struct WebControl {
+// One front end's processor as the server serves it.
+struct Instance {
     ControlTarget target;
+    // Guarded by WebControl::meter_mutex: the newest meter frame as JSON and
+    // the loudness history, both written by the meter thread.
+    std::string meter_json;
+    LoudnessHistory history;
+};
+
+struct WebControl {
+    // Today one; every route takes its instance from instance().
+    std::vector<std::unique_ptr<Instance>> instances;
     ControlAddress address;
-    std::string token;
+    ControlTokens tokens;
     int port = 0;
     httplib::Server server;
     std::thread listener;
     std::thread meter_thread;
 
-    // The newest meter frame as JSON, numbered; guarded by meter_mutex.
+    // The frames' number (one tick of every instance), guarded by meter_mutex.
     std::mutex meter_mutex;
     std::condition_variable meter_ready;
     std::uint64_t meter_seq = 0;
-    std::string meter_json;
     bool stopping = false;
     std::atomic<int> meter_streams{0};
 
+    using Handler = void (WebControl::*)(Instance&, const Request&, Response&);
+
     void meter_loop();
+    void tick(Instance& in);
     httplib::Server::HandlerResponse screen(const Request& req, Response& res) const;
+    const char* access(const Request& req) const;
+    Instance* instance(const Request& req, Response& res);
+    void on(const char* method, const char* path, Handler handler);
     void routes();
-    void get_state(Response& res) const;
-    void get_processes(Response& res) const;
-    void post_process(const Request& req, Response& res);
-    void post_controls(const Request& req, Response& res);
-    void post_save(const Request& req, Response& res);
-    void get_meters(Response& res);
-    bool send_meter_event(std::uint64_t& sent, httplib::DataSink& sink);
+    void note(const Instance& in, const std::string& line) const;
+    void send_state(Instance& in, const Request& req, Response& res, const ControlState& s) const;
+    void send_result(Instance& in, const Request& req, Response& res, const Result& r, const ControlState& after) const;
+    void get_params(Instance& in, const Request& req, Response& res);
+    void get_state(Instance& in, const Request& req, Response& res);
+    void get_processes(Instance& in, const Request& req, Response& res);
+    void post_process(Instance& in, const Request& req, Response& res);
+    void post_controls(Instance& in, const Request& req, Response& res);
+    void post_save(Instance& in, const Request& req, Response& res);
+    void get_loudness(Instance& in, const Request& req, Response& res);
+    void post_loudness_reset(Instance& in, const Request& req, Response& res);
+    void post_alarms(Instance& in, const Request& req, Response& res);
+    void get_health(Instance& in, const Request& req, Response& res);
+    void get_meters(Instance& in, const Request& req, Response& res);
+    bool send_meter_event(const Instance& in, std::uint64_t& sent, httplib::DataSink& sink);
 };
 
 void WebControl::meter_loop() {
@@ -311,10 +344,9 @@ void WebControl::meter_loop() {
             std::unique_lock<std::mutex> lock(meter_mutex);
             if (meter_ready.wait_until(lock, next, [this] { return stopping; })) return;
         }
-        std::string text = meter_frame_json(target.meter_tick());
+        for (const auto& in : instances) tick(*in);
         {
             const std::lock_guard<std::mutex> lock(meter_mutex);
-            meter_json = std::move(text);
             ++meter_seq;
         }
         meter_ready.notify_all();
@@ -323,8 +355,20 @@ void WebControl::meter_loop() {
     }
 }
 
+// One tick of an instance's meters, its frame and its history.
+void WebControl::tick(Instance& in) {
+    const MeterTick t = in.target.meter_tick();
+    MonitorReading m{};
+    if (in.target.monitor != nullptr) m = monitor_reading(*in.target.monitor);
+    const MonitorReading* monitor = in.target.monitor != nullptr ? &m : nullptr;
+    const std::lock_guard<std::mutex> lock(meter_mutex);
+    const bool point = history_tick(in.history, t, m.loudness.short_term_lufs);
+    in.meter_json = meter_frame_json(t, monitor, in.history, point);
+}
+
 // Checks every request before routing: Host and Origin against DNS rebinding
-// and other sites, the token on the API, JSON bodies on POST.
+// and other sites, a token on the API (the read token for reading only),
+// JSON bodies on POST.
 httplib::Server::HandlerResponse WebControl::screen(const Request& req, Response& res) const {
     using R = httplib::Server::HandlerResponse;
     const std::string host = req.get_header_value("Host");
@@ -337,10 +381,16 @@ httplib::Server::HandlerResponse WebControl::screen(const Request& req, Response
         return R::Handled;
     }
     const bool api = req.path.rfind("/api/", 0) == 0;
-    if (api && !token.empty() && !bearer_matches(req.get_header_value("Authorization"), token)) {
-        res.set_header("WWW-Authenticate", "Bearer");
-        send_error(res, 401, "a valid token is required");
-        return R::Handled;
+    if (api && !tokens.full.empty() && !bearer_matches(req.get_header_value("Authorization"), tokens.full)) {
+        if (tokens.read.empty() || !bearer_matches(req.get_header_value("Authorization"), tokens.read)) {
+            res.set_header("WWW-Authenticate", "Bearer");
+            send_error(res, 401, "a valid token is required");
+            return R::Handled;
+        }
+        if (req.method != "GET") {
+            send_error(res, 403, "this token only reads");
+            return R::Handled;
+        }
     }
     if (req.method == "POST" && !json_content_type(req.get_header_value("Content-Type"))) {
         send_error(res, 415, "the body must be application/json");
@@ -349,54 +399,182 @@ httplib::Server::HandlerResponse WebControl::screen(const Request& req, Response
     return R::Unhandled;
 }
 
+// "full" or "read": what the request's token allows (screen let it through).
+const char* WebControl::access(const Request& req) const {
+    if (tokens.full.empty() || bearer_matches(req.get_header_value("Authorization"), tokens.full)) return "full";
+    return "read";
+}
+
+// The instance a request names with ?instance=ID, the first without; sends
+// 404 for an unknown one.
+Instance* WebControl::instance(const Request& req, Response& res) {
+    if (!req.has_param("instance")) return instances.front().get();
+    const std::string id = req.get_param_value("instance");
+    for (const auto& in : instances)
+        if (in->target.id == id) return in.get();
+    send_error(res, 404, "no instance " + id);
+    return nullptr;
+}
+
+void WebControl::on(const char* method, const char* path, Handler handler) {
+    const auto route = [this, handler](const Request& req, Response& res) {
+        if (Instance* in = instance(req, res)) (this->*handler)(*in, req, res);
+    };
+    if (std::strcmp(method, "GET") == 0) {
+        server.Get(path, route);
+    } else {
+        server.Post(path, route);
+    }
+}
+
 void WebControl::routes() {
     server.Get("/", [](const Request&, Response& res) { serve_page(res); });
     server.Get("/panel.js", [](const Request&, Response& res) { serve_script(res); });
-    server.Get("/api/state", [this](const Request&, Response& res) { get_state(res); });
-    server.Get("/api/processes", [this](const Request&, Response& res) { get_processes(res); });
-    server.Post("/api/process", [this](const Request& req, Response& res) { post_process(req, res); });
-    server.Post("/api/controls", [this](const Request& req, Response& res) { post_controls(req, res); });
-    server.Post("/api/save", [this](const Request& req, Response& res) { post_save(req, res); });
-    server.Get("/api/meters", [this](const Request&, Response& res) { get_meters(res); });
+    on("GET", "/api/params", &WebControl::get_params);
+    on("GET", "/api/state", &WebControl::get_state);
+    on("GET", "/api/processes", &WebControl::get_processes);
+    on("POST", "/api/process", &WebControl::post_process);
+    on("POST", "/api/controls", &WebControl::post_controls);
+    on("POST", "/api/save", &WebControl::post_save);
+    on("GET", "/api/loudness", &WebControl::get_loudness);
+    on("POST", "/api/loudness/reset", &WebControl::post_loudness_reset);
+    on("POST", "/api/alarms", &WebControl::post_alarms);
+    on("GET", "/api/health", &WebControl::get_health);
+    on("GET", "/api/meters", &WebControl::get_meters);
 }
 
-void WebControl::get_state(Response& res) const { send_json(res, 200, state_json(target.state(), target.format)); }
+// One line of the instance's log: "control: ID: LINE".
+void WebControl::note(const Instance& in, const std::string& line) const {
+    if (in.target.log) in.target.log("control: " + in.target.id + ": " + line);
+}
 
-void WebControl::get_processes(Response& res) const {
+void WebControl::send_state(Instance& in, const Request& req, Response& res, const ControlState& s) const {
+    send_json(res, 200, state_json(s, in.target, access(req)));
+}
+
+// The state after an action, or why the action was refused.
+void WebControl::send_result(Instance& in, const Request& req, Response& res, const Result& r,
+                             const ControlState& after) const {
+    if (r.outcome == Outcome::ok) return send_state(in, req, res, after);
+    std::string error = r.error;
+    if (r.outcome == Outcome::exists) error += "; send \"overwrite\": true to replace it";
+    send_error(res, http_status(r.outcome), error, r.name.empty() ? nullptr : r.name.c_str());
+}
+
+void WebControl::get_params(Instance&, const Request&, Response& res) {
+    static const std::string params = params_json().dump();
+    res.set_content(params, "application/json; charset=utf-8");
+}
+
+void WebControl::get_state(Instance& in, const Request& req, Response& res) {
+    send_state(in, req, res, in.target.state());
+}
+
+void WebControl::get_processes(Instance& in, const Request&, Response& res) {
     json list = json::array();
-    for (const StoredProcess& p : target.processes())
+    for (const StoredProcess& p : in.target.processes())
         list.push_back({{"number", p.number}, {"name", utf8_name(p.name)}});
     send_json(res, 200, {{"processes", list}});
 }
 
-void WebControl::post_process(const Request& req, Response& res) {
+namespace {
+
+std::string process_text(const ControlState& s) {
+    const std::string name = "\"" + name_of(s.process) + "\"";
+    return s.on_air_number >= 0 ? "process " + std::to_string(s.on_air_number) + " " + name : name;
+}
+
+}  // namespace
+
+void WebControl::post_process(Instance& in, const Request& req, Response& res) {
     json body;
     int n = 0;
     if (!body_object(req, res, body) || !process_number(body, res, 404, n)) return;
+    const ControlState before = in.target.state();
     ControlState after;
-    const Result r = target.load_process(n, after);
-    send_result(res, r, after, target.format);
+    const Result r = in.target.load_process(n, after);
+    if (r.outcome == Outcome::ok)
+        note(in, process_text(after) + " on air, replacing " + process_text(before) +
+                     (before.modified ? " (modified, not saved)" : ""));
+    send_result(in, req, res, r, after);
 }
 
-void WebControl::post_controls(const Request& req, Response& res) {
+void WebControl::post_controls(Instance& in, const Request& req, Response& res) {
     json body;
     ControlEdit edit;
     if (!body_object(req, res, body) || !control_edit(body, res, edit)) return;
-    ControlState after;
-    const Result r = target.apply_controls(edit, after);
-    send_result(res, r, after, target.format);
+    ControlState before, after;
+    const Result r = in.target.apply_controls(edit, before, after);
+    if (r.outcome == Outcome::ok) {
+        for (const std::string& change : process_changes(before.process, after.process)) note(in, change);
+        if (before.test_tone != after.test_tone)
+            note(in, std::string("test_tone ") + (before.test_tone ? "on -> off" : "off -> on"));
+    }
+    send_result(in, req, res, r, after);
 }
 
-void WebControl::post_save(const Request& req, Response& res) {
+void WebControl::post_save(Instance& in, const Request& req, Response& res) {
     json body;
     SaveRequest save;
     if (!body_object(req, res, body) || !save_request(body, res, save)) return;
     ControlState after;
-    const Result r = target.save_process(save, after);
-    send_result(res, r, after, target.format);
+    const Result r = in.target.save_process(save, after);
+    if (r.outcome == Outcome::ok)
+        note(in, "saved as " + process_text(after) + (save.overwrite ? " (replacing the stored one)" : ""));
+    send_result(in, req, res, r, after);
 }
 
-void WebControl::get_meters(Response& res) {
+void WebControl::get_loudness(Instance& in, const Request&, Response& res) {
+    if (in.target.monitor == nullptr) return send_error(res, 404, "this instance measures no loudness");
+    json body = loudness_json(monitor_reading(*in.target.monitor));
+    std::string history;
+    {
+        const std::lock_guard<std::mutex> lock(meter_mutex);
+        history = history_json(in.history);
+    }
+    body["history"] = json::parse(history);
+    send_json(res, 200, body);
+}
+
+void WebControl::post_loudness_reset(Instance& in, const Request& req, Response& res) {
+    json body;
+    if (!body_object(req, res, body)) return;
+    if (in.target.monitor == nullptr) return send_error(res, 404, "this instance measures no loudness");
+    monitor_reset_loudness(*in.target.monitor);
+    note(in, "loudness reset (integrated, true peak)");
+    send_json(res, 200, {{"reset", true}});
+}
+
+void WebControl::post_alarms(Instance& in, const Request& req, Response& res) {
+    json body;
+    if (!body_object(req, res, body)) return;
+    if (in.target.monitor == nullptr) return send_error(res, 404, "this instance has no alarms");
+    const DeadAirRule before = monitor_reading(*in.target.monitor).rule;
+    DeadAirRule rule = before;
+    if (!dead_air_request(body, res, rule)) return;
+    monitor_set_dead_air(*in.target.monitor, rule);
+    char line[128];
+    std::snprintf(line, sizeof line, "dead air below %.1f -> %.1f dBFS, after %.0f -> %.0f s", before.below_dbfs,
+                  rule.below_dbfs, before.after_s, rule.after_s);
+    note(in, line);
+    send_state(in, req, res, in.target.state());
+}
+
+void WebControl::get_health(Instance& in, const Request&, Response& res) {
+    if (in.target.monitor == nullptr) return send_error(res, 404, "this instance is not monitored");
+    const MonitorReading m = monitor_reading(*in.target.monitor);
+    const bool playing = m.block_age_s < kHealthSilenceSeconds;
+    send_json(res, playing ? 200 : 503,
+              {{"instance", in.target.id},
+               {"status", playing ? "ok" : "no audio"},
+               {"uptime_s", std::round(m.uptime_s * 10.0) / 10.0},
+               {"blocks", m.blocks},
+               {"last_block_age_s", std::round(m.block_age_s * 10.0) / 10.0},
+               {"dropped_blocks", m.dropped_blocks},
+               {"dead_air", dead_air_json(m)}});
+}
+
+void WebControl::get_meters(Instance& in, const Request&, Response& res) {
     if (meter_streams.fetch_add(1) >= kMaxMeterStreams) {
         meter_streams.fetch_sub(1);
         send_error(res, 503, "too many meter streams are open");
@@ -405,15 +583,16 @@ void WebControl::get_meters(Response& res) {
     res.set_header("Cache-Control", "no-store");
     // Number of the last frame sent; 0 before the scales went out.
     auto sent = std::make_shared<std::uint64_t>(0);
+    Instance* at = &in;
     res.set_chunked_content_provider(
         "text/event-stream",
-        [this, sent](std::size_t, httplib::DataSink& sink) { return send_meter_event(*sent, sink); },
+        [this, at, sent](std::size_t, httplib::DataSink& sink) { return send_meter_event(*at, *sent, sink); },
         [this](bool) { meter_streams.fetch_sub(1); });
 }
 
 // The next event of a meter stream: the scales first, then each new frame,
 // or a comment when none came within kIdleComment. False ends the stream.
-bool WebControl::send_meter_event(std::uint64_t& sent, httplib::DataSink& sink) {
+bool WebControl::send_meter_event(const Instance& in, std::uint64_t& sent, httplib::DataSink& sink) {
     std::string event;
     if (sent == 0) {
         event = meter_scales_event();
@@ -427,7 +606,7 @@ bool WebControl::send_meter_event(std::uint64_t& sent, httplib::DataSink& sink) 
         meter_ready.wait_for(lock, kIdleComment, [&] { return stopping || meter_seq > sent; });
         if (stopping) return false;
         if (meter_seq > sent) {
-            event = "data: " + meter_json + "\n\n";
+            event = "data: " + in.meter_json + "\n\n";
             sent = meter_seq;
         }
     }
@@ -467,12 +646,13 @@ void configure(WebControl* self) {
 
 }  // namespace
 
-WebControlPtr start_web_control(ControlTarget target, const ControlAddress& address, const std::string& token,
+WebControlPtr start_web_control(ControlTarget target, const ControlAddress& address, const ControlTokens& tokens,
                                 std::string& error) {
     WebControlPtr c(new WebControl);
-    c->target = std::move(target);
+    c->instances.push_back(std::make_unique<Instance>());
+    c->instances.front()->target = std::move(target);
     c->address = address;
-    c->token = token;
+    c->tokens = tokens;
     configure(c.get());
     httplib::Server& s = c->server;
     const std::string bind_host = address.host == "localhost" ? "127.0.0.1" : address.host;

@@ -1,8 +1,10 @@
 #pragma once
 // The browser control panel: an HTTP server on threads of its own serving
-// the embedded page and a JSON API (meters, process list, Load, Save, the
-// main controls) over what a front end lends it (control/control_target.h).
-// Today `quorvane stream --control [ADDR:]PORT` lends its processor; a
+// the embedded page and a JSON API (the parameter table, every control,
+// meters, loudness, alarms, health, process list, Load, Save) over what
+// front ends lend it (control/control_target.h), each an instance named by
+// its id (?instance=ID; the first when none is named). Today `quorvane
+// stream --control [ADDR:]PORT` lends its processor as the one instance; a
 // plug-in instance can lend its own the same way.
 #include <memory>
 #include <string>
@@ -20,10 +22,11 @@ struct WebControlStop {
 };
 using WebControlPtr = std::unique_ptr<WebControl, WebControlStop>;
 
-// Binds and starts serving; null with the cause when the address cannot be
-// bound. An empty token means none is required (loopback only: the caller
-// refuses anything else).
-WebControlPtr start_web_control(ControlTarget target, const ControlAddress& address, const std::string& token,
+// Binds and starts serving target (the first instance, and today the only
+// one); null with the cause when the address cannot be bound. An empty full
+// token means none is required (loopback only: the caller refuses anything
+// else).
+WebControlPtr start_web_control(ControlTarget target, const ControlAddress& address, const ControlTokens& tokens,
                                 std::string& error);
 // The bound port.
 int web_control_port(const WebControl& control);

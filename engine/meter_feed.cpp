@@ -32,6 +32,9 @@ MeterFrame meter_feed_tick(Processor& p, MeterHolds& h, bool bypass_all, bool no
     f.agc_gated = r.agc_gated;
     f.agc_master_db = agc_db(r.master_agc_gain);
     f.agc_bass_db = agc_db(r.bass_agc_gain);
+    f.agc_master_gain = r.master_agc_gain;
+    f.agc_bass_gain = r.bass_agc_gain;
+    f.ceiling_gain = r.ceiling_gain;
 
     // The stereo activity is written, not raised, by the chain: 0 after a take
     // means no frame wrote it since.

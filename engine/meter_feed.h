@@ -29,6 +29,12 @@ struct MeterFrame {
     int bass_clip;              // "Bb"; 0..kClipMeterMax
     int image;                  // 0..kImageMeterMax
     int activity;               // 0..kActivityMeterMax
+    // For numbers beside the bars, as taken: the AGC gains (linear, 0 under
+    // Bypass All) and the ceiling's lowest gain since the last tick (1 = none
+    // or no ceiling).
+    double agc_master_gain;
+    double agc_bass_gain;
+    double ceiling_gain;
 };
 
 // The feed's own decayed copies, 16-bit scale (activity: linear gain).

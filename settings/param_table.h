@@ -51,6 +51,8 @@ struct ParamInfo {
     bool no_effect;          // stored and shown only: no stage of the chain reads it
                              // (section words: section_word_affects_sound)
     const char* dual_band_label = nullptr;  // section words: the caption in the dual-band group
+    // A 0/1 word the panel shows as two radio buttons: the caption of the one for 0.
+    const char* off_label = nullptr;
 };
 
 // The labels are the panel template's captions; panel/control_table.cpp
@@ -70,7 +72,7 @@ inline constexpr ParamInfo kGlobalParamTable[] = {
     {"no_stereo_exp", 26, 0, 1, "0/1", Stage::stereo_expander, ValueFormat::plain, "", "No Stereo Exp", false},
     {"lookahead_ms", 27, 0, 100, "ms", Stage::multiband, ValueFormat::plain, "ms", "L/Ahead mSec", false},
     {"independent_gate", 29, 0, 1, "0/1", Stage::multiband, ValueFormat::plain, "", "Independent gate", false},
-    {"preemphasis_50us", 30, 0, 1, "0/1", Stage::output, ValueFormat::plain, "", "50uS", false},
+    {"preemphasis_50us", 30, 0, 1, "0/1", Stage::output, ValueFormat::plain, "", "50uS", false, nullptr, "75uS"},
     {"width_limiter", 31, 0, 100, "", Stage::stereo_expander, ValueFormat::plain, "", "Width Limiter", true},
     {"gate_threshold_db", 32, 0, 90, "dB", Stage::agc, ValueFormat::minus_unless_0, "dB", "GATE dB", false},
     {"hold_ms", 33, 0, 500, "ms", Stage::multiband, ValueFormat::plain, "ms", "Hold mSec", false},
@@ -120,6 +122,8 @@ struct OptionInfo {
     Stage stage;
     const char* label;  // the caption of the button that sets the bit
     bool no_effect;     // stored and shown only (the panel's meters may read it)
+    // A bit the panel shows as two radio buttons: the caption of the one that clears it.
+    const char* off_label = nullptr;
 };
 inline constexpr OptionInfo kOptionTable[] = {
     {"phase_rotator", option::phase_rotator, Stage::input, "PHASE ROTATOR", false},
@@ -127,13 +131,13 @@ inline constexpr OptionInfo kOptionTable[] = {
     {"four_bands", option::four_bands, Stage::multiband, "4 BANDS", false},
     {"track_rms", option::track_rms, Stage::multiband, "Track RMS", false},
     {"input_lpf_15k", option::input_lpf_15k, Stage::input, "15KHz INPUT LPF", false},
-    {"bass_eq_shelving", option::bass_eq_shelving, Stage::bass_eq, "Shelving", false},
+    {"bass_eq_shelving", option::bass_eq_shelving, Stage::bass_eq, "Shelving", false, "Peaking"},
     {"bass_eq_high_q", option::bass_eq_high_q, Stage::bass_eq, "High Q", false},
     {"spare_option", option::spare_option, Stage::output, "VARKEL", true},
     {"mono", option::mono, Stage::output, "MONO", false},
     {"multiband_bypass", option::multiband_bypass, Stage::multiband, "BYPASS", false},
     {"am_filter", option::am_filter, Stage::output, "AM FILTER", false},
-    {"am_filter_wide", option::am_filter_wide, Stage::output, "Wide", true},
+    {"am_filter_wide", option::am_filter_wide, Stage::output, "Wide", true, "Narrow"},
 };
 inline constexpr int kOptionCount = static_cast<int>(std::size(kOptionTable));
 

@@ -4,6 +4,7 @@ fed in real time: meters move, controls and Loads are heard in the output,
 Save writes the file, the token is enforced, bad requests change nothing."""
 import http.client
 import os
+import re
 import shutil
 import stat
 import struct
@@ -38,6 +39,27 @@ def passthrough_runs(tone, out, min_frames):
     if start is not None and n - start >= min_frames:
         runs.append((start, n))
     return runs, n
+
+
+def preset_param_names():
+    """Every name `quorvane preset params` lists but process_name, the
+    section words expanded to section.B.S.NAME."""
+    text = subprocess.run([CLI, "preset", "params"], check=True, capture_output=True, text=True).stdout
+    names = {"option_flags"} if "\noption_flags: " in text else set()
+    in_sections = False
+    for line in text.splitlines():
+        if "section words of" in line:
+            in_sections = True
+        elif not line.strip():
+            in_sections = False
+        m = re.match(r"  ([a-z][a-z0-9_]*)  ", line)
+        if not m or m.group(1) in ("parameter", "process_name"):
+            continue
+        if in_sections:
+            names |= {f"section.{b}.{s}.{m.group(1)}" for b in range(7) for s in range(3)}
+        else:
+            names.add(m.group(1))
+    return names
 
 
 class WebControl(unittest.TestCase):
@@ -85,11 +107,11 @@ class WebControl(unittest.TestCase):
         self.assertEqual(state["process"], {"number": None, "name": "DEFAULT", "modified": False})
         self.assertEqual(state["format"]["channels"], 2)
         self.assertGreater(state["latency"]["frames"], 0)
-        self.assertEqual(state["ranges"]["clip_drive"],
-                         {"min": 40, "max": 100, "unit": "%", "stage": "clippers", "label": "Clip Drive",
-                          "panel_unit": "%", "no_effect": False})
-        self.assertTrue(state["ranges"]["width_limiter"]["no_effect"])
         self.assertEqual(state["controls"]["gate_threshold_db"], 40)  # stored words, not the panel's -40
+        self.assertEqual(state["controls"]["width_limiter"], 2000)  # outside 0..100, given as stored
+        self.assertEqual(state["alarms"]["dead_air"]["below_dbfs"], -50)
+        self.assertEqual(state["alarms"]["dead_air"]["after_s"], 10)
+        self.check_params(port, state)
         st, procs, _ = request(port, "GET", "/api/processes")
         self.assertEqual([(p["number"], p["name"]) for p in procs["processes"]],
                          [(3, "STRAIGHT"), (6, "M\u00daSICA")])
@@ -181,6 +203,30 @@ class WebControl(unittest.TestCase):
         self.assertEqual(state["process"], {"number": 3, "name": "STRAIGHT", "modified": False})
         self.assertEqual(state["controls"]["overdrive_db"], 10)
 
+    def check_params(self, port, state):
+        """/api/params lists what `preset params` lists (the name aside), and
+        /api/state gives a value for each."""
+        st, params, _ = request(port, "GET", "/api/params")
+        self.assertEqual(st, 200)
+        by_name = {p["name"]: p for p in params["params"]}
+        self.assertEqual(set(by_name), preset_param_names())
+        self.assertEqual(set(state["controls"]), set(by_name) | {"test_tone"})
+        self.assertEqual(params["stages"], ["input", "stereo expander", "AGC", "bass EQ", "multiband", "dual band",
+                                            "clippers", "output"])
+        clip = by_name["clip_drive"]
+        self.assertEqual({k: clip[k] for k in ("min", "max", "unit", "stage", "label", "kind", "default")},
+                         {"min": 40, "max": 100, "unit": "%", "stage": "clippers", "label": "Clip Drive",
+                          "kind": "slider", "default": 80})
+        self.assertEqual((by_name["gate_threshold_db"]["format"], by_name["gate_threshold_db"]["shown_min"]),
+                         ("minus_unless_0", "0 dB"))
+        self.assertTrue(by_name["width_limiter"]["no_effect"])
+        self.assertEqual(by_name["preemphasis_50us"]["off_label"], "75uS")
+        gain = by_name["section.6.0.band_gain_db10"]
+        self.assertEqual((gain["stage"], gain["label"], gain["min"], gain["band"], gain["section"]),
+                         ("dual band", "Clip Thr", -60, 6, 0))
+        self.assertEqual(by_name["section.2.2.ratio_x10"]["no_effect"], True)
+        self.assertEqual(by_name["mono"]["kind"], "switch")
+
     def test_same_samples_as_without_control(self):
         plain, served = os.path.join(self.dir, "plain.wav"), os.path.join(self.dir, "served.wav")
         for out, extra in ((plain, []), (served, ["--control", "0"])):
@@ -239,6 +285,95 @@ class WebControl(unittest.TestCase):
         r = subprocess.run([CLI, "stream", "--control", "0", "--control-token", os.path.join(self.dir, "weak")],
                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=10)
         self.assertEqual(r.returncode, 2, r.stderr)
+
+
+class Monitored(unittest.TestCase):
+    """A raw stream fed silence in real time and then nothing: the dead-air
+    alarm, the health check, the read-only token and the log of changes."""
+
+    def test_alarm_health_read_token_log(self):
+        work = tempfile.mkdtemp(prefix="qv-web-mon-")
+        self.addCleanup(shutil.rmtree, work, True)
+        full_file, read_file, log = (os.path.join(work, n) for n in ("full", "read", "log"))
+        err = open(os.path.join(work, "err"), "w+")
+        self.addCleanup(err.close)
+        proc = subprocess.Popen([CLI, "stream", "--raw", "--control", "127.0.0.1:0", "--control-token", full_file,
+                                 "--control-read-token", read_file, "--dead-air-after", "1", "--log", log,
+                                 "--settings-dir", work], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                stderr=err)
+        self.addCleanup(proc.kill)
+        feeding = threading.Event()
+        feeding.set()
+
+        def feed():  # silence at the real-time pace while `feeding` is set
+            while feeding.is_set():
+                proc.stdin.write(bytes(4 * 4410))
+                proc.stdin.flush()
+                time.sleep(0.1)
+
+        feeder = threading.Thread(target=feed)
+        feeder.start()
+        port = None
+        for _ in range(100):
+            err.seek(0)
+            m = re.search(r"control panel at http://[^ ]*:(\d+)/", err.read())
+            if m:
+                port = int(m.group(1))
+                break
+            time.sleep(0.05)
+        self.assertIsNotNone(port)
+        tokens = []
+        for path in (full_file, read_file):
+            with open(path) as f:
+                tokens.append(f.read().strip())
+        full, read = ({"Authorization": "Bearer " + t} for t in tokens)
+        self.assertNotEqual(*tokens)
+
+        time.sleep(1.6)
+        st, state, _ = request(port, "GET", "/api/state", headers=read)
+        self.assertEqual((st, state["access"]), (200, "read"))
+        self.assertTrue(state["alarms"]["dead_air"]["active"], state["alarms"])
+        st, health, _ = request(port, "GET", "/api/health", headers=read)
+        self.assertEqual((st, health["status"]), (200, "ok"), health)
+        self.assertGreater(health["blocks"], 0)
+        self.assertLess(health["last_block_age_s"], 0.5)
+        self.assertTrue(health["dead_air"]["active"])
+        self.assertEqual(request(port, "GET", "/api/health")[0], 401)
+        for path, body in (("/api/controls", {"overdrive_db": 12}), ("/api/loudness/reset", {}),
+                           ("/api/alarms", {"after_s": 5}), ("/api/save", {"number": 1})):
+            self.assertEqual(request(port, "POST", path, body, read)[0], 403, path)
+        self.assertEqual(request(port, "GET", "/api/state", headers=full)[1]["access"], "full")
+        st, state, _ = request(port, "POST", "/api/controls", {"overdrive_db": 12, "mono": 1}, full)
+        self.assertEqual((st, state["controls"]["overdrive_db"]), (200, 12))
+        for bad in ({"below_dbfs": -5}, {"after_s": 0}, {"after_s": "10"}):
+            self.assertEqual(request(port, "POST", "/api/alarms", bad, full)[0], 422, bad)
+        st, state, _ = request(port, "POST", "/api/alarms", {"below_dbfs": -60, "after_s": 30}, full)
+        self.assertEqual(state["alarms"]["dead_air"]["below_dbfs"], -60)
+        st, loud, _ = request(port, "GET", "/api/loudness", headers=read)
+        self.assertEqual(st, 200)
+        self.assertIsNone(loud["integrated_lufs"])  # silence is gated out
+        self.assertGreater(loud["frames"], 44100)
+
+        # No block for two seconds: 503; blocks again: 200.
+        feeding.clear()
+        feeder.join()
+        time.sleep(2.3)
+        st, health, _ = request(port, "GET", "/api/health", headers=read)
+        self.assertEqual((st, health["status"]), (503, "no audio"), health)
+        self.assertGreaterEqual(health["last_block_age_s"], 2.0)
+        proc.stdin.write(bytes(4 * 4410))
+        proc.stdin.flush()
+        time.sleep(0.3)
+        self.assertEqual(request(port, "GET", "/api/health", headers=read)[0], 200)
+        proc.stdin.close()
+        self.assertEqual(proc.wait(timeout=10), 0)
+        with open(log) as f:
+            lines = f.read().splitlines()
+        stamp = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ "
+        for want in (r"dead air: the input stayed below -50\.0 dBFS for 1 s",
+                     r"control: stream: overdrive_db 10 dB -> 12 dB", r"control: stream: mono off -> on",
+                     r"control: stream: dead air below -50\.0 -> -60\.0 dBFS, after 1 -> 30 s"):
+            self.assertTrue(any(re.fullmatch(stamp + want, l) for l in lines), (want, lines))
 
 
 if __name__ == "__main__":

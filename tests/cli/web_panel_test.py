@@ -1,18 +1,27 @@
 #!/usr/bin/env python3
 """The control page in a real headless Chromium, driven through the DevTools
-protocol over a pipe: the page loads, the meters move, dragging a slider
-changes /api/state. Saves screenshots to $QUORVANE_ARTIFACTS."""
+protocol over a pipe, against a stream fed in real time (silence, programme,
+silence): the meters move; every stage reaches exactly the parameter table's
+names; a band parameter changed from the keyboard during the silence gives
+the samples of `--set`; the loudness shown agrees with ffmpeg's ebur128; Load
+and Save ask before they replace anything. Saves screenshots to
+$QUORVANE_ARTIFACTS."""
+import array
 import base64
 import json
+import math
 import os
+import random
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
 import time
+import wave
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from web_rig import Stream, request, write_tone  # noqa: E402
+from web_rig import CLI, Stream, read_samples, request  # noqa: E402
 
 SKIP = 77
 
@@ -92,8 +101,21 @@ class DevTools:
         self.call("Input.dispatchMouseEvent",
                   {"type": kind, "x": x, "y": y, "button": "left", "buttons": buttons, "clickCount": 1})
 
+    def key(self, key, code=None, vk=0, shift=False):
+        for kind in ("keyDown", "keyUp"):
+            self.call("Input.dispatchKeyEvent", {"type": kind, "key": key, "code": code or key,
+                                                 "windowsVirtualKeyCode": vk, "modifiers": 8 if shift else 0})
+
+    def click(self, selector):
+        self.eval(f"document.querySelector({json.dumps(selector)}).click()")
+
     def screenshot(self, path):
-        data = self.call("Page.captureScreenshot", {"format": "png", "captureBeyondViewport": True})["data"]
+        # The whole page at the viewport's width (without the clip the capture
+        # keeps the width less the scroll bar while the page lays out without one).
+        w, h = self.eval("[window.innerWidth, document.documentElement.scrollHeight]")
+        data = self.call("Page.captureScreenshot", {"format": "png", "captureBeyondViewport": True,
+                                                    "clip": {"x": 0, "y": 0, "width": w, "height": h,
+                                                             "scale": 1}})["data"]
         with open(path, "wb") as f:
             f.write(base64.b64decode(data))
 
@@ -109,6 +131,148 @@ class DevTools:
             self.proc.wait()
 
 
+SILENCE_S, PROGRAMME_S, TAIL_S = 12.0, 8.0, 7.0
+BAND_WORD, BAND_VALUE = "section.2.0.band_gain_db10", -120  # band 3's gain, to its lowest
+
+
+def write_programme(path):
+    """Stereo silence, then tones and noise under a slow swell, then silence."""
+    rng = random.Random(7)
+    frames = array.array("h", bytes(int(SILENCE_S * 44100) * 4))
+    for i in range(int(PROGRAMME_S * 44100)):
+        t = i / 44100
+        swell = 0.25 + 0.2 * math.sin(2 * math.pi * 0.5 * t)
+        v = swell * (0.5 * math.sin(2 * math.pi * 110 * t) + 0.3 * math.sin(2 * math.pi * 1000 * t) +
+                     0.2 * math.sin(2 * math.pi * 5000 * t) + 0.3 * (rng.random() - 0.5))
+        frames.append(int(v * 32767))
+        frames.append(int(v * 24000))
+    frames.extend(array.array("h", bytes(int(TAIL_S * 44100) * 4)))
+    with wave.open(path, "wb") as w:
+        w.setnchannels(2)
+        w.setsampwidth(2)
+        w.setframerate(44100)
+        w.writeframes(frames.tobytes())
+
+
+def ebur128(path, start_frame):
+    """(integrated LUFS, true peak dBTP) of path from start_frame on, as ffmpeg measures them."""
+    r = subprocess.run(["ffmpeg", "-nostats", "-hide_banner", "-i", path, "-af",
+                        f"atrim=start_sample={start_frame},ebur128=peak=true", "-f", "null", "-"],
+                       capture_output=True, text=True, check=True)
+    summary = r.stderr[r.stderr.rindex("Summary:"):]
+    return (float(re.search(r"I:\s+(-?[\d.]+) LUFS", summary).group(1)),
+            float(re.search(r"Peak:\s+(-?[\d.]+) dBFS", summary).group(1)))
+
+
+def stored_process(settings, number, *assignments):
+    path = os.path.join(settings, f"qv${number}.dat")
+    subprocess.run([CLI, "preset", "defaults", path], check=True, capture_output=True)
+    subprocess.run([CLI, "preset", "set", path, *assignments], check=True, capture_output=True)
+
+
+def check_stages(dt, params):
+    """Every stage's fieldset, in the table's order, reaches through its band
+    and section selectors exactly the table's names of that stage."""
+    assert dt.eval("[...document.querySelectorAll('#stages > fieldset')].map(f => f.dataset.stage)") == \
+        params["stages"]
+    for stage in params["stages"]:
+        want = {p["name"] for p in params["params"] if p["stage"] == stage and p["kind"] != "bits"}
+        if stage == "output":
+            want.add("test_tone")
+        box = f"#stages > fieldset[data-stage={json.dumps(stage)}]"
+        seen = set()
+        bands = [b["band"] for b in params["bands"] if b["stage"] == stage] or [None]
+        for band in bands:
+            for section in range(len(params["sections"])) if band is not None else [None]:
+                if band is not None:
+                    dt.click(f'{box} [data-select="{stage} band:{band}"]')
+                    dt.click(f'{box} [data-select="{stage} section:{section}"]')
+                seen |= set(dt.eval(f"[...document.querySelectorAll('{box} [data-control]')]"
+                                    ".map(e => e.dataset.control)"))
+        assert seen == want, (stage, sorted(seen ^ want))
+
+
+def check_keyboard(dt):
+    """Tab walks the enabled controls in the page's order; an arrow key moves a slider."""
+    order = dt.eval("(list => { list[0].focus(); return list.slice(0, 60).map(e => e.dataset.control || "
+                    "e.dataset.select || e.id); })([...document.querySelectorAll('button, input, select')]"
+                    ".filter(e => !e.disabled && e.getClientRects().length && !e.closest('dialog')))")
+    tabbed = [order[0]]
+    for _ in range(len(order) - 1):
+        dt.key("Tab", vk=9)
+        tabbed.append(dt.eval("(e => e.dataset.control || e.dataset.select || e.id)(document.activeElement)"))
+    assert tabbed == order, (tabbed, order)
+    dt.eval("document.querySelector('input[data-control=clip_drive]').focus()")
+    dt.key("ArrowRight", vk=39)
+    dt.key("ArrowRight", vk=39)
+
+
+def change_band_gain(dt, port):
+    dt.click('[data-select="multiband band:2"]')
+    dt.click('[data-select="multiband section:0"]')
+    dt.eval(f"document.querySelector('input[data-control=\"{BAND_WORD}\"]').focus()")
+    dt.key("Home", vk=36)
+    wait_state(port, lambda s: s["controls"][BAND_WORD] == BAND_VALUE)
+    dt.wait_for("!document.getElementById('modified').hidden")
+
+
+def wait_state(port, ok, timeout=5):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        s = request(port, "GET", "/api/state")[1]
+        if ok(s):
+            return s
+        time.sleep(0.1)
+    raise TimeoutError(request(port, "GET", "/api/state")[1])
+
+
+def answer(dt, ok, must_mention):
+    """Answers the confirmation the page shows, after checking what it says."""
+    text = dt.wait_for("document.getElementById('confirm').open && document.getElementById('confirm-text')"
+                       ".textContent")
+    assert must_mention in text, text
+    dt.click("#confirm-ok" if ok else "#confirm-cancel")
+    dt.wait_for("!document.getElementById('confirm').open")
+
+
+def file_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def check_load_save(dt, port, settings):
+    """Save proposes what is on air and asks before replacing it; Load asks
+    before replacing a modified process, and not otherwise."""
+    assert dt.eval("[document.getElementById('save-number').value, document.getElementById('save-name').value]") \
+        == ["4", "ON AIR"]
+    stored = file_bytes(os.path.join(settings, "qv$4.dat"))
+    dt.click("#save")
+    answer(dt, False, "Process 4 \u201cON AIR\u201d is stored")
+    assert file_bytes(os.path.join(settings, "qv$4.dat")) == stored
+    dt.click("#save")
+    answer(dt, True, "Replace it")
+    wait_state(port, lambda s: not s["process"]["modified"])
+    assert file_bytes(os.path.join(settings, "qv$4.dat")) != stored
+    dt.wait_for("document.getElementById('modified').hidden")
+
+    request(port, "POST", "/api/controls", {"clip_drive": 50})
+    dt.wait_for("!document.getElementById('modified').hidden", timeout=5)
+    dt.eval("(s => { s.value = '2'; s.dispatchEvent(new Event('change')); })(document.getElementById('processes'))")
+    dt.click("#load")
+    answer(dt, False, "not saved")
+    assert request(port, "GET", "/api/state")[1]["process"] == {"number": 4, "name": "ON AIR", "modified": True}
+    dt.click("#load")
+    answer(dt, True, "Load 2 \u201cOTHER\u201d")
+    wait_state(port, lambda s: s["process"]["number"] == 2)
+    dt.wait_for("document.getElementById('processes').value === '2' && "
+                "document.getElementById('save-name').value === 'OTHER'")
+    # Not modified: Load goes ahead without asking.
+    dt.eval("(s => { s.value = '4'; s.dispatchEvent(new Event('change')); })(document.getElementById('processes'))")
+    dt.click("#load")
+    wait_state(port, lambda s: s["process"]["number"] == 4)
+    assert not dt.eval("document.getElementById('confirm').open")
+
+
 def main():
     browser = shutil.which("chromium")
     if browser is None:
@@ -117,46 +281,77 @@ def main():
     artifacts = os.environ.get("QUORVANE_ARTIFACTS", "build/native/artifacts")
     os.makedirs(artifacts, exist_ok=True)
     work = tempfile.mkdtemp(prefix="qv-webpanel-")
-    tone = os.path.join(work, "tone.wav")
-    write_tone(tone, 9.0)
-    os.mkdir(os.path.join(work, "settings"))
-    stream = Stream(work, tone, os.path.join(work, "out.wav"), ["--settings-dir", os.path.join(work, "settings")])
+    settings = os.path.join(work, "settings")
+    os.mkdir(settings)
+    stored_process(settings, 2, "process_name=OTHER", "overdrive_db=5")
+    stored_process(settings, 4, "process_name=ON AIR")
+    programme = os.path.join(work, "programme.wav")
+    write_programme(programme)
+    # What --set makes of the programme, and what it is without.
+    refs = {}
+    for name, extra in (("set", ["--set", f"{BAND_WORD}={BAND_VALUE}"]), ("plain", [])):
+        refs[name] = os.path.join(work, name + ".wav")
+        with open(programme, "rb") as i, open(refs[name], "wb") as o:
+            subprocess.run([CLI, "stream", "--settings-dir", settings, "--process", "4", *extra], stdin=i, stdout=o,
+                           stderr=subprocess.DEVNULL, check=True, timeout=60)
+    out = os.path.join(work, "out.wav")
+    stream = Stream(work, programme, out, ["--settings-dir", settings, "--process", "4"])
     dt = DevTools(browser, os.path.join(work, "profile"))
     try:
         port = stream.port
-        dt.open(f"http://127.0.0.1:{port}/", 1000, 560)
-        # Meters move: frames arrive and the output bar fills.
-        dt.wait_for("Number(document.body.dataset.frames || 0) >= 5")
-        heights = dt.eval("['in','out','band0'].map(m => "
-                          "document.querySelector(`[data-meter=\"${m}\"]`).getBoundingClientRect().height)")
-        assert heights[1] > 10, heights
-        assert dt.eval("document.getElementById('process-name').textContent") == "DEFAULT"
+        params = request(port, "GET", "/api/params")[1]
+        dt.open(f"http://127.0.0.1:{port}/", 1000, 700)
+        dt.wait_for("Number(document.body.dataset.frames || 0) >= 3")
+        # The list selects the process on air, not the first one stored.
+        assert dt.eval("document.getElementById('processes').value") == "4"
+        # A stored value outside the panel's range is shown as it is, marked.
+        assert dt.eval("document.querySelector('input[data-control=width_limiter]').parentElement"
+                       ".querySelector('output.outside').textContent").startswith("2000")
+        change_band_gain(dt, port)
+        dt.click("#loudness-reset")
+        check_stages(dt, params)
+        check_keyboard(dt)
+        wait_state(port, lambda s: s["controls"]["clip_drive"] == 82)
+        request(port, "POST", "/api/controls", {"clip_drive": 80})  # back, before the programme starts
+        assert request(port, "GET", "/api/loudness")[1]["frames"] < (SILENCE_S - 1) * 44100, "too slow for the silence"
 
-        # Drag the Output level slider from its end (100 %) to about a third.
-        rect = dt.wait_for("(() => { const r = document.querySelector('input[data-control=\"output_level_pct\"]')"
-                           ".getBoundingClientRect(); return r.width > 0 && [r.left, r.top, r.width, r.height]; })()")
-        left, top, width, height = rect
-        y = top + height / 2
-        dt.mouse("mousePressed", left + width - 4, y, 1)
-        for i in range(1, 11):
-            dt.mouse("mouseMoved", left + width - 4 - i * (0.65 * width) / 10, y, 1)
-        dt.mouse("mouseReleased", left + 0.35 * width, y, 0)
-        deadline, level = time.time() + 5, 100
-        while time.time() < deadline and level >= 60:
-            level = request(port, "GET", "/api/state")[1]["controls"]["output_level_pct"]
-            time.sleep(0.1)
-        assert 20 <= level < 60, level
-        assert request(port, "GET", "/api/state")[1]["process"]["modified"]
-        dt.wait_for("document.getElementById('modified').classList.contains('on')")
-
-        time.sleep(0.5)
+        # Meters while the programme plays: bars and their numbers.
+        dt.wait_for("Number(document.querySelector('[data-num=out]').textContent) > -30", timeout=SILENCE_S + 5)
+        time.sleep(3)
+        assert dt.eval("document.documentElement.scrollWidth <= document.documentElement.clientWidth"), \
+            dt.eval("[document.documentElement.scrollWidth, document.documentElement.clientWidth]")
         dt.screenshot(os.path.join(artifacts, "web_panel.png"))
         dt.call("Emulation.setDeviceMetricsOverride", {"width": 390, "height": 844, "deviceScaleFactor": 1,
                                                        "mobile": True})
-        time.sleep(0.3)
+        time.sleep(0.5)
         assert dt.eval("document.documentElement.scrollWidth <= 390"), "the page scrolls sideways on a phone"
         dt.screenshot(os.path.join(artifacts, "web_panel_phone.png"))
-        print("screenshots in", artifacts)
+        dt.call("Emulation.setDeviceMetricsOverride", {"width": 1000, "height": 700, "deviceScaleFactor": 1,
+                                                       "mobile": False})
+
+        # In the silence after the programme: the loudness shown against ffmpeg's.
+        done = (SILENCE_S + PROGRAMME_S + 2) * 44100
+        while True:
+            loud = request(port, "GET", "/api/loudness")[1]
+            if loud["from_frame"] + loud["frames"] >= done:
+                break
+            time.sleep(0.2)
+        shown = dt.eval("['integrated', 'true_peak'].map(k => Number(document.querySelector(`[data-loud=${k}]`)"
+                        ".textContent))")
+        check_load_save(dt, port, settings)
+        assert stream.wait() == 0
+        want = ebur128(out, loud["from_frame"])
+        assert abs(shown[0] - want[0]) <= 0.2 and abs(shown[1] - want[1]) <= 0.2, (shown, want, loud)
+        assert 0 < loud["from_frame"] < SILENCE_S * 44100, loud
+
+        # The change made from the page is heard: the samples --set gives, up
+        # to the Load at the end, and not those without it.
+        compared = int((SILENCE_S + PROGRAMME_S + 1) * 44100) * 2
+        live, with_set, plain = (read_samples(p)[:compared] for p in (out, refs["set"], refs["plain"]))
+        assert len(live) == compared
+        assert live != plain
+        assert live == with_set, next(i for i in range(compared) if live[i] != with_set[i]) // 2
+        print("screenshots in", artifacts, "; loudness shown", shown, "ffmpeg", want)
         return 0
     finally:
         dt.close()
