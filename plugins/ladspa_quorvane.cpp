@@ -1,6 +1,8 @@
 // The LADSPA plug-in: one stereo plug-in over the shared core.
 #include <ladspa.h>
 
+#include <cmath>
+
 #include "platform/fp_mode.h"
 #include "plugins/plugin_core.h"
 
@@ -35,10 +37,8 @@ void run(LADSPA_Handle h, unsigned long frames) {
     core_run(*static_cast<PluginCore*>(h), static_cast<std::uint32_t>(frames));
 }
 
-void deactivate(LADSPA_Handle h) {
-    const platform::DefaultFpMode mode;
-    core_deactivate(*static_cast<PluginCore*>(h));
-}
+// Nothing to do; some hosts call it without checking for null.
+void deactivate(LADSPA_Handle) {}
 
 void cleanup(LADSPA_Handle h) {
     const platform::DefaultFpMode mode;
@@ -52,6 +52,33 @@ struct Tables {
     LADSPA_Descriptor descriptor;
 };
 
+// The LADSPA default nearest to p.def among those a hint can name (the
+// bounds, the points a quarter, half and three quarters between them, 0, 1,
+// 100, 440). -1 in -6..0 cannot be named: ceiling_dbtp defaults to -1.5 for
+// LADSPA hosts.
+LADSPA_PortRangeHintDescriptor default_hint(const PortInfo& p) {
+    const struct {
+        LADSPA_PortRangeHintDescriptor hint;
+        float value;
+    } named[] = {{LADSPA_HINT_DEFAULT_0, 0},
+                 {LADSPA_HINT_DEFAULT_1, 1},
+                 {LADSPA_HINT_DEFAULT_MINIMUM, p.min},
+                 {LADSPA_HINT_DEFAULT_MAXIMUM, p.max},
+                 {LADSPA_HINT_DEFAULT_MIDDLE, 0.5f * p.min + 0.5f * p.max},
+                 {LADSPA_HINT_DEFAULT_LOW, 0.75f * p.min + 0.25f * p.max},
+                 {LADSPA_HINT_DEFAULT_HIGH, 0.25f * p.min + 0.75f * p.max},
+                 {LADSPA_HINT_DEFAULT_100, 100},
+                 {LADSPA_HINT_DEFAULT_440, 440}};
+    LADSPA_PortRangeHintDescriptor best = LADSPA_HINT_DEFAULT_0;
+    float distance = INFINITY;
+    for (const auto& n : named) {
+        if (n.value < p.min || n.value > p.max || std::fabs(n.value - p.def) >= distance) continue;
+        distance = std::fabs(n.value - p.def);
+        best = n.hint;
+    }
+    return best;
+}
+
 LADSPA_PortRangeHintDescriptor hint_for(const PortInfo& p) {
     if (p.kind == PortKind::kAudioIn || p.kind == PortKind::kAudioOut) return 0;
     // sox asks a value or a default of every control port, outputs included.
@@ -59,8 +86,7 @@ LADSPA_PortRangeHintDescriptor hint_for(const PortInfo& p) {
     if (p.toggled) return LADSPA_HINT_TOGGLED | LADSPA_HINT_DEFAULT_0;
     LADSPA_PortRangeHintDescriptor h = LADSPA_HINT_BOUNDED_BELOW | LADSPA_HINT_BOUNDED_ABOVE;
     if (p.integer) h |= LADSPA_HINT_INTEGER;
-    // Every control's default is 0 (process 0, trims neutral).
-    return h | LADSPA_HINT_DEFAULT_0;
+    return h | default_hint(p);
 }
 
 Tables make_tables() {

@@ -14,6 +14,7 @@
 
 #include "platform/fp_mode.h"
 #include "plugins/plugin_core.h"
+#include "settings/startup.h"
 
 namespace qv::plugin {
 namespace {
@@ -87,14 +88,14 @@ void run(LV2_Handle h, uint32_t frames) {
     core_run(core_of(h), frames);
 }
 
-void deactivate(LV2_Handle h) {
-    const platform::DefaultFpMode mode;
-    core_deactivate(core_of(h));
-}
+void deactivate(LV2_Handle) {}
 
 void cleanup(LV2_Handle h) {
     const platform::DefaultFpMode mode;
-    delete static_cast<Lv2Instance*>(h);
+    auto* self = static_cast<Lv2Instance*>(h);
+    // The core leaves the library, whose last words may go to this log.
+    self->core.reset();
+    delete self;
 }
 
 LV2_State_Status save(LV2_Handle h, LV2_State_Store_Function store, LV2_State_Handle handle, uint32_t,
@@ -122,7 +123,8 @@ LV2_State_Status restore(LV2_Handle h, LV2_State_Retrieve_Function retrieve, LV2
     if (image == nullptr) return LV2_STATE_ERR_NO_PROPERTY;
     if (type != self->atom_chunk) return LV2_STATE_ERR_BAD_TYPE;
     // Decoded over the defaults: a short image keeps the defaults' words.
-    ProcessParams process = self->core->library->defaults;
+    ProcessParams process;
+    fill_defaults(process);
     if (!decode_process(static_cast<const unsigned char*>(image), size, process)) return LV2_STATE_ERR_UNKNOWN;
     // Saved as an Int; a preset written by hand may hold a Long.
     std::int64_t number = 0;

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "settings/startup.h"
+
 namespace qv::plugin {
 
 const PortInfo kPorts[kPortCount] = {
@@ -18,45 +20,24 @@ const PortInfo kPorts[kPortCount] = {
     {"input_gain_db", "Input gain", PortKind::kControlIn, -20, 20, 0, false, false},
     {"output_gain_db", "Output gain", PortKind::kControlIn, -24, 0, 0, false, false},
     {"latency", "Latency", PortKind::kControlOut, 0, 192000, 0, true, false},
+    {"status", "Status", PortKind::kControlOut, 0, 3, 0, true, false},
+    {"reload", "Reload", PortKind::kControlIn, 0, 1, 0, false, true},
+    {"ceiling", "True-peak ceiling", PortKind::kControlIn, 0, 1, 0, false, true},
+    {"ceiling_dbtp", "Ceiling", PortKind::kControlIn, static_cast<float>(kCeilingMinDbtp),
+     static_cast<float>(kCeilingMaxDbtp), static_cast<float>(kCeilingDefaultDbtp), false, false},
 };
 
 namespace {
-
-void say(const PluginCore& c, const char* text) {
-    if (c.log.write != nullptr)
-        c.log.write(c.log.context, text);
-    else
-        std::fprintf(stderr, "%s", text);
-}
-
-void report_number(PluginCore& c, int n) {
-    if (c.reported[n]) return;
-    c.reported[n] = true;
-    const ProcessLibrary& lib = *c.library;
-    char text[640];
-    if (lib.folder.empty())
-        std::snprintf(text, sizeof text,
-                      "quorvane: no settings folder (HOME is not set): process %d plays the built-in default\n", n);
-    else
-        std::snprintf(text, sizeof text, "quorvane: %s/qv$%d.dat is %s: process %d plays the built-in default\n",
-                      lib.folder.c_str(), n, lib.status[n] == FileStatus::kMissing ? "missing" : "not a valid process",
-                      n);
-    say(c, text);
-}
-
-void report_pending(PluginCore& c) {
-    for (int n = 0; n <= kMaxProcessNumber; ++n) {
-        if (!c.report_pending[n]) continue;
-        c.report_pending[n] = false;
-        report_number(c, n);
-    }
-}
 
 float db_to_gain(float db) { return db == 0.0f ? 1.0f : static_cast<float>(std::pow(10.0, db / 20.0)); }
 
 float port_value(const PluginCore& c, int index) {
     const float* p = c.port[index];
     return p != nullptr && std::isfinite(*p) ? *p : kPorts[index].def;
+}
+
+float clamped(const PluginCore& c, int index) {
+    return std::clamp(port_value(c, index), kPorts[index].min, kPorts[index].max);
 }
 
 // -1 while the port is not connected: a host may connect it after activate.
@@ -66,16 +47,59 @@ int process_port(const PluginCore& c) {
     return static_cast<int>(std::clamp(std::floor(v + 0.5f), 0.0f, static_cast<float>(kMaxProcessNumber)));
 }
 
-// The stored process of number n, or the defaults (the file being missing or
-// invalid, to be told off the audio thread).
-void select_stored(PluginCore& c, int n) {
-    const ProcessLibrary& lib = *c.library;
-    if (lib.status[n] == FileStatus::kValid) {
-        c.on_air = lib.process[n];
-    } else {
-        c.on_air = lib.defaults;
-        if (!c.reported[n]) c.report_pending[n] = true;
+// Takes the library's newest snapshot, and says so to the library.
+void pick_up(PluginCore& c) {
+    const LibrarySnapshot* s = library_newest(*c.member);
+    if (s == c.snapshot) return;
+    c.snapshot = s;
+    library_hold(*c.member, *s);
+}
+
+// Looks at the selected number's entry in the snapshot: at a new selection
+// or a reload edge (fresh), or when the entry changed. True when on_air
+// changed. A process that cannot play leaves on_air as it is, sets the
+// status and asks the library's thread to tell it; one that can goes on air
+// when fresh or when it was waiting, while an edit of the process on air
+// waits for a reload.
+bool look(PluginCore& c, bool fresh) {
+    const int n = c.process_number;
+    const ProcessEntry& e = *c.snapshot->entry[n];
+    if (!fresh && e.version == c.seen_version) return false;
+    c.seen_version = e.version;
+    if (playable(e)) {
+        c.status = kOnAir;
+        if (!fresh && !c.pending) return false;
+        c.pending = false;
+        c.restored = false;
+        c.on_air = e.process;
+        return true;
     }
+    const int status = e.status == FileStatus::kMissing ? kMissing : kInvalid;
+    if (fresh) c.pending = true;
+    if (fresh || status != c.status)
+        c.member->report[n].store(report_word(++c.serial, status), std::memory_order_release);
+    c.status = status;
+    return false;
+}
+
+// The process port and the reload edge; true when on_air changed.
+bool select(PluginCore& c) {
+    const int number = process_port(c);
+    const bool high = port_value(c, kReload) >= 0.5f;
+    const bool edge = high && !c.reload_high;
+    c.reload_high = high;
+    if (number < 0) return false;
+    if (number == c.process_number) return look(c, edge);
+    c.process_number = number;
+    if (c.restored && number == c.restored_number && !edge) {
+        // The restored process plays while the port holds its saved number.
+        c.seen_version = c.snapshot->entry[number]->version;
+        c.pending = false;
+        c.status = kOnAir;
+        return true;
+    }
+    c.restored = false;
+    return look(c, true);
 }
 
 void stage(PluginCore& c) {
@@ -83,35 +107,9 @@ void stage(PluginCore& c) {
     if (c.bypass) c.staged.global.bypass_all = 1;
 }
 
-// Reads every control once per block; whatever changed is published whole
-// before the block's first frame.
-void apply_controls(PluginCore& c) {
-    Processor& p = *c.processor;
-    const int number = process_port(c);
-    const bool bypass = port_value(c, kBypass) >= 0.5f;
-    const bool tone = port_value(c, kTestTone) >= 0.5f;
-    const float in_db = std::clamp(port_value(c, kInputGain), kPorts[kInputGain].min, kPorts[kInputGain].max);
-    const float out_db = std::clamp(port_value(c, kOutputGain), kPorts[kOutputGain].min, kPorts[kOutputGain].max);
-
-    if (number >= 0 && number != c.process_number) {
-        c.process_number = number;
-        if (!(c.restored && number == c.restored_number)) {
-            c.restored = false;
-            select_stored(c, number);
-        }
-        c.bypass = bypass;
-        stage(c);
-        processor_load(p, c.staged);
-        if (c.test_tone) processor_set_test_tone(p, true);
-    } else if (bypass != c.bypass) {
-        c.bypass = bypass;
-        stage(c);
-        processor_update(p, c.staged);
-    }
-    if (tone != c.test_tone) {
-        c.test_tone = tone;
-        processor_set_test_tone(p, tone);
-    }
+void take_trims(PluginCore& c) {
+    const float in_db = clamped(c, kInputGain);
+    const float out_db = clamped(c, kOutputGain);
     if (in_db != c.input_gain_db) {
         c.input_gain_db = in_db;
         c.input_gain = db_to_gain(in_db);
@@ -120,6 +118,31 @@ void apply_controls(PluginCore& c) {
         c.output_gain_db = out_db;
         c.output_gain = db_to_gain(out_db);
     }
+}
+
+// Reads every control once per block; whatever changed is published whole
+// before the block's first frame. A new process goes on air as an operator's
+// edit does: the chain's memories run on.
+void apply_controls(PluginCore& c) {
+    Processor& p = *c.processor;
+    pick_up(c);
+    const bool bypass = port_value(c, kBypass) >= 0.5f;
+    const bool tone = port_value(c, kTestTone) >= 0.5f;
+    const float dbtp = clamped(c, kCeilingDbtp);
+    if (select(c) || bypass != c.bypass) {
+        c.bypass = bypass;
+        stage(c);
+        processor_update(p, c.staged);
+    }
+    if (tone != c.test_tone) {
+        c.test_tone = tone;
+        processor_set_test_tone(p, tone);
+    }
+    if (dbtp != c.ceiling_dbtp) {
+        c.ceiling_dbtp = dbtp;
+        processor_set_ceiling(p, dbtp);
+    }
+    take_trims(c);
 }
 
 void run_direct(PluginCore& c, std::uint32_t frames) {
@@ -150,38 +173,50 @@ std::unique_ptr<PluginCore> core_create(double host_rate, LogSink log) {
     if (!(host_rate >= 8000.0 && host_rate <= 768000.0)) return nullptr;
     auto c = std::make_unique<PluginCore>();
     c->host_rate = host_rate;
-    c->log = log;
-    c->library = std::make_unique<ProcessLibrary>();
-    read_process_library(*c->library);
-    c->on_air = c->library->defaults;
+    c->member.reset(library_join(log));
+    if (!c->member) return nullptr;
+    pick_up(*c);
+    fill_defaults(c->on_air);
     c->processor = make_processor(c->on_air);
     return c;
 }
 
 bool core_activate(PluginCore& c) {
-    // A fresh processor: filter memories from rest, as a newly loaded module.
+    // A fresh processor: filter memories from rest, as a newly loaded module,
+    // on the selected process (or, that one missing, the process on air).
+    pick_up(c);
     c.process_number = -1;
-    c.bypass = false;
-    c.test_tone = false;
+    c.pending = false;
+    c.status = kOnAir;
+    c.reload_high = port_value(c, kReload) >= 0.5f;
+    select(c);
+    c.bypass = port_value(c, kBypass) >= 0.5f;
+    c.test_tone = port_value(c, kTestTone) >= 0.5f;
+    c.ceiling = port_value(c, kCeiling) >= 0.5f;
+    c.ceiling_dbtp = clamped(c, kCeilingDbtp);
+    take_trims(c);
+    stage(c);
+    c.processor = make_processor(c.staged, ProcessorOptions{c.ceiling, c.ceiling_dbtp});
+    if (c.test_tone) processor_set_test_tone(*c.processor, true);
     c.silent = false;
-    c.processor = make_processor(c.on_air);
-    apply_controls(c);
-    report_pending(c);
     if (c.host_rate != 44100.0) {
         if (!c.bridge) c.bridge = std::make_unique<RateBridge>();
         c.silent = !bridge_start(*c.bridge, c.host_rate);
-        if (c.silent) {
-            say(c, "quorvane: the resampler cannot be created: the plug-in plays silence\n");
-            return false;
-        }
     } else {
         c.bridge.reset();
     }
     if (c.port[kLatency] != nullptr) *c.port[kLatency] = static_cast<float>(core_latency_frames(c));
-    return true;
+    if (c.port[kStatus] != nullptr) *c.port[kStatus] = static_cast<float>(c.silent ? kNoResampler : c.status);
+    if (c.silent) {
+        const char* text = "quorvane: the resampler cannot be created: the plug-in plays silence\n";
+        const LogSink& log = c.member->log;
+        if (log.write != nullptr)
+            log.write(log.context, text);
+        else
+            std::fprintf(stderr, "%s", text);
+    }
+    return !c.silent;
 }
-
-void core_deactivate(PluginCore& c) { report_pending(c); }
 
 void core_restore(PluginCore& c, const ProcessParams& process, int number) {
     c.on_air = process;
@@ -216,6 +251,7 @@ void core_run(PluginCore& c, std::uint32_t frames) {
         }
     }
     if (c.port[kLatency] != nullptr) *c.port[kLatency] = static_cast<float>(core_latency_frames(c));
+    if (c.port[kStatus] != nullptr) *c.port[kStatus] = static_cast<float>(c.silent ? kNoResampler : c.status);
 }
 
 }  // namespace qv::plugin

@@ -2,12 +2,14 @@
 // What the LADSPA and LV2 adapters share: the port table, the controls read
 // once per block, the trims, and the chain played directly at 44.1 kHz or
 // through the resampling bridge (plugins/rate_bridge.h) at other rates, on
-// the processes of the settings folder (plugins/process_library.h). One PluginCore per
-// plug-in instance; nothing in it is shared with another instance.
+// the processes of the settings folder (plugins/process_library.h). One
+// PluginCore per plug-in instance; what instances share is the library of
+// stored processes, which each joins at create and leaves at destroy.
 //
-// Threads: create, activate, deactivate, restore and destroy run on the
-// host's control side, never at the same time as run(); run() is the audio
-// thread and neither allocates, locks nor makes a system call.
+// Threads: create, activate, restore and destroy run on the host's control
+// side, never at the same time as run(); run() is the audio thread and
+// neither allocates, locks nor makes a system call. What run() has to say
+// (a selected process missing or invalid) the library's thread tells.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -33,6 +35,12 @@ enum Port : int {
     kInputGain,   // dB, applied before the 16-bit rounding
     kOutputGain,  // dB, applied to the chain's output
     kLatency,     // output, frames at the host's rate
+    // Ports added later come last, so that positional values (sox) and
+    // numbered ones (ffmpeg's c0, c1...) keep their meaning.
+    kStatus,       // output, CoreStatus
+    kReload,       // 0/1: a rising edge puts the newest stored version of the selected process on air
+    kCeiling,      // 0/1, the true-peak ceiling after the chain; read at activate
+    kCeilingDbtp,  // dBTP, -6..0, applied at once
     kPortCount
 };
 
@@ -55,16 +63,22 @@ constexpr const char* kLadspaLabel = "quorvane";
 constexpr const char* kLv2Uri = QUORVANE_LV2_URI;  // from plugins/CMakeLists.txt, as in the .ttl files
 constexpr int kBlockFrames = 512;                  // chain block at 44.1 kHz
 
-// Where messages go: the LV2 log when the host offers one, else stderr.
-struct LogSink {
-    void (*write)(void* context, const char* text) = nullptr;
-    void* context = nullptr;
+// The status port's values.
+enum CoreStatus : int {
+    kOnAir = 0,        // the selected process is on air
+    kMissing = 1,      // its file is missing: the process on air stays
+    kInvalid = 2,      // its file is not a valid process: the process on air stays
+    kNoResampler = 3,  // the resampler could not start: the plug-in is silent
+};
+
+struct LibraryLeave {
+    void operator()(LibraryMember* m) const { library_leave(m); }
 };
 
 struct PluginCore {
     double host_rate = 44100.0;
-    LogSink log;
-    std::unique_ptr<ProcessLibrary> library;
+    std::unique_ptr<LibraryMember, LibraryLeave> member;
+    const LibrarySnapshot* snapshot = nullptr;  // the one member->held names
     std::unique_ptr<Processor> processor;
     std::unique_ptr<RateBridge> bridge;  // only at rates other than 44100
     bool silent = false;                 // the bridge could not be made: run() writes silence
@@ -72,12 +86,23 @@ struct PluginCore {
 
     // The controls as last applied; process_number -1 before the first.
     int process_number = -1;
+    bool reload_high = false;
     bool bypass = false;
     bool test_tone = false;
     float input_gain_db = 0.0f;
     float output_gain_db = 0.0f;
     float input_gain = 1.0f;
     float output_gain = 1.0f;
+    bool ceiling = false;  // as the processor was made
+    float ceiling_dbtp = static_cast<float>(kCeilingDefaultDbtp);
+
+    // The selection: the version of the selected number's entry last looked
+    // at, whether that number is still to go on air (missing or invalid when
+    // selected), the status port, and the serial of the selections told.
+    std::uint64_t seen_version = 0;
+    bool pending = false;
+    int status = kOnAir;
+    std::uint32_t serial = 0;
 
     // The whole process on air as stored (the bypass port not folded in),
     // what the LV2 state saves.
@@ -88,21 +113,17 @@ struct PluginCore {
     bool restored = false;
     int restored_number = 0;
 
-    // Numbers whose missing or invalid file run() met; told off the audio thread.
-    bool report_pending[kMaxProcessNumber + 1] = {};
-    bool reported[kMaxProcessNumber + 1] = {};
-
     std::int16_t work[kBlockFrames * 2];
 };
 
 // --- control side ---
-// Reads the settings folder. Allocates.
+// Joins the library of stored processes. Allocates; null when the rate is
+// out of range or the library cannot start.
 std::unique_ptr<PluginCore> core_create(double host_rate, LogSink log);
 // A processor started afresh on the process the ports select (or the
-// restored one), and the resampling bridge warmed with zeros.
+// restored one), with the ceiling when its port is on, and the resampling
+// bridge warmed with zeros.
 bool core_activate(PluginCore& c);
-// Tells what run() found missing.
-void core_deactivate(PluginCore& c);
 // Puts a saved process on air; it plays while the process port holds number.
 void core_restore(PluginCore& c, const ProcessParams& process, int number);
 // The process port value that goes with on_air in saved state.

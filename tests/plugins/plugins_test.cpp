@@ -6,19 +6,29 @@
 #include <gtest/gtest.h>
 #include <ladspa.h>
 #include <lilv/lilv.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <lv2/atom/atom.h>
 #include <lv2/core/lv2.h>
+#include <lv2/log/log.h>
 #include <lv2/presets/presets.h>
 #include <lv2/state/state.h>
 #include <lv2/urid/urid.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <csignal>
+#include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -27,9 +37,11 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <numbers>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/processor.h"
@@ -44,12 +56,13 @@
 
 // ---------------------------------------------------------------------------
 // Allocation counter: every malloc-family call made by any library of this
-// process while `g_armed` is set.
+// process on a thread while its `g_armed` is set (the library's thread
+// allocates as it pleases while an audio thread is counted).
 namespace {
-std::atomic<bool> g_armed{false};
+thread_local bool g_armed = false;
 std::atomic<long> g_allocations{0};
 inline void note_allocation() {
-    if (g_armed.load(std::memory_order_relaxed)) g_allocations.fetch_add(1, std::memory_order_relaxed);
+    if (g_armed) g_allocations.fetch_add(1, std::memory_order_relaxed);
 }
 }  // namespace
 
@@ -195,14 +208,21 @@ std::vector<std::int16_t> make_tones(int frames, double rate) {
 }
 
 // What the module gives for pcm, process loaded at frame 0 and the given
-// processes loaded (memories restarting) at the given frames.
+// processes put on air at the given frames: loaded (memories restarting)
+// or, with `edit`, updated as an operator's edit (memories running on).
 std::vector<std::int16_t> reference(const ProcessParams& process, std::vector<std::int16_t> pcm,
-                                    const std::vector<std::pair<int, ProcessParams>>& loads = {}) {
+                                    const std::vector<std::pair<int, ProcessParams>>& loads = {}, bool edit = false) {
     auto p = make_processor(process);
     const int frames = static_cast<int>(pcm.size() / 2);
     std::size_t next = 0;
     for (int done = 0; done < frames;) {
-        if (next < loads.size() && loads[next].first == done) processor_load(*p, loads[next++].second);
+        if (next < loads.size() && loads[next].first == done) {
+            if (edit)
+                processor_update(*p, loads[next].second);
+            else
+                processor_load(*p, loads[next].second);
+            ++next;
+        }
         int m = std::min(4096, frames - done);
         if (next < loads.size()) m = std::min(m, loads[next].first - done);
         processor_run(*p, pcm.data() + 2 * done, m, 2);
@@ -439,7 +459,32 @@ TEST(Plugins, GiveTheModulesSamplesAtFortyFourKilohertz) {
     }
 }
 
-TEST(Plugins, ProcessPortPlaysStoredProcessesReadOnce) {
+// The short-term level (dB, 10 ms RMS of both channels) in the 200 ms around
+// frame `at` of out, as "min..max dB, largest step between windows".
+std::string level_around(const std::vector<std::int16_t>& out, int at) {
+    const int window = 441;
+    double low = 1e9, high = -1e9, step = 0, last = NAN;
+    for (int w = at - 10 * window; w < at + 10 * window; w += window) {
+        double sum = 0;
+        for (int i = w; i < w + window; ++i)
+            sum += double(out[2 * i]) * out[2 * i] + double(out[2 * i + 1]) * out[2 * i + 1];
+        const double db = 10 * std::log10(sum / (2 * window) / (32768.0 * 32768.0) + 1e-12);
+        low = std::min(low, db);
+        high = std::max(high, db);
+        if (!std::isnan(last)) step = std::max(step, std::fabs(db - last));
+        last = db;
+    }
+    char text[128];
+    std::snprintf(text, sizeof text, "%.2f..%.2f dB, largest step %.2f dB", low, high, step);
+    return text;
+}
+
+// The process port: the newest stored process of the number at the next
+// block, memories kept; a missing or invalid number keeps the process on
+// air, sets the status and is told once per selection by the library's
+// thread; a missing 0 is the built-in default and a missing factory number
+// its factory process, silently.
+TEST(Plugins, ProcessPortKeepsTheProcessOnAirAndSaysWhy) {
     ConfigDir config;
     config.store(5, other_process());
     {
@@ -448,39 +493,70 @@ TEST(Plugins, ProcessPortPlaysStoredProcessesReadOnce) {
     }
     const auto lib = open_ladspa();
     ASSERT_TRUE(lib);
+    ProcessParams factory = default_process();
+#ifdef QV_HAVE_FACTORY
+    std::string error;
+    ASSERT_TRUE(factory_params(*find_factory_process(93), factory, error)) << error;
+#endif
 
     testing::internal::CaptureStderr();
-    const int frames = 44100;
+    const int frames = 3 * 44100;
     const std::vector<std::int16_t> pcm = make_clip(frames, 44100);
-    std::string said;
+    Planar p = to_float(pcm);
     {
         Instance inst(*lib, 44100);
         inst.control[kProcess] = 5;
         inst.activate();
-        // The stored files change after instantiate: the instance plays what it read.
-        config.store(5, default_process());
-        Planar p = to_float(pcm);
-        // 5 for the first 10000 frames, then 7 (missing: the default), then 6 (invalid: the default).
-        inst.run(p.l, p.r, 0, 10000);
-        inst.control[kProcess] = 7.2f;
-        inst.run(p.l, p.r, 10000, 20000);
-        inst.control[kProcess] = 6;
-        inst.run(p.l, p.r, 30000, 10000);
-        inst.control[kProcess] = 7;
-        inst.run(p.l, p.r, 40000, frames - 40000);
-        const auto ref = reference(
-            other_process(), pcm, {{10000, default_process()}, {30000, default_process()}, {40000, default_process()}});
-        EXPECT_EQ(mismatches(p, ref), 0);
+        // 5, then 7 (missing), 6 (invalid), 7 again: 5 stays on air; then, on
+        // steady programme at 2 s, 0 (the built-in default), then 93 (its
+        // factory process).
+        const struct {
+            int at;
+            float number;
+            int status;
+        } steps[] = {{0, 5, 0}, {10000, 7.2f, 1}, {20000, 6, 2}, {30000, 7, 1}, {88200, 0, 0}, {110000, 93, 0}};
+        for (int i = 0; i < 6; ++i) {
+            const int end = i < 5 ? steps[i + 1].at : frames;
+            inst.control[kProcess] = steps[i].number;
+            inst.run(p.l, p.r, steps[i].at, 5000);
+            EXPECT_EQ(inst.control[kStatus], steps[i].status) << steps[i].number;
+            for (int done = steps[i].at + 5000; done < end; done += 4096)
+                inst.run(p.l, p.r, done, std::min(4096, end - done));
+        }
         EXPECT_EQ(inst.control[kLatency], 884);
     }
-    said = testing::internal::GetCapturedStderr();
-    // Each missing or invalid number is told once, off the audio thread.
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(mismatches(p, reference(other_process(), pcm, {{88200, default_process()}, {110000, factory}}, true)), 0);
+    // The level around such a change on steady programme (noise and a chord
+    // at a constant level), against restarting the memories as the player's
+    // Load does and against each process settled.
+    {
+        std::vector<std::int16_t> steady(pcm.size());
+        std::uint32_t seed = 5;
+        for (int n = 0; n < frames; ++n) {
+            const double k = 2 * std::numbers::pi / 44100 * n;
+            seed = seed * 1664525u + 1013904223u;
+            const double noise = 3000.0 * (static_cast<double>(seed) / 2147483648.0 - 1.0);
+            steady[2 * n] = static_cast<std::int16_t>(noise + 5000 * std::sin(110 * k) + 3000 * std::sin(440 * k));
+            steady[2 * n + 1] = static_cast<std::int16_t>(-noise + 5000 * std::sin(110 * k) + 3000 * std::sin(660 * k));
+        }
+        std::printf(
+            "level in the 200 ms around a change of process at 2 s: edit %s; load %s; settled before %s, "
+            "after %s\n",
+            level_around(reference(other_process(), steady, {{88200, default_process()}}, true), 88200).c_str(),
+            level_around(reference(other_process(), steady, {{88200, default_process()}}, false), 88200).c_str(),
+            level_around(reference(other_process(), steady), 88200).c_str(),
+            level_around(reference(default_process(), steady), 88200).c_str());
+    }
+    // Each selection of a missing or invalid number is told once.
     const std::string missing = (config.folder() / "qv$7.dat").string() + " is missing";
     const std::string invalid = (config.folder() / "qv$6.dat").string() + " is not a valid process";
     EXPECT_NE(said.find(missing), std::string::npos) << said;
-    EXPECT_EQ(said.find(missing), said.rfind(missing)) << said;
     EXPECT_NE(said.find(invalid), std::string::npos) << said;
+    EXPECT_EQ(said.find(invalid), said.rfind(invalid)) << said;
     EXPECT_EQ(said.find("qv$5.dat"), std::string::npos) << said;
+    EXPECT_EQ(said.find("qv$0.dat"), std::string::npos) << said;
+    EXPECT_EQ(said.find("qv$93.dat"), std::string::npos) << said;
     EXPECT_EQ(std::distance(fs::directory_iterator(config.folder()), fs::directory_iterator()), 2);
     // Read only: nothing made, the invalid file left as it was.
     EXPECT_EQ(fs::file_size(config.folder() / "qv$6.dat"), 100u);
@@ -557,6 +633,9 @@ TEST(Plugins, ResamplesOtherRatesWithTheReportedLatency) {
     }
 }
 
+// run() allocates nothing through any route, on the calling thread, while
+// every control moves, the ceiling works, reload edges come and the library
+// swaps snapshots under it (a missing process stored while selected).
 TEST(Plugins, RunNeverAllocates) {
     ConfigDir config;
     config.store(5, other_process());
@@ -574,14 +653,25 @@ TEST(Plugins, RunNeverAllocates) {
     struct Case {
         const Library* lib;
         double rate;
+        bool ceiling;
     };
-    for (const Case& c : {Case{ladspa.get(), 44100}, Case{lv2.get(), 48000}, Case{ladspa.get(), 22050}}) {
+    for (const Case& c :
+         {Case{ladspa.get(), 44100, true}, Case{lv2.get(), 48000, true}, Case{ladspa.get(), 22050, false}}) {
         SCOPED_TRACE(c.rate);
+        fs::remove(config.folder() / "qv$7.dat");
         Instance inst(*c.lib, c.rate, urid.list);
+        inst.control[kCeiling] = c.ceiling ? 1 : 0;
         inst.activate();
         Planar p = to_float(make_clip(static_cast<int>(c.rate), c.rate));
         const int sizes[] = {1, 7, 128, 4096, 1000};
         long allocations = 0;
+        const auto run = [&](int first, int n) {
+            g_allocations = 0;
+            g_armed = true;
+            inst.run(p.l, p.r, first, n);
+            g_armed = false;
+            allocations += g_allocations;
+        };
         for (int done = 0, i = 0; done + 4096 <= static_cast<int>(p.l.size()); ++i) {
             // Every control moves now and then, the process among a stored,
             // a missing and the default number.
@@ -590,16 +680,152 @@ TEST(Plugins, RunNeverAllocates) {
             inst.control[kTestTone] = static_cast<float>((i / 5) % 2);
             inst.control[kInputGain] = static_cast<float>(i % 7);
             inst.control[kOutputGain] = -static_cast<float>(i % 5);
+            inst.control[kReload] = static_cast<float>((i / 2) % 2);
+            inst.control[kCeilingDbtp] = -static_cast<float>(i % 6);
             const int n = sizes[i % 5];
-            g_allocations = 0;
-            g_armed = true;
-            inst.run(p.l, p.r, done, n);
-            g_armed = false;
-            allocations += g_allocations;
+            run(done, n);
             done += n;
         }
+        // Process 7 stored while selected goes on air when the library's
+        // snapshot with it reaches run().
+        inst.control[kProcess] = 7;
+        run(0, 64);
+        EXPECT_EQ(inst.control[kStatus], kMissing);
+        config.store(7, other_process());
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (static_cast<int>(inst.control[kStatus]) != kOnAir && std::chrono::steady_clock::now() < until) {
+            run(0, 64);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_EQ(inst.control[kStatus], kOnAir);
         EXPECT_EQ(allocations, 0);
     }
+}
+
+#if defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// Installs a filter that kills the process at any system call but exit and
+// exit_group.
+bool forbid_system_calls() {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_exit_group, 2, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_exit, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// Runs body in a child under that filter; the child leaves by exit_group
+// with body's result. The wait status.
+int under_no_system_calls(const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child == 0) {
+        const int code = forbid_system_calls() ? body() : 100;
+        syscall(SYS_exit_group, code);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return status;
+}
+#endif
+
+// run() makes no system call: in a forked child under a filter that kills
+// it at the first one, run() swaps to the library's newer snapshot (a
+// missing process stored while selected), changes process, takes a reload
+// edge and moves the ceiling, at 44.1 kHz and through the resamplers.
+TEST(Plugins, RunMakesNoSystemCall) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer runtimes make system calls of their own inside run()";
+#elif !defined(__x86_64__)
+    GTEST_SKIP() << "the filter is written for x86-64";
+#else
+    // The filter kills a child that makes one.
+    const int killed = under_no_system_calls([] { return static_cast<int>(getppid()); });
+    ASSERT_TRUE(WIFSIGNALED(killed) && WTERMSIG(killed) == SIGSYS) << killed;
+
+    ConfigDir config;
+    config.store(5, other_process());
+    struct Live {
+        std::unique_ptr<PluginCore> core;
+        float control[kPortCount] = {};
+        Planar p;
+    };
+    Live live[2];
+    const double rates[2] = {44100, 48000};
+    for (int i = 0; i < 2; ++i) {
+        Live& l = live[i];
+        l.core = core_create(rates[i], LogSink{});
+        for (int port = kProcess; port < kPortCount; ++port) l.core->port[port] = &l.control[port];
+        l.control[kProcess] = 7;
+        l.control[kCeiling] = 1;
+        l.control[kCeilingDbtp] = -1;
+        ASSERT_TRUE(core_activate(*l.core));
+        l.p = to_float(make_clip(static_cast<int>(rates[i]), rates[i]));
+        l.core->port[kInLeft] = l.core->port[kOutLeft] = l.p.l.data();
+        l.core->port[kInRight] = l.core->port[kOutRight] = l.p.r.data();
+        core_run(*l.core, 256);
+        ASSERT_EQ(l.control[kStatus], kMissing);
+    }
+    // A newer snapshot, published and not yet taken by either instance.
+    const std::uint64_t held = live[0].core->snapshot->seq;
+    config.store(7, other_process());
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (library_newest(*live[0].core->member)->seq == held && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_NE(library_newest(*live[0].core->member)->seq, held);
+
+    const int status = under_no_system_calls([&] {
+        int fails = 0;
+        for (Live& l : live) {
+            core_run(*l.core, 256);
+            // The snapshot taken, process 7 on air (3 ms look-ahead, plus the ceiling's 74 frames).
+            fails += static_cast<int>(l.control[kStatus]) != kOnAir || l.core->snapshot->seq == held;
+            fails += l.core->host_rate == 44100 && l.control[kLatency] != 266 + 74;
+            for (int i = 0; i < 400; ++i) {
+                l.control[kProcess] = static_cast<float>((i / 50) % 3 == 0 ? 5 : (i / 50) % 3 == 1 ? 7 : 0);
+                l.control[kReload] = static_cast<float>((i / 7) % 2);
+                l.control[kCeilingDbtp] = -static_cast<float>(i % 7);
+                l.control[kBypass] = static_cast<float>((i / 90) % 2);
+                core_run(*l.core, static_cast<std::uint32_t>(1 + (i * 37) % 512));
+            }
+        }
+        return fails;
+    });
+    EXPECT_TRUE(WIFEXITED(status)) << (WIFSIGNALED(status) ? strsignal(WTERMSIG(status)) : "");
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+#endif
+}
+
+int thread_count() {
+    return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator()));
+}
+
+// The library's thread lives from the first instance to the last one's
+// cleanup: a hundred loads, instances and unloads leave no thread.
+TEST(Plugins, CleanupLeavesNoThread) {
+    ConfigDir config;
+    const int before = thread_count();
+    for (int i = 0; i < 100; ++i) {
+        const auto lib = i % 2 == 0 ? open_ladspa() : open_lv2();
+        ASSERT_TRUE(lib);
+        {
+            Instance a(*lib, 44100);
+            Instance b(*lib, 48000);
+            a.activate();
+            if (i == 0) {
+                EXPECT_EQ(thread_count(), before + 1);
+            }
+        }
+        if (i == 0) {
+            EXPECT_EQ(thread_count(), before);
+        }
+    }
+    EXPECT_EQ(thread_count(), before);
 }
 
 // A state store for one save and restore.
@@ -768,6 +994,143 @@ TEST(Plugins, HostFloatingPointModesDoNotChangeTheSamples) {
 }
 #endif
 
+// An LV2 log that keeps the messages and whether each came from the thread
+// that runs the plug-in.
+struct LogCapture {
+    std::mutex lock;
+    std::string text;
+    std::thread::id audio = std::this_thread::get_id();
+    int from_audio = 0;
+    static int vprintf(LV2_Log_Handle h, LV2_URID, const char* format, va_list args) {
+        auto* self = static_cast<LogCapture*>(h);
+        char line[1024];
+        const int n = std::vsnprintf(line, sizeof line, format, args);
+        const std::lock_guard<std::mutex> hold(self->lock);
+        self->text += line;
+        self->from_audio += std::this_thread::get_id() == self->audio;
+        return n;
+    }
+    static int printf(LV2_Log_Handle h, LV2_URID type, const char* format, ...) {
+        va_list args;
+        va_start(args, format);
+        const int n = vprintf(h, type, format, args);
+        va_end(args);
+        return n;
+    }
+    LV2_Log_Log log{this, printf, vprintf};
+    LV2_Feature feature{LV2_LOG__log, &log};
+    std::string said() {
+        const std::lock_guard<std::mutex> hold(lock);
+        return text;
+    }
+};
+
+int count_of(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+ProcessParams with_lookahead(int ms) {
+    ProcessParams p = default_process();
+    p.global.lookahead_ms = ms;
+    return p;
+}
+
+// A host of our own on lilv (lv2apply cannot move a control while it runs),
+// the settings folder followed through inotify and by re-scan: the status
+// port for a stored, a missing and an invalid number; a missing process
+// stored while selected goes on air by itself, an edit of the process on air
+// at a reload edge. The latency port tells which process is on air.
+TEST(Plugins, LilvHostFollowsTheSettingsFolder) {
+    UridMap urid;
+    LilvWorld* world = lilv_world_new();
+    LilvNode* bundle = lilv_new_file_uri(world, nullptr, (env("QUORVANE_LV2_BUNDLE") + "/").c_str());
+    lilv_world_load_bundle(world, bundle);
+    LilvNode* uri = lilv_new_uri(world, kLv2Uri);
+    const LilvPlugin* plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world), uri);
+    ASSERT_NE(plugin, nullptr);
+    const auto latency_of = [](const ProcessParams& p) { return processor_latency_frames(*make_processor(p)); };
+    const ProcessParams a = with_lookahead(6), b = with_lookahead(9);
+    Planar p = to_float(make_tones(512, 44100));
+    for (const bool inotify : {true, false}) {
+        SCOPED_TRACE(inotify ? "inotify" : "re-scan");
+        if (inotify)
+            unsetenv("QUORVANE_NO_INOTIFY");
+        else
+            setenv("QUORVANE_NO_INOTIFY", "1", 1);
+        ConfigDir config;
+        config.store(5, other_process());
+        std::ofstream(config.folder() / "qv$8.dat") << "not a process";
+        LogCapture log;
+        const LV2_Feature* features[] = {&urid.feature, &log.feature, nullptr};
+        LilvInstance* inst = lilv_plugin_instantiate(plugin, 44100, features);
+        ASSERT_NE(inst, nullptr);
+        float control[kPortCount] = {};
+        control[kProcess] = 5;
+        for (int i = kProcess; i < kPortCount; ++i) lilv_instance_connect_port(inst, i, &control[i]);
+        lilv_instance_connect_port(inst, kInLeft, p.l.data());
+        lilv_instance_connect_port(inst, kInRight, p.r.data());
+        lilv_instance_connect_port(inst, kOutLeft, p.l.data());
+        lilv_instance_connect_port(inst, kOutRight, p.r.data());
+        lilv_instance_activate(inst);
+        const auto block = [&] { lilv_instance_run(inst, 512); };
+        // Runs blocks, every 5 ms, until done() or 3 s; the seconds it took.
+        const auto until = [&](const std::function<bool()>& done) {
+            const auto start = std::chrono::steady_clock::now();
+            while (!done() && std::chrono::steady_clock::now() - start < std::chrono::seconds(3)) {
+                block();
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        };
+        block();
+        EXPECT_EQ(control[kStatus], kOnAir);
+        EXPECT_EQ(control[kLatency], 266);
+        for (const auto& [number, status] : {std::pair{7, kMissing}, {8, kInvalid}, {7, kMissing}}) {
+            control[kProcess] = static_cast<float>(number);
+            block();
+            EXPECT_EQ(control[kStatus], status) << number;
+            EXPECT_EQ(control[kLatency], 266) << number;  // 5 stays on air
+        }
+        // The missing process, stored while selected, goes on air by itself.
+        config.store(7, a);
+        const double appear = until([&] { return control[kLatency] == latency_of(a); });
+        EXPECT_LT(appear, 2.0);
+        EXPECT_EQ(control[kStatus], kOnAir);
+        // An edit of the process on air waits for a reload edge.
+        config.store(7, b);
+        until([] { return false; });
+        EXPECT_EQ(control[kLatency], latency_of(a));
+        control[kReload] = 1;
+        block();
+        EXPECT_EQ(control[kLatency], latency_of(b));
+        // From a rename to on air, reload edges coming every other block.
+        control[kReload] = 0;
+        block();
+        config.store(7, a);
+        const double reload = until([&] {
+            control[kReload] = control[kReload] == 0 ? 1 : 0;
+            return control[kLatency] == latency_of(a);
+        });
+        EXPECT_LT(reload, 2.0);
+        std::printf(
+            "%s: a missing process stored while selected on air after %.3f s; an edit, with reload edges, "
+            "after %.3f s\n",
+            inotify ? "inotify" : "re-scan", appear, reload);
+        lilv_instance_deactivate(inst);
+        lilv_instance_free(inst);
+        const std::string said = log.said();
+        EXPECT_GE(count_of(said, "qv$7.dat is missing"), 1) << said;
+        EXPECT_EQ(count_of(said, "qv$8.dat is not a valid process"), 1) << said;
+        EXPECT_EQ(log.from_audio, 0) << said;
+    }
+    unsetenv("QUORVANE_NO_INOTIFY");
+    lilv_node_free(uri);
+    lilv_node_free(bundle);
+    lilv_world_free(world);
+}
+
 // ---------------------------------------------------------------------------
 // Real hosts. The build tree's plug-ins are found through LADSPA_PATH and
 // LV2_PATH (Liquidsoap: LIQ_LADSPA_DIRS); the settings folder is empty, so
@@ -917,8 +1280,8 @@ TEST_F(Hosts, GiveTheModulesSamples) {
         {"ffmpeg lv2 process 5", ff + "-af 'lv2=p=" + lv2_uri + ":c=process=5' -c:a pcm_s16le " + path("ffv5.wav"),
          &ref5, 0},
         // libsndfile writes floats times 32767: one step below on large values.
-        {"applyplugin", "applyplugin " + in + " " + path("ap.wav") + " quorvane.so quorvane 0 0 0 0 0 >/dev/null", &ref,
-         1},
+        {"applyplugin",
+         "applyplugin " + in + " " + path("ap.wav") + " quorvane.so quorvane 0 0 0 0 0 0 0 -1 >/dev/null", &ref, 1},
         {"lv2apply", "lv2apply -i " + in + " -o " + path("la.wav") + " " + uri, &ref, 1},
     };
     for (const Run& r : runs) {
