@@ -339,17 +339,18 @@ async function refreshInstances() {
     return o;
   });
   select.replaceChildren(...options);
-  if (list.length > 1 && !list.some((i) => i.id === instanceId)) chooseInstance(list[0].id);
+  // Taken before the state is read: nothing to reconnect.
+  if (list.length > 1 && !list.some((i) => i.id === instanceId)) chooseInstance(list[0].id, false);
   if (instanceId) select.value = instanceId;
 }
 
-function chooseInstance(id) {
+function chooseInstance(id, reconnect = true) {
   instanceId = id;
   const url = new URL(location.href);
   url.searchParams.set("instance", id);
   history.replaceState(null, "", url);
   pickedProcess = null;
-  if (meterAbort) meterAbort.abort();
+  if (reconnect && meterAbort) meterAbort.abort();
 }
 
 function showAlarms(s) {

@@ -1525,6 +1525,56 @@ TEST_F(Hosts, LiquidsoapPlaysAPlaylistThroughOneInstance) {
                                   path("list.m3u") + "\")");
 }
 
+// One Liquidsoap script, two instances over one source, each into a file of
+// its own: both are listed on the host's one panel, and an output level set
+// through the API for one of them is heard in its file alone (the two files
+// are the same before it).
+TEST_F(Hosts, LiquidsoapInstancesShareOnePanel) {
+    const int port = free_port();
+    std::ofstream script(path("two.liq"));
+    script << "settings.init.allow_root.set(true)\n"
+              "settings.frame.audio.samplerate.set(44100)\n"
+              "settings.frame.audio.channels.set(2)\n"
+              "s = sine(330.)\n"
+              "output.file(%wav(stereo=true, samplesize=16), \""
+           << path("a.wav") << "\", ladspa.quorvane(s))\noutput.file(%wav(stereo=true, samplesize=16), \""
+           << path("b.wav") << "\", ladspa.quorvane(s))\nthread.run(delay=8., shutdown)\n";
+    script.close();
+    // Liquidsoap takes seconds to start on a loaded machine, then plays 8 s.
+    std::thread host([&] {
+        shell("cd " + path("") + " && QUORVANE_CONTROL=127.0.0.1:" + std::to_string(port) +
+              " timeout -k 5 40 liquidsoap " + path("two.liq") + " >" + path("two.log") + " 2>&1");
+    });
+    struct Join {
+        std::thread& t;
+        ~Join() {
+            if (t.joinable()) t.join();
+        }
+    } join{host};
+    Reply list;
+    for (int i = 0; i < 600 && list.body["instances"].size() < 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        list = http(port, "GET", "/api/instances");
+    }
+    ASSERT_EQ(list.body["instances"].size(), 2u) << capture("tail " + path("two.log"));
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const Reply edited = http(port, "POST", "/api/controls?instance=1", R"({"output_level_pct": 40})");
+    EXPECT_EQ(edited.status, 200);
+    EXPECT_EQ(http(port, "GET", "/api/state?instance=2").body["process"]["modified"], false);
+    host.join();
+    const Wav a = read_wav(path("a.wav")), b = read_wav(path("b.wav"));
+    const std::size_t n = std::min(a.samples.size(), b.samples.size());
+    ASSERT_GT(n, 2u * 44100 * 5) << capture("tail " + path("two.log"));
+    // The first 2 s alike; the last second of one of them quieter.
+    EXPECT_TRUE(std::equal(a.samples.begin(), a.samples.begin() + 2 * 44100 * 2, b.samples.begin()));
+    int peak_a = 0, peak_b = 0;
+    for (std::size_t i = n - 2 * 44100; i < n; ++i) {
+        peak_a = std::max(peak_a, std::abs(static_cast<int>(a.samples[i])));
+        peak_b = std::max(peak_b, std::abs(static_cast<int>(b.samples[i])));
+    }
+    EXPECT_LT(std::min(peak_a, peak_b), 0.6 * std::max(peak_a, peak_b)) << peak_a << " " << peak_b;
+}
+
 // Every track takes 0.3 s to come, the first included: the output waits for
 // them instead of playing the first and stopping where the second is missing.
 TEST_F(Hosts, LiquidsoapWaitsForLateTracks) {
