@@ -751,6 +751,13 @@ WebControlPtr start_web_control(const ControlAddress& address, const ControlToke
     c->tokens = tokens;
     configure(c.get());
     httplib::Server& s = c->server;
+    // The library's default, SO_REUSEPORT, would let a second server (another
+    // host process, another stream) bind the same port and take a share of
+    // its connections: only a port left in TIME_WAIT may be reused.
+    s.set_socket_options([](int sock) {
+        const int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     const std::string bind_host = address.host == "localhost" ? "127.0.0.1" : address.host;
     c->port = address.port == 0 ? s.bind_to_any_port(bind_host)
                                 : (s.bind_to_port(bind_host, address.port) ? address.port : -1);

@@ -831,133 +831,6 @@ TEST(Plugins, CleanupLeavesNoThread) {
     EXPECT_EQ(thread_count(), before);
 }
 
-// --- the control panel of the host process ---
-
-// A free TCP port on loopback, as the system hands one out.
-int free_port() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-        std::abort();
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
-struct Reply {
-    int status = 0;  // 0: no connection
-    nlohmann::json body;
-};
-
-// One HTTP request to the panel on loopback (the server closes every reply).
-Reply http(int port, const std::string& method, const std::string& path, const std::string& body = "") {
-    Reply reply;
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        close(fd);
-        return reply;
-    }
-    const std::string request =
-        method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
-        "\r\nConnection: close\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
-        "\r\n\r\n" + body;
-    if (write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) std::abort();
-    std::string text;
-    char buffer[4096];
-    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
-    close(fd);
-    reply.status = std::atoi(text.c_str() + text.find(' ') + 1);
-    const std::size_t start = text.find("\r\n\r\n");
-    if (start != std::string::npos) reply.body = nlohmann::json::parse(text.substr(start + 4), nullptr, false);
-    return reply;
-}
-
-// Both entry points in one shared object: the LV2 bundle's library is the
-// LADSPA one, which the dynamic loader maps once. Three instances of one
-// host process (two LADSPA, one LV2) are listed by one server; an edit
-// through the API is heard in the instance it names alone and lasts until
-// the host reloads; the host's ports cannot be set from the page; the
-// silence_s port counts the seconds of quiet input; the last cleanup stops
-// the server and joins its threads.
-TEST(Plugins, ControlPanelServesEveryInstanceOfTheHost) {
-    ConfigDir config;
-    const int port = free_port();
-    setenv("QUORVANE_CONTROL", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
-    const int threads_before = thread_count();
-    {
-        const auto ladspa = open_ladspa();
-        const auto lv2 = open_lv2();
-        ASSERT_TRUE(ladspa && lv2);
-        EXPECT_EQ(ladspa->handle, lv2->handle);
-        Instance a(*ladspa, 44100), b(*lv2, 44100), c(*ladspa, 44100);
-        for (Instance* i : {&a, &b, &c}) i->activate();
-
-        const Reply list = http(port, "GET", "/api/instances");
-        ASSERT_EQ(list.status, 200);
-        ASSERT_EQ(list.body["instances"].size(), 3u);
-        std::vector<std::string> ids, kinds;
-        for (const auto& i : list.body["instances"]) {
-            ids.push_back(i["id"]);
-            kinds.push_back(i["kind"]);
-            EXPECT_EQ(i["rate"], 44100);
-        }
-        EXPECT_EQ(kinds, (std::vector<std::string>{"LADSPA", "LV2", "LADSPA"}));
-        const std::string at_a = "?instance=" + ids[0];
-        EXPECT_EQ(http(port, "GET", "/api/state").status, 400);
-        EXPECT_EQ(http(port, "GET", "/api/state?instance=99").status, 404);
-        EXPECT_EQ(http(port, "POST", "/api/process" + at_a, R"({"number": 1})").status, 422);
-        EXPECT_EQ(http(port, "POST", "/api/controls" + at_a, R"({"bypass_all": 1})").status, 422);
-        const Reply edited = http(port, "POST", "/api/controls" + at_a, R"({"output_level_pct": 40})");
-        ASSERT_EQ(edited.status, 200);
-        EXPECT_EQ(edited.body["controls"]["output_level_pct"], 40);
-        EXPECT_TRUE(edited.body["process"]["modified"]);
-        EXPECT_EQ(edited.body["host_ports"]["process"], 0);
-
-        // Programme, then two seconds of silence.
-        const int frames = 44100 * 4;
-        Planar in{std::vector<float>(frames), std::vector<float>(frames)};
-        for (int i = 0; i < frames / 2; ++i)
-            in.l[i] = in.r[i] = static_cast<float>(0.5 * std::sin(2.0 * std::numbers::pi * 220.0 * i / 44100.0));
-        Planar out[3] = {in, in, in};
-        Instance* order[3] = {&a, &b, &c};
-        // Taking the edit and telling the page allocate nothing either.
-        const long allocations = g_allocations.load();
-        g_armed = true;
-        for (int first = 0; first < frames; first += 1024)
-            for (int k = 0; k < 3; ++k) order[k]->run(out[k].l, out[k].r, first, std::min(1024, frames - first));
-        g_armed = false;
-        EXPECT_EQ(g_allocations.load(), allocations);
-        EXPECT_EQ(out[1].l, out[2].l);
-        EXPECT_EQ(out[1].r, out[2].r);
-        double peak_a = 0.0, peak_c = 0.0;
-        for (int i = 0; i < frames / 2; ++i) {
-            peak_a = std::max(peak_a, std::fabs(static_cast<double>(out[0].l[i])));
-            peak_c = std::max(peak_c, std::fabs(static_cast<double>(out[2].l[i])));
-        }
-        EXPECT_LT(peak_a, 0.8 * peak_c);
-        EXPECT_NEAR(a.control[kSilenceS], 2.0, 0.05);
-        EXPECT_EQ(http(port, "GET", "/api/state?instance=" + ids[2]).body["process"]["modified"], false);
-
-        // A reload of the host puts the stored process back on air.
-        a.control[kReload] = 1.0f;
-        a.run(out[0].l, out[0].r, 0, 64);
-        const Reply reloaded = http(port, "GET", "/api/state" + at_a);
-        EXPECT_EQ(reloaded.body["process"]["modified"], false);
-        EXPECT_NE(reloaded.body["controls"]["output_level_pct"], 40);
-        EXPECT_GT(thread_count(), threads_before);
-    }
-    unsetenv("QUORVANE_CONTROL");
-    EXPECT_EQ(http(port, "GET", "/api/instances").status, 0);
-    EXPECT_EQ(thread_count(), threads_before);
-}
-
 // A state store for one save and restore.
 struct StateStore {
     struct Value {
@@ -1159,6 +1032,160 @@ int count_of(const std::string& text, const std::string& what) {
     int n = 0;
     for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
     return n;
+}
+
+// --- the control panel of the host process ---
+
+// A free TCP port on loopback, as the system hands one out.
+int free_port() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        std::abort();
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+struct Reply {
+    int status = 0;  // 0: no connection
+    nlohmann::json body;
+};
+
+// One HTTP request to the panel on loopback (the server closes every reply).
+Reply http(int port, const std::string& method, const std::string& path, const std::string& body = "") {
+    Reply reply;
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        close(fd);
+        return reply;
+    }
+    const std::string request =
+        method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+        "\r\nConnection: close\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+        "\r\n\r\n" + body;
+    if (write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) std::abort();
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+    close(fd);
+    reply.status = std::atoi(text.c_str() + text.find(' ') + 1);
+    const std::size_t start = text.find("\r\n\r\n");
+    if (start != std::string::npos) reply.body = nlohmann::json::parse(text.substr(start + 4), nullptr, false);
+    return reply;
+}
+
+// Both entry points in one shared object: the LV2 bundle's library is the
+// LADSPA one, which the dynamic loader maps once. Three instances of one
+// host process (two LADSPA, one LV2) are listed by one server; an edit
+// through the API is heard in the instance it names alone and lasts until
+// the host reloads; the host's ports cannot be set from the page; the
+// silence_s port counts the seconds of quiet input; the last cleanup stops
+// the server and joins its threads.
+TEST(Plugins, ControlPanelServesEveryInstanceOfTheHost) {
+    ConfigDir config;
+    const int port = free_port();
+    setenv("QUORVANE_CONTROL", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
+    const int threads_before = thread_count();
+    {
+        const auto ladspa = open_ladspa();
+        const auto lv2 = open_lv2();
+        ASSERT_TRUE(ladspa && lv2);
+        EXPECT_EQ(ladspa->handle, lv2->handle);
+        Instance a(*ladspa, 44100), b(*lv2, 44100), c(*ladspa, 44100);
+        for (Instance* i : {&a, &b, &c}) i->activate();
+
+        const Reply list = http(port, "GET", "/api/instances");
+        ASSERT_EQ(list.status, 200);
+        ASSERT_EQ(list.body["instances"].size(), 3u);
+        std::vector<std::string> ids, kinds;
+        for (const auto& i : list.body["instances"]) {
+            ids.push_back(i["id"]);
+            kinds.push_back(i["kind"]);
+            EXPECT_EQ(i["rate"], 44100);
+        }
+        EXPECT_EQ(kinds, (std::vector<std::string>{"LADSPA", "LV2", "LADSPA"}));
+        const std::string at_a = "?instance=" + ids[0];
+        EXPECT_EQ(http(port, "GET", "/api/state").status, 400);
+        EXPECT_EQ(http(port, "GET", "/api/state?instance=99").status, 404);
+        EXPECT_EQ(http(port, "POST", "/api/process" + at_a, R"({"number": 1})").status, 422);
+        EXPECT_EQ(http(port, "POST", "/api/controls" + at_a, R"({"bypass_all": 1})").status, 422);
+        const Reply edited = http(port, "POST", "/api/controls" + at_a, R"({"output_level_pct": 40})");
+        ASSERT_EQ(edited.status, 200);
+        EXPECT_EQ(edited.body["controls"]["output_level_pct"], 40);
+        EXPECT_TRUE(edited.body["process"]["modified"]);
+        EXPECT_EQ(edited.body["host_ports"]["process"], 0);
+
+        // Programme, then two seconds of silence.
+        const int frames = 44100 * 4;
+        Planar in{std::vector<float>(frames), std::vector<float>(frames)};
+        for (int i = 0; i < frames / 2; ++i)
+            in.l[i] = in.r[i] = static_cast<float>(0.5 * std::sin(2.0 * std::numbers::pi * 220.0 * i / 44100.0));
+        Planar out[3] = {in, in, in};
+        Instance* order[3] = {&a, &b, &c};
+        // Taking the edit and telling the page allocate nothing either.
+        const long allocations = g_allocations.load();
+        g_armed = true;
+        for (int first = 0; first < frames; first += 1024)
+            for (int k = 0; k < 3; ++k) order[k]->run(out[k].l, out[k].r, first, std::min(1024, frames - first));
+        g_armed = false;
+        EXPECT_EQ(g_allocations.load(), allocations);
+        EXPECT_EQ(out[1].l, out[2].l);
+        EXPECT_EQ(out[1].r, out[2].r);
+        double peak_a = 0.0, peak_c = 0.0;
+        for (int i = 0; i < frames / 2; ++i) {
+            peak_a = std::max(peak_a, std::fabs(static_cast<double>(out[0].l[i])));
+            peak_c = std::max(peak_c, std::fabs(static_cast<double>(out[2].l[i])));
+        }
+        EXPECT_LT(peak_a, 0.8 * peak_c);
+        EXPECT_NEAR(a.control[kSilenceS], 2.0, 0.05);
+        EXPECT_EQ(http(port, "GET", "/api/state?instance=" + ids[2]).body["process"]["modified"], false);
+
+        // A reload of the host puts the stored process back on air.
+        a.control[kReload] = 1.0f;
+        a.run(out[0].l, out[0].r, 0, 64);
+        const Reply reloaded = http(port, "GET", "/api/state" + at_a);
+        EXPECT_EQ(reloaded.body["process"]["modified"], false);
+        EXPECT_NE(reloaded.body["controls"]["output_level_pct"], 40);
+        EXPECT_GT(thread_count(), threads_before);
+    }
+    EXPECT_EQ(http(port, "GET", "/api/instances").status, 0);
+    EXPECT_EQ(thread_count(), threads_before);
+
+    // The port taken by another server (which, like the library's default,
+    // allows its reuse): said once per host process, and the instances play
+    // on without a panel.
+    const int taken = socket(AF_INET, SOCK_STREAM, 0);
+    const int yes = 1;
+    setsockopt(taken, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
+    setsockopt(taken, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);  // past the connections in TIME_WAIT
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(taken, 4), 0);
+    {
+        UridMap urid;
+        LogCapture log;
+        const LV2_Feature* features[] = {&urid.feature, &log.feature, nullptr};
+        const auto lv2 = open_lv2();
+        Instance x(*lv2, 44100, features), y(*lv2, 44100, features);
+        x.activate();
+        EXPECT_EQ(count_of(log.said(), "already in use"), 1) << log.said();
+        Planar p{std::vector<float>(512, 0.25f), std::vector<float>(512, 0.25f)};
+        x.run(p.l, p.r, 0, 512);
+        EXPECT_EQ(x.control[kStatus], 0.0f);
+    }
+    close(taken);
+    unsetenv("QUORVANE_CONTROL");
 }
 
 ProcessParams with_lookahead(int ms) {
