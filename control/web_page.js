@@ -348,7 +348,7 @@ function chooseInstance(id, reconnect = true) {
   instanceId = id;
   const url = new URL(location.href);
   url.searchParams.set("instance", id);
-  history.replaceState(null, "", url);
+  window.history.replaceState(null, "", url);
   pickedProcess = null;
   if (reconnect && meterAbort) meterAbort.abort();
 }
