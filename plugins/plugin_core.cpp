@@ -238,21 +238,21 @@ bool core_activate(PluginCore& c) {
     std::unique_ptr<Processor> made = make_processor(c.staged, ProcessorOptions{c.ceiling, c.ceiling_dbtp});
     if (c.test_tone) processor_set_test_tone(*made, true);
     {
-        // The page's meters read the processor being replaced.
+        // The page reads the processor and the bridge being replaced.
         std::unique_lock<std::mutex> lock;
         if (c.control) lock = std::unique_lock<std::mutex>(c.control->lock);
         std::swap(c.processor, made);
+        c.silent = false;
+        if (c.host_rate != 44100.0) {
+            if (!c.bridge) c.bridge = std::make_unique<RateBridge>();
+            c.bridge->tap = c.control ? &c.control->tap : nullptr;
+            c.silent = !bridge_start(*c.bridge, c.host_rate);
+        } else {
+            c.bridge.reset();
+        }
     }
     made.reset();
     publish_on_air(c);
-    c.silent = false;
-    if (c.host_rate != 44100.0) {
-        if (!c.bridge) c.bridge = std::make_unique<RateBridge>();
-        c.bridge->tap = c.control ? &c.control->tap : nullptr;
-        c.silent = !bridge_start(*c.bridge, c.host_rate);
-    } else {
-        c.bridge.reset();
-    }
     if (c.port[kLatency] != nullptr) *c.port[kLatency] = static_cast<float>(core_latency_frames(c));
     if (c.port[kStatus] != nullptr) *c.port[kStatus] = static_cast<float>(c.silent ? kNoResampler : c.status);
     if (c.silent) {

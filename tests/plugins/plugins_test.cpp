@@ -1099,19 +1099,21 @@ TEST(Plugins, ControlPanelServesEveryInstanceOfTheHost) {
         const auto lv2 = open_lv2();
         ASSERT_TRUE(ladspa && lv2);
         EXPECT_EQ(ladspa->handle, lv2->handle);
-        Instance a(*ladspa, 44100), b(*lv2, 44100), c(*ladspa, 44100);
-        for (Instance* i : {&a, &b, &c}) i->activate();
+        Instance a(*ladspa, 44100), b(*lv2, 44100), c(*ladspa, 44100), d(*lv2, 48000);
+        for (Instance* i : {&a, &b, &c, &d}) i->activate();
 
         const Reply list = http(port, "GET", "/api/instances");
         ASSERT_EQ(list.status, 200);
-        ASSERT_EQ(list.body["instances"].size(), 3u);
+        ASSERT_EQ(list.body["instances"].size(), 4u);
         std::vector<std::string> ids, kinds;
+        std::vector<int> rates;
         for (const auto& i : list.body["instances"]) {
             ids.push_back(i["id"]);
             kinds.push_back(i["kind"]);
-            EXPECT_EQ(i["rate"], 44100);
+            rates.push_back(i["rate"]);
         }
-        EXPECT_EQ(kinds, (std::vector<std::string>{"LADSPA", "LV2", "LADSPA"}));
+        EXPECT_EQ(kinds, (std::vector<std::string>{"LADSPA", "LV2", "LADSPA", "LV2"}));
+        EXPECT_EQ(rates, (std::vector<int>{44100, 44100, 44100, 48000}));
         const std::string at_a = "?instance=" + ids[0];
         EXPECT_EQ(http(port, "GET", "/api/state").status, 400);
         EXPECT_EQ(http(port, "GET", "/api/state?instance=99").status, 404);
@@ -1128,13 +1130,13 @@ TEST(Plugins, ControlPanelServesEveryInstanceOfTheHost) {
         Planar in{std::vector<float>(frames), std::vector<float>(frames)};
         for (int i = 0; i < frames / 2; ++i)
             in.l[i] = in.r[i] = static_cast<float>(0.5 * std::sin(2.0 * std::numbers::pi * 220.0 * i / 44100.0));
-        Planar out[3] = {in, in, in};
-        Instance* order[3] = {&a, &b, &c};
+        Planar out[4] = {in, in, in, in};
+        Instance* order[4] = {&a, &b, &c, &d};
         // Taking the edit and telling the page allocate nothing either.
         const long allocations = g_allocations.load();
         g_armed = true;
         for (int first = 0; first < frames; first += 1024)
-            for (int k = 0; k < 3; ++k) order[k]->run(out[k].l, out[k].r, first, std::min(1024, frames - first));
+            for (int k = 0; k < 4; ++k) order[k]->run(out[k].l, out[k].r, first, std::min(1024, frames - first));
         g_armed = false;
         EXPECT_EQ(g_allocations.load(), allocations);
         EXPECT_EQ(out[1].l, out[2].l);
@@ -1146,6 +1148,11 @@ TEST(Plugins, ControlPanelServesEveryInstanceOfTheHost) {
         }
         EXPECT_LT(peak_a, 0.8 * peak_c);
         EXPECT_NEAR(a.control[kSilenceS], 2.0, 0.05);
+        EXPECT_NEAR(d.control[kSilenceS], 44100.0 * 2 / 48000, 0.05);
+        // The loudness measured on the chain's output, resampled or not.
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        for (const std::string& id : {ids[0], ids[3]})
+            EXPECT_GT(http(port, "GET", "/api/loudness?instance=" + id).body["frames"], 3 * 44100) << id;
         EXPECT_EQ(http(port, "GET", "/api/state?instance=" + ids[2]).body["process"]["modified"], false);
 
         // A reload of the host puts the stored process back on air.
