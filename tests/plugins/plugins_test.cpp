@@ -1149,10 +1149,11 @@ TEST(Plugins, ControlPanelServesEveryInstanceOfTheHost) {
         EXPECT_LT(peak_a, 0.8 * peak_c);
         EXPECT_NEAR(a.control[kSilenceS], 2.0, 0.05);
         EXPECT_NEAR(d.control[kSilenceS], 44100.0 * 2 / 48000, 0.05);
-        // The loudness measured on the chain's output, resampled or not.
+        // The loudness measured on the chain's output, resampled or not (run
+        // faster than real time, the tap drops what its 1.5 s cannot hold).
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
         for (const std::string& id : {ids[0], ids[3]})
-            EXPECT_GT(http(port, "GET", "/api/loudness?instance=" + id).body["frames"], 3 * 44100) << id;
+            EXPECT_GT(http(port, "GET", "/api/loudness?instance=" + id).body["frames"], 44100 / 2) << id;
         EXPECT_EQ(http(port, "GET", "/api/state?instance=" + ids[2]).body["process"]["modified"], false);
 
         // A reload of the host puts the stored process back on air.
