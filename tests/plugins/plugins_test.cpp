@@ -1124,6 +1124,14 @@ TEST(Plugins, ControlPanelServesEveryInstanceOfTheHost) {
         EXPECT_EQ(edited.body["controls"]["output_level_pct"], 40);
         EXPECT_TRUE(edited.body["process"]["modified"]);
         EXPECT_EQ(edited.body["host_ports"]["process"], 0);
+        // Save: into the settings folder, the edit stays on air, no longer modified.
+        const Reply saved = http(port, "POST", "/api/save" + at_a, R"({"number": 7, "name": "PAGE"})");
+        EXPECT_EQ(saved.status, 200);
+        EXPECT_EQ(saved.body["process"]["modified"], false);
+        EXPECT_EQ(saved.body["controls"]["output_level_pct"], 40);
+        ProcessParams stored;
+        EXPECT_TRUE(read_process_file((config.folder() / "qv$7.dat").c_str(), stored));
+        EXPECT_EQ(stored.global.output_level_pct, 40);
 
         // Programme, then two seconds of silence.
         const int frames = 44100 * 4;
@@ -1162,6 +1170,12 @@ TEST(Plugins, ControlPanelServesEveryInstanceOfTheHost) {
         const Reply reloaded = http(port, "GET", "/api/state" + at_a);
         EXPECT_EQ(reloaded.body["process"]["modified"], false);
         EXPECT_NE(reloaded.body["controls"]["output_level_pct"], 40);
+        // An id is never given again.
+        { Instance gone(*ladspa, 44100); }
+        Instance e(*ladspa, 44100);
+        const Reply now = http(port, "GET", "/api/instances");
+        ASSERT_EQ(now.body["instances"].size(), 5u);
+        EXPECT_EQ(now.body["instances"][4]["id"], "6");
         EXPECT_GT(thread_count(), threads_before);
     }
     EXPECT_EQ(http(port, "GET", "/api/instances").status, 0);
