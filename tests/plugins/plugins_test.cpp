@@ -1056,7 +1056,8 @@ struct Reply {
 };
 
 // One HTTP request to the panel on loopback (the server closes every reply).
-Reply http(int port, const std::string& method, const std::string& path, const std::string& body = "") {
+Reply http(int port, const std::string& method, const std::string& path, const std::string& body = "",
+           const std::string& token = "") {
     Reply reply;
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
@@ -1070,7 +1071,7 @@ Reply http(int port, const std::string& method, const std::string& path, const s
     const std::string request =
         method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
         "\r\nConnection: close\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
-        "\r\n\r\n" + body;
+        "\r\n" + (token.empty() ? "" : "Authorization: Bearer " + token + "\r\n") + "\r\n" + body;
     if (write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) std::abort();
     std::string text;
     char buffer[4096];
@@ -1209,6 +1210,33 @@ TEST(Plugins, ControlPanelServesEveryInstanceOfTheHost) {
         EXPECT_EQ(x.control[kStatus], 0.0f);
     }
     close(taken);
+
+    // Off loopback, a token is required: without one no panel, with one
+    // (created for the host when missing) every request must carry it.
+    setenv("QUORVANE_CONTROL", ("0.0.0.0:" + std::to_string(port)).c_str(), 1);
+    {
+        UridMap urid;
+        LogCapture log;
+        const LV2_Feature* features[] = {&urid.feature, &log.feature, nullptr};
+        const auto lv2 = open_lv2();
+        {
+            Instance x(*lv2, 44100, features);
+            EXPECT_EQ(count_of(log.said(), "needs QUORVANE_CONTROL_TOKEN"), 1) << log.said();
+            EXPECT_EQ(http(port, "GET", "/api/instances").status, 0);
+        }
+        const std::string token_file = config.path("token");
+        setenv("QUORVANE_CONTROL_TOKEN", token_file.c_str(), 1);
+        Instance x(*lv2, 44100, features);
+        std::ifstream in(token_file);
+        std::string token;
+        in >> token;
+        EXPECT_EQ(token.size(), 64u);
+        EXPECT_EQ(fs::status(token_file).permissions() & (fs::perms::group_all | fs::perms::others_all),
+                  fs::perms::none);
+        EXPECT_EQ(http(port, "GET", "/api/instances").status, 401);
+        EXPECT_EQ(http(port, "GET", "/api/instances", "", token).status, 200);
+    }
+    unsetenv("QUORVANE_CONTROL_TOKEN");
     unsetenv("QUORVANE_CONTROL");
 }
 
