@@ -88,14 +88,17 @@ bool start_stream_control(StreamControl& c, const StreamOptions& o, Session& ses
     };
     lent.format = {format.channels, format.rate, o.raw};
     control::ControlTarget target = control::processor_control_target(lent);
-    target.id = "stream";
+    target.kind = "stream";
     target.monitor = c.monitor.get();
     target.log = print_note;
-    c.server = control::start_web_control(std::move(target), c.address, c.tokens, error);
-    if (!c.server) return false;
+    c.server = control::control_register(std::move(target), c.address, c.tokens, error);
+    if (!c.server) {
+        error = "--control: " + error;
+        return false;
+    }
     const bool v6 = c.address.host.find(':') != std::string::npos;
     print_error("control panel at http://" + (v6 ? "[" + c.address.host + "]" : c.address.host) + ":" +
-                std::to_string(control::web_control_port(*c.server)) + "/");
+                std::to_string(control::registration_port(*c.server)) + "/");
     return true;
 }
 

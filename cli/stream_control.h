@@ -8,16 +8,16 @@
 
 #include "cli/audio/wav_stream.h"
 #include "cli/commands.h"
+#include "control/control_registry.h"
 #include "control/processor_control.h"
 #include "control/signal_tap.h"
 #include "control/station_monitor.h"
-#include "control/web_control.h"
 #include "engine/processor.h"
 
 namespace qv::cli {
 
-// Destroyed in reverse order: the server, then the monitor it reads, then
-// the tap the monitor reads.
+// Destroyed in reverse order: the registration with the server (the last
+// one stops it), then the monitor it reads, then the tap the monitor reads.
 struct StreamControl {
     control::ControlAddress address;
     control::ControlTokens tokens;  // empty: no token required (loopback only)
@@ -25,7 +25,7 @@ struct StreamControl {
     bool monitored = false;  // --control or a dead-air option
     std::unique_ptr<control::SignalTap> tap;
     control::StationMonitorPtr monitor;
-    control::WebControlPtr server;
+    control::RegistrationPtr server;
 };
 
 // Checks --control, the token files and the dead-air options before anything

@@ -27,6 +27,10 @@ struct ControlState {
     int latency_frames = 0;
     bool ceiling_on = false;  // the true-peak ceiling after the chain
     double ceiling_dbtp = 0.0;
+    // A plug-in's ports that its host owns, shown but not set from the page:
+    // the process port's number and the bypass port (the ceiling is above).
+    int host_process = -1;
+    bool host_bypass = false;
 };
 
 // How an action ended; the server gives each outcome its HTTP status.
@@ -76,8 +80,11 @@ struct ControlFormat {
 };
 
 struct ControlTarget {
-    // Names the target in the API (?instance=ID) and in the log.
-    std::string id = "stream";
+    // What lends it, for its label: "stream", "LADSPA", "LV2".
+    std::string kind = "stream";
+    // The host owns the process, bypass and ceiling (a plug-in's ports):
+    // Load, Bypass All and the test tone are refused.
+    bool host_owned = false;
     std::function<ControlState()> state;
     // The valid processes of the settings folder, by number.
     std::function<std::vector<StoredProcess>()> processes;

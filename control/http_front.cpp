@@ -30,7 +30,7 @@ struct Waiting {
 
 enum class Gathered { more, complete, drop };
 
-int listen_on(const std::string& host, int port, std::string& error) {
+int listen_on(const std::string& host, int port, std::string& error, int& errno_out) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -47,7 +47,8 @@ int listen_on(const std::string& host, int port, std::string& error) {
                     bind(fd, found->ai_addr, found->ai_addrlen) == 0 && listen(fd, 512) == 0;
     freeaddrinfo(found);
     if (ok) return fd;
-    error = std::strerror(errno);
+    errno_out = errno;
+    error = std::strerror(errno_out);
     if (fd >= 0) close(fd);
     return -1;
 }
@@ -199,15 +200,16 @@ void HttpFrontStop::operator()(HttpFront* front) const {
 }
 
 HttpFrontPtr start_http_front(const std::string& host, int port, const HttpFrontLimits& limits, HttpServe serve,
-                              std::string& error) {
+                              std::string& error, int& errno_out) {
     HttpFrontPtr front(new HttpFront);
     front->limits = limits;
     front->serve = std::move(serve);
-    front->listen_fd = listen_on(host, port, error);
+    front->listen_fd = listen_on(host, port, error, errno_out);
     if (front->listen_fd < 0) return nullptr;
     front->port = bound_port(front->listen_fd);
     if (pipe2(front->wake, O_CLOEXEC) != 0) {
-        error = std::strerror(errno);
+        errno_out = errno;
+        error = std::strerror(errno_out);
         return nullptr;
     }
     front->workers = std::make_unique<httplib::ThreadPool>(static_cast<std::size_t>(limits.workers));

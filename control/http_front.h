@@ -34,9 +34,9 @@ struct HttpFrontStop {
 using HttpFrontPtr = std::unique_ptr<HttpFront, HttpFrontStop>;
 
 // Listens on host (numeric) and port (0 for a free one); null with the cause
-// when that fails.
+// (and its errno) when that fails.
 HttpFrontPtr start_http_front(const std::string& host, int port, const HttpFrontLimits& limits, HttpServe serve,
-                              std::string& error);
+                              std::string& error, int& errno_out);
 int http_front_port(const HttpFront& front);
 
 // Writes all of data to a non-blocking socket, waiting at most timeout_ms

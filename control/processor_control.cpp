@@ -23,24 +23,8 @@ ControlState state_locked(const Processor& p) {
     state.on_air_number = s.selection.on_air_process;
     state.modified = s.selection.process_modified != 0;
     state.latency_frames = processor_latency_frames(p);
-    state.ceiling_on = p.ceiling.on;
-    // The limiter holds its level a margin below the ceiling asked for.
-    const double level = p.ceiling.level.load(std::memory_order_relaxed);
-    if (level > 0.0) state.ceiling_dbtp = 20.0 * std::log10(level / 32768.0) + kTruePeakMarginDb;
+    fill_ceiling_state(p, state);
     return state;
-}
-
-std::vector<StoredProcess> stored_processes(const std::string& dir) {
-    std::vector<StoredProcess> list;
-    for (int n = 0; n <= kMaxProcessNumber; ++n) {
-        ProcessParams p;
-        const std::string path = process_file_in(dir, n);
-        if (!platform::file_exists(path) || !read_process_file(path.c_str(), p)) continue;
-        char name[20];
-        copy_process_name(name, p.global.process_name);
-        list.push_back({n, name});
-    }
-    return list;
 }
 
 Result apply_controls_locked(Processor& p, const ControlEdit& edit) {
@@ -60,21 +44,9 @@ Result apply_controls_locked(Processor& p, const ControlEdit& edit) {
 }
 
 Result save_locked(Processor& p, const std::string& dir, const SaveRequest& save) {
-    ProcessParams saved = p.settings.live;
-    std::string error;
-    if (save.name && !apply_param_assignment(saved, "process_name=" + *save.name, error))
-        return {Outcome::refused, error, "name"};
-    const std::string number = std::to_string(save.number);
-    const std::string path = process_file_in(dir, save.number);
-    if (platform::file_exists(path) && !save.overwrite) return {Outcome::exists, "process " + number + " exists", ""};
-    if (!platform::make_directories(dir, error)) return {Outcome::failed, error, ""};
-    errno = 0;
-    if (!write_process_file(path.c_str(), saved)) {
-        const int cause = errno;
-        return {Outcome::failed,
-                "process " + number + " was not saved" + (cause != 0 ? std::string(": ") + std::strerror(cause) : ""),
-                ""};
-    }
+    ProcessParams saved;
+    Result r = write_stored_process(dir, save, p.settings.live, saved);
+    if (r.outcome != Outcome::ok) return r;
     // The name is not read by the chain: no publication needed.
     std::memcpy(p.settings.live.global.process_name, saved.global.process_name, sizeof saved.global.process_name);
     p.settings.selection.on_air_process = save.number;
@@ -106,6 +78,47 @@ MeterTick meter_tick(const ProcessorControl& c, MeterHolds& holds) {
 }
 
 }  // namespace
+
+void fill_ceiling_state(const Processor& p, ControlState& state) {
+    state.ceiling_on = p.ceiling.on;
+    // The limiter holds its level a margin below the ceiling asked for.
+    const double level = p.ceiling.level.load(std::memory_order_relaxed);
+    if (level > 0.0) state.ceiling_dbtp = 20.0 * std::log10(level / 32768.0) + kTruePeakMarginDb;
+}
+
+std::vector<StoredProcess> stored_processes(const std::string& dir) {
+    std::vector<StoredProcess> list;
+    for (int n = 0; n <= kMaxProcessNumber; ++n) {
+        ProcessParams p;
+        const std::string path = process_file_in(dir, n);
+        if (!platform::file_exists(path) || !read_process_file(path.c_str(), p)) continue;
+        char name[20];
+        copy_process_name(name, p.global.process_name);
+        list.push_back({n, name});
+    }
+    return list;
+}
+
+Result write_stored_process(const std::string& dir, const SaveRequest& save, const ProcessParams& process,
+                            ProcessParams& saved) {
+    saved = process;
+    std::string error;
+    if (save.name && !apply_param_assignment(saved, "process_name=" + *save.name, error))
+        return {Outcome::refused, error, "name"};
+    const std::string number = std::to_string(save.number);
+    if (dir.empty()) return {Outcome::failed, "no settings folder (neither XDG_CONFIG_HOME nor HOME is set)", ""};
+    const std::string path = process_file_in(dir, save.number);
+    if (platform::file_exists(path) && !save.overwrite) return {Outcome::exists, "process " + number + " exists", ""};
+    if (!platform::make_directories(dir, error)) return {Outcome::failed, error, ""};
+    errno = 0;
+    if (!write_process_file(path.c_str(), saved)) {
+        const int cause = errno;
+        return {Outcome::failed,
+                "process " + number + " was not saved" + (cause != 0 ? std::string(": ") + std::strerror(cause) : ""),
+                ""};
+    }
+    return {};
+}
 
 ControlTarget processor_control_target(const ProcessorControl& control) {
     ControlTarget t;

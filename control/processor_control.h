@@ -6,6 +6,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "control/control_target.h"
 #include "engine/processor.h"
@@ -28,5 +29,15 @@ struct ProcessorControl {
 };
 
 ControlTarget processor_control_target(const ProcessorControl& control);
+
+// Pieces that other front ends (the plug-ins) share.
+// The ceiling's switch and level, read from the processor's atomics.
+void fill_ceiling_state(const Processor& p, ControlState& state);
+// The valid processes of the settings folder dir, by number.
+std::vector<StoredProcess> stored_processes(const std::string& dir);
+// Writes process, renamed when save names it, as stored process
+// save.number in dir (created when missing); saved is what was written.
+Result write_stored_process(const std::string& dir, const SaveRequest& save, const ProcessParams& process,
+                            ProcessParams& saved);
 
 }  // namespace qv::control

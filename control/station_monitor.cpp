@@ -108,8 +108,18 @@ bool dead_air_rule_valid(const DeadAirRule& rule, std::string& error) {
     return true;
 }
 
+void dead_air_advance(DeadAirState& s, const DeadAirRule& rule, double peak_dbfs, double elapsed_s) {
+    if (peak_dbfs >= rule.below_dbfs) {
+        s = DeadAirState{};
+        return;
+    }
+    s.quiet_s += elapsed_s;
+    if (s.quiet_s >= rule.after_s) s.dead_air = true;
+}
+
 struct StationMonitor {
     SignalTap* tap = nullptr;
+    DeadAirWatch* watch = nullptr;
     std::function<void(const std::string&)> log;
     std::thread thread;
 
@@ -240,24 +250,25 @@ double StationMonitor::mean_of_last(int n) const {
     return total / n;
 }
 
-// The dead-air alarm: begins once the input stayed quiet for the rule's
-// time (no blocks at all count as quiet), ends with the first loud pass.
+// The dead-air alarm (no blocks at all count as quiet), told as it begins
+// and ends.
 void StationMonitor::watch_input(MonitorReading& r, double elapsed_s) {
     const double peak = db(tap_take_input_peak(*tap) / 32768.0);
     r.input_peak_dbfs = peak;
-    if (peak >= r.rule.below_dbfs) {
-        if (r.dead_air) {
-            char text[96];
-            std::snprintf(text, sizeof text, "dead air over: the input came back after %.0f s", r.quiet_s);
-            log(text);
-        }
-        r.dead_air = false;
-        r.quiet_s = 0.0;
-        return;
+    const DeadAirState before{r.quiet_s, r.dead_air};
+    DeadAirState now = before;
+    if (watch != nullptr) {
+        now = {watch->quiet_s.load(std::memory_order_relaxed), watch->dead_air.load(std::memory_order_relaxed)};
+    } else {
+        dead_air_advance(now, r.rule, peak, elapsed_s);
     }
-    r.quiet_s += elapsed_s;
-    if (!r.dead_air && r.quiet_s >= r.rule.after_s) {
-        r.dead_air = true;
+    r.quiet_s = now.quiet_s;
+    r.dead_air = now.dead_air;
+    if (before.dead_air && !now.dead_air) {
+        char text[96];
+        std::snprintf(text, sizeof text, "dead air over: the input came back after %.0f s", before.quiet_s);
+        log(text);
+    } else if (!before.dead_air && now.dead_air) {
         log("dead air: the input stayed " + rule_text(r.rule));
     }
 }
@@ -274,9 +285,11 @@ void StationMonitorStop::operator()(StationMonitor* m) const {
 }
 
 StationMonitorPtr start_station_monitor(SignalTap& tap, const DeadAirRule& rule,
-                                        std::function<void(const std::string&)> log, std::string& error) {
+                                        std::function<void(const std::string&)> log, std::string& error,
+                                        DeadAirWatch* watch) {
     StationMonitorPtr m(new StationMonitor);
     m->tap = &tap;
+    m->watch = watch;
     m->log = std::move(log);
     m->meter = new_meter(tap.channels, EBUR128_MODE_M | EBUR128_MODE_TRUE_PEAK);
     if (!m->meter) {
@@ -285,6 +298,10 @@ StationMonitorPtr start_station_monitor(SignalTap& tap, const DeadAirRule& rule,
     }
     m->started = m->last_block = m->last_pass = Clock::now();
     m->reading.rule = rule;
+    if (watch != nullptr) {
+        watch->below_dbfs.store(rule.below_dbfs, std::memory_order_relaxed);
+        watch->after_s.store(rule.after_s, std::memory_order_relaxed);
+    }
     m->reading.loudness = {kNone, kNone, kNone, kNone, 0, 0};
     m->reading.input_peak_dbfs = kNone;
     // The thread leaves the signals to the audio thread, as the server's do.
@@ -314,6 +331,10 @@ void monitor_reset_loudness(StationMonitor& m) {
 void monitor_set_dead_air(StationMonitor& m, const DeadAirRule& rule) {
     const std::lock_guard<std::mutex> lock(m.mutex);
     m.reading.rule = rule;
+    if (m.watch != nullptr) {
+        m.watch->below_dbfs.store(rule.below_dbfs, std::memory_order_relaxed);
+        m.watch->after_s.store(rule.after_s, std::memory_order_relaxed);
+    }
 }
 
 }  // namespace qv::control

@@ -5,6 +5,7 @@
 // with libebur128), the dead-air alarm on the input, and whether blocks
 // still come. The thread takes the tap every 100 ms; the audio thread never
 // waits for it.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,6 +27,28 @@ constexpr double kDeadAirMinSeconds = 1.0;
 constexpr double kDeadAirMaxSeconds = 3600.0;
 // A rule inside those ranges; else false with the fault.
 bool dead_air_rule_valid(const DeadAirRule& rule, std::string& error);
+
+// The detector: how long the input has stayed below the rule's level, and
+// whether the alarm is on.
+struct DeadAirState {
+    double quiet_s = 0.0;
+    bool dead_air = false;
+};
+// One stretch of input, its peak and its length, through the detector: the
+// alarm begins once the input stayed quiet for the rule's time and ends with
+// the first loud stretch. Neither allocates nor waits (an audio thread may
+// run it).
+void dead_air_advance(DeadAirState& s, const DeadAirRule& rule, double peak_dbfs, double elapsed_s);
+
+// A detector that the front end's audio thread runs on the sample clock
+// (the plug-ins, whose silence_s port shows it), read by the monitor instead
+// of its own: the rule goes in, the state comes out, each a single word.
+struct DeadAirWatch {
+    std::atomic<double> below_dbfs{DeadAirRule{}.below_dbfs};
+    std::atomic<double> after_s{DeadAirRule{}.after_s};
+    std::atomic<double> quiet_s{0.0};
+    std::atomic<bool> dead_air{false};
+};
 
 // Loudness of the output since the last reset (integrated, true peak) and
 // now (momentary over 400 ms, short-term over 3 s). -inf where there is
@@ -60,8 +83,11 @@ using StationMonitorPtr = std::unique_ptr<StationMonitor, StationMonitorStop>;
 
 // Starts the thread on tap (which must outlive it; 44.1 kHz output). log
 // receives one line per event (dead air begins and ends), from the thread.
+// With watch (which must outlive it too) the dead air is the watch's, and
+// the rule goes to it; else the monitor detects it on the tap's input peaks.
 StationMonitorPtr start_station_monitor(SignalTap& tap, const DeadAirRule& rule,
-                                        std::function<void(const std::string&)> log, std::string& error);
+                                        std::function<void(const std::string&)> log, std::string& error,
+                                        DeadAirWatch* watch = nullptr);
 MonitorReading monitor_reading(StationMonitor& monitor);
 // The integrated loudness and the true peak start again at the next pass.
 void monitor_reset_loudness(StationMonitor& monitor);

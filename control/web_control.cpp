@@ -16,6 +16,7 @@
 #include <cstring>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -106,15 +107,17 @@ json dead_air_json(const MonitorReading& m) {
 
 // Everything the page shows of an instance but its meters: the process on
 // air with every value, the format, the alarms, and what the caller may do.
-json state_json(const ControlState& s, const ControlTarget& target, const char* access) {
+json state_json(const ControlState& s, const std::string& id, const ControlTarget& target, const char* access) {
     json controls = values_json(s.process);
     controls["test_tone"] = s.test_tone ? 1 : 0;
     const ControlFormat& format = target.format;
     json alarms = nullptr;
     if (target.monitor != nullptr) alarms = {{"dead_air", dead_air_json(monitor_reading(*target.monitor))}};
     return {
-        {"instance", target.id},
+        {"instance", id},
         {"access", access},
+        {"host_ports",
+         target.host_owned ? json{{"process", s.host_process}, {"bypass", s.host_bypass}} : json(nullptr)},
         {"process",
          {{"number", s.on_air_number >= 0 ? json(s.on_air_number) : json(nullptr)},
           {"name", name_of(s.process)},
@@ -365,7 +368,13 @@ private:
 
 // One front end's processor as the server serves it.
 struct Instance {
+    std::string id;
     ControlTarget target;
+    // Guarded by WebControl::instances_mutex: the server's threads calling
+    // its callbacks now.
+    int users = 0;
+    // Guarded by WebControl::meter_mutex: removed; its meter streams end.
+    bool gone = false;
     // Guarded by WebControl::meter_mutex: the newest meter frame as JSON and
     // the loudness history, both written by the meter thread.
     std::string meter_json;
@@ -375,9 +384,27 @@ struct Instance {
     std::atomic<std::uint64_t> changes{0};
 };
 
+struct WebControl;
+
+// An instance in use by one of the server's threads: its callbacks may be
+// called until the use ends.
+struct InstanceUse {
+    WebControl* control = nullptr;
+    std::shared_ptr<Instance> in;
+    InstanceUse(WebControl* c, std::shared_ptr<Instance> i);
+    InstanceUse(InstanceUse&& other) noexcept : control(other.control), in(std::move(other.in)) {}
+    InstanceUse(const InstanceUse&) = delete;
+    InstanceUse& operator=(const InstanceUse&) = delete;
+    InstanceUse& operator=(InstanceUse&&) = delete;
+    ~InstanceUse();
+};
+
 struct WebControl {
-    // Today one; every route takes its instance from instance().
-    std::vector<std::unique_ptr<Instance>> instances;
+    // Guarded by instances_mutex, as each one's users; released is told
+    // when a use ends.
+    std::mutex instances_mutex;
+    std::condition_variable released;
+    std::vector<std::shared_ptr<Instance>> instances;
     ControlAddress address;
     ControlTokens tokens;
     int port = 0;
@@ -398,13 +425,15 @@ struct WebControl {
     void tick(Instance& in);
     httplib::Server::HandlerResponse screen(const Request& req, Response& res) const;
     const char* access(const Request& req) const;
-    Instance* instance(const Request& req, Response& res);
+    std::optional<InstanceUse> instance(const Request& req, Response& res);
+    std::vector<InstanceUse> every_instance();
+    void get_instances(const Request& req, Response& res);
     void on(const char* method, const char* path, Handler handler);
     void routes();
     void note(const Instance& in, const std::string& line) const;
     void send_state(Instance& in, const Request& req, Response& res, const ControlState& s) const;
     void send_result(Instance& in, const Request& req, Response& res, const Result& r, const ControlState& after) const;
-    void get_params(Instance& in, const Request& req, Response& res);
+    void get_params(const Request& req, Response& res);
     void get_state(Instance& in, const Request& req, Response& res);
     void get_processes(Instance& in, const Request& req, Response& res);
     void post_process(Instance& in, const Request& req, Response& res);
@@ -426,7 +455,7 @@ void WebControl::meter_loop() {
             std::unique_lock<std::mutex> lock(meter_mutex);
             if (meter_ready.wait_until(lock, next, [this] { return stopping; })) return;
         }
-        for (const auto& in : instances) tick(*in);
+        for (const InstanceUse& use : every_instance()) tick(*use.in);
         {
             const std::lock_guard<std::mutex> lock(meter_mutex);
             ++meter_seq;
@@ -487,20 +516,50 @@ const char* WebControl::access(const Request& req) const {
     return "read";
 }
 
-// The instance a request names with ?instance=ID, the first without; sends
+InstanceUse::InstanceUse(WebControl* c, std::shared_ptr<Instance> i) : control(c), in(std::move(i)) { ++in->users; }
+
+InstanceUse::~InstanceUse() {
+    if (!in) return;
+    {
+        const std::lock_guard<std::mutex> lock(control->instances_mutex);
+        --in->users;
+    }
+    control->released.notify_all();
+}
+
+// The instance a request names with ?instance=ID, which may be left out
+// while there is only one; sends 400 when it is left out among several and
 // 404 for an unknown one.
-Instance* WebControl::instance(const Request& req, Response& res) {
-    if (!req.has_param("instance")) return instances.front().get();
+std::optional<InstanceUse> WebControl::instance(const Request& req, Response& res) {
+    const std::lock_guard<std::mutex> lock(instances_mutex);
+    if (!req.has_param("instance")) {
+        if (instances.size() == 1) return InstanceUse(this, instances.front());
+        if (instances.empty()) {
+            send_error(res, 404, "no instance is registered");
+        } else {
+            send_error(res, 400, "several instances are registered: name one with ?instance=ID (see /api/instances)",
+                       "instance");
+        }
+        return std::nullopt;
+    }
     const std::string id = req.get_param_value("instance");
     for (const auto& in : instances)
-        if (in->target.id == id) return in.get();
-    send_error(res, 404, "no instance " + id);
-    return nullptr;
+        if (in->id == id) return InstanceUse(this, in);
+    send_error(res, 404, "no instance " + id, "instance");
+    return std::nullopt;
+}
+
+std::vector<InstanceUse> WebControl::every_instance() {
+    std::vector<InstanceUse> uses;
+    const std::lock_guard<std::mutex> lock(instances_mutex);
+    uses.reserve(instances.size());
+    for (const auto& in : instances) uses.emplace_back(this, in);
+    return uses;
 }
 
 void WebControl::on(const char* method, const char* path, Handler handler) {
     const auto route = [this, handler](const Request& req, Response& res) {
-        if (Instance* in = instance(req, res)) (this->*handler)(*in, req, res);
+        if (const std::optional<InstanceUse> use = instance(req, res)) (this->*handler)(*use->in, req, res);
     };
     if (std::strcmp(method, "GET") == 0) {
         server.Get(path, route);
@@ -512,7 +571,8 @@ void WebControl::on(const char* method, const char* path, Handler handler) {
 void WebControl::routes() {
     server.Get("/", [](const Request&, Response& res) { serve_page(res); });
     server.Get("/panel.js", [](const Request&, Response& res) { serve_script(res); });
-    on("GET", "/api/params", &WebControl::get_params);
+    server.Get("/api/params", [this](const Request& req, Response& res) { get_params(req, res); });
+    server.Get("/api/instances", [this](const Request& req, Response& res) { get_instances(req, res); });
     on("GET", "/api/state", &WebControl::get_state);
     on("GET", "/api/processes", &WebControl::get_processes);
     on("POST", "/api/process", &WebControl::post_process);
@@ -525,13 +585,13 @@ void WebControl::routes() {
     on("GET", "/api/meters", &WebControl::get_meters);
 }
 
-// One line of the instance's log: "control: ID: LINE".
+// One line of the instance's log: "control: KIND ID: LINE" (KIND stream, LADSPA, LV2).
 void WebControl::note(const Instance& in, const std::string& line) const {
-    if (in.target.log) in.target.log("control: " + in.target.id + ": " + line);
+    if (in.target.log) in.target.log("control: " + in.target.kind + " " + in.id + ": " + line);
 }
 
 void WebControl::send_state(Instance& in, const Request& req, Response& res, const ControlState& s) const {
-    send_json(res, 200, state_json(s, in.target, access(req)));
+    send_json(res, 200, state_json(s, in.id, in.target, access(req)));
 }
 
 // The state after an action, or why the action was refused.
@@ -546,9 +606,39 @@ void WebControl::send_result(Instance& in, const Request& req, Response& res, co
     send_error(res, http_status(r.outcome), error, r.name.empty() ? nullptr : r.name.c_str());
 }
 
-void WebControl::get_params(Instance&, const Request&, Response& res) {
+void WebControl::get_params(const Request&, Response& res) {
     static const std::string params = params_json().dump();
     res.set_content(params, "application/json; charset=utf-8");
+}
+
+namespace {
+
+// "LV2 3, 48000 Hz, process 91 SPEECH": what lends it, its id, the host's
+// rate and the process on air.
+std::string instance_label(const std::string& id, const ControlTarget& t, const ControlState& s) {
+    std::string label = t.kind + " " + id + ", " + std::to_string(t.format.input_rate) + " Hz, ";
+    if (s.on_air_number >= 0) label += "process " + std::to_string(s.on_air_number) + " ";
+    return label + name_of(s.process) + (s.modified ? " (modified)" : "");
+}
+
+}  // namespace
+
+// Every instance: id, label, process on air and rate, in the order registered.
+void WebControl::get_instances(const Request&, Response& res) {
+    json list = json::array();
+    for (const InstanceUse& use : every_instance()) {
+        const Instance& in = *use.in;
+        const ControlState s = in.target.state();
+        list.push_back({{"id", in.id},
+                        {"kind", in.target.kind},
+                        {"label", instance_label(in.id, in.target, s)},
+                        {"process",
+                         {{"number", s.on_air_number >= 0 ? json(s.on_air_number) : json(nullptr)},
+                          {"name", name_of(s.process)},
+                          {"modified", s.modified}}},
+                        {"rate", in.target.format.input_rate}});
+    }
+    send_json(res, 200, {{"instances", list}});
 }
 
 void WebControl::get_state(Instance& in, const Request& req, Response& res) {
@@ -652,7 +742,7 @@ void WebControl::get_health(Instance& in, const Request&, Response& res) {
     const MonitorReading m = monitor_reading(*in.target.monitor);
     const bool playing = m.block_age_s < kHealthSilenceSeconds;
     send_json(res, playing ? 200 : 503,
-              {{"instance", in.target.id},
+              {{"instance", in.id},
                {"status", playing ? "ok" : "no audio"},
                {"uptime_s", std::round(m.uptime_s * 10.0) / 10.0},
                {"blocks", m.blocks},
@@ -670,7 +760,15 @@ void WebControl::get_meters(Instance& in, const Request&, Response& res) {
     res.set_header("Cache-Control", "no-store");
     // Number of the last frame sent; 0 before the scales went out.
     auto sent = std::make_shared<std::uint64_t>(0);
-    Instance* at = &in;
+    // The stream reads only the frames the meter thread made, never the
+    // instance's callbacks: it keeps the record, not a use.
+    std::shared_ptr<Instance> at;
+    {
+        const std::lock_guard<std::mutex> lock(instances_mutex);
+        for (const auto& i : instances)
+            if (i.get() == &in) at = i;
+    }
+    if (!at) return send_error(res, 404, "no instance " + in.id);
     res.set_chunked_content_provider(
         "text/event-stream",
         [this, at, sent](std::size_t, httplib::DataSink& sink) { return send_meter_event(*at, *sent, sink); },
@@ -690,8 +788,8 @@ bool WebControl::send_meter_event(const Instance& in, std::uint64_t& sent, httpl
     }
     {
         std::unique_lock<std::mutex> lock(meter_mutex);
-        meter_ready.wait_for(lock, kIdleComment, [&] { return stopping || meter_seq > sent; });
-        if (stopping) return false;
+        meter_ready.wait_for(lock, kIdleComment, [&] { return stopping || in.gone || meter_seq > sent; });
+        if (stopping || in.gone) return false;
         if (meter_seq > sent) {
             event = "data: " + in.meter_json + "\n\n";
             sent = meter_seq;
@@ -730,11 +828,9 @@ void configure(WebControl* self) {
 
 }  // namespace
 
-WebControlPtr start_web_control(ControlTarget target, const ControlAddress& address, const ControlTokens& tokens,
-                                std::string& error) {
+WebControlPtr start_web_control(const ControlAddress& address, const ControlTokens& tokens, std::string& error,
+                                int& errno_out) {
     WebControlPtr c(new WebControl);
-    c->instances.push_back(std::make_unique<Instance>());
-    c->instances.front()->target = std::move(target);
     c->address = address;
     c->tokens = tokens;
     configure(c.get());
@@ -743,8 +839,8 @@ WebControlPtr start_web_control(ControlTarget target, const ControlAddress& addr
     limits.max_waiting = kMaxWaitingConnections;
     limits.max_body_bytes = kMaxBodyBytes;
     limits.workers = kWorkers;
-    // The server's threads leave the stream's signals to the audio thread,
-    // whose blocking read they interrupt.
+    // The server's threads leave the host's signals to its own threads (the
+    // stream's audio thread, whose blocking read they interrupt).
     sigset_t all, old;
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, &old);
@@ -754,15 +850,37 @@ WebControlPtr start_web_control(ControlTarget target, const ControlAddress& addr
     if (self->server.start_idle_loop())
         c->front = start_http_front(
             bind_host, address.port, limits,
-            [self](int fd, std::string request) { self->server.answer(fd, std::move(request)); }, cause);
+            [self](int fd, std::string request) { self->server.answer(fd, std::move(request)); }, cause, errno_out);
     if (c->front) c->meter_thread = std::thread([self] { self->meter_loop(); });
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     if (!c->front) {
-        error = "--control: cannot listen on " + address.host + ":" + std::to_string(address.port) + ": " + cause;
+        error = "cannot listen on " + address.host + ":" + std::to_string(address.port) + ": " + cause;
         return nullptr;
     }
     c->port = http_front_port(*c->front);
     return c;
+}
+
+void web_control_add(WebControl& c, ControlTarget target, const std::string& id) {
+    auto in = std::make_shared<Instance>();
+    in->id = id;
+    in->target = std::move(target);
+    const std::lock_guard<std::mutex> lock(c.instances_mutex);
+    c.instances.push_back(std::move(in));
+}
+
+void web_control_remove(WebControl& c, const std::string& id) {
+    std::unique_lock<std::mutex> lock(c.instances_mutex);
+    const auto it = std::find_if(c.instances.begin(), c.instances.end(), [&](const auto& in) { return in->id == id; });
+    if (it == c.instances.end()) return;
+    const std::shared_ptr<Instance> in = *it;
+    c.instances.erase(it);
+    {
+        const std::lock_guard<std::mutex> meter_lock(c.meter_mutex);
+        in->gone = true;
+    }
+    c.meter_ready.notify_all();
+    c.released.wait(lock, [&] { return in->users == 0; });
 }
 
 int web_control_port(const WebControl& control) { return control.port; }

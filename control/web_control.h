@@ -3,9 +3,9 @@
 // the embedded page and a JSON API (the parameter table, every control,
 // meters, loudness, alarms, health, process list, Load, Save) over what
 // front ends lend it (control/control_target.h), each an instance named by
-// its id (?instance=ID; the first when none is named). Today `quorvane
-// stream --control [ADDR:]PORT` lends its processor as the one instance; a
-// plug-in instance can lend its own the same way.
+// its id (?instance=ID; it may be left out while there is only one).
+// `quorvane stream --control [ADDR:]PORT` and the plug-in instances lend
+// theirs through the registry (control/control_registry.h).
 #include <memory>
 #include <string>
 
@@ -22,12 +22,18 @@ struct WebControlStop {
 };
 using WebControlPtr = std::unique_ptr<WebControl, WebControlStop>;
 
-// Binds and starts serving target (the first instance, and today the only
-// one); null with the cause when the address cannot be bound. An empty full
+// Binds and starts serving, with no instance yet; null with the cause when
+// the address cannot be bound (errno_out: the system's errno). An empty full
 // token means none is required (loopback only: the caller refuses anything
-// else).
-WebControlPtr start_web_control(ControlTarget target, const ControlAddress& address, const ControlTokens& tokens,
-                                std::string& error);
+// else). control/control_registry.h keeps one per host process.
+WebControlPtr start_web_control(const ControlAddress& address, const ControlTokens& tokens, std::string& error,
+                                int& errno_out);
+// Serves target from now on as instance id (ids are the caller's, never
+// reused).
+void web_control_add(WebControl& control, ControlTarget target, const std::string& id);
+// Stops serving instance id: its meter streams end, and once this returns
+// no thread of the server calls its callbacks or reads its monitor again.
+void web_control_remove(WebControl& control, const std::string& id);
 // The bound port.
 int web_control_port(const WebControl& control);
 

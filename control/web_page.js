@@ -5,7 +5,9 @@
 "use strict";
 
 const $ = (id) => document.getElementById(id);
-const instanceId = new URLSearchParams(location.search).get("instance");
+// The processor shown, of those the host registered (/api/instances); null
+// until there are several to choose from.
+let instanceId = new URLSearchParams(location.search).get("instance");
 let token = sessionStorage.getItem("quorvane-token") || "";
 let params = null;  // /api/params
 let state = null;  // the last /api/state
@@ -310,6 +312,45 @@ function showOnAir(s) {
   const readOnly = s.access === "read";
   $("access").hidden = !readOnly;
   for (const el of document.querySelectorAll(".writes")) el.disabled = readOnly;
+  showHostPorts(s.host_ports);
+}
+
+// A plug-in's host owns the process, bypass and test tone ports: shown, not set here.
+function showHostPorts(h) {
+  $("host-info").hidden = !h;
+  if (!h) return;
+  $("host-info").textContent = `host: process ${h.process < 0 ? "none" : h.process}, bypass ${h.bypass ? "on" : "off"}`;
+  const owned = ["#load", "#processes", '[data-control="bypass_all"]', '[data-control="test_tone"]'];
+  for (const el of document.querySelectorAll(owned.join(", "))) el.disabled = true;
+}
+
+// --- instances ---
+
+// The processors of the host; the list shows when there are several. A page
+// opened without ?instance among several takes the first.
+async function refreshInstances() {
+  const list = (await api("GET", "/api/instances")).instances;
+  const select = $("instances");
+  select.hidden = list.length < 2;
+  const options = list.map((i) => {
+    const o = document.createElement("option");
+    o.value = i.id;
+    o.textContent = i.label;
+    return o;
+  });
+  select.replaceChildren(...options);
+  // Taken before the state is read: nothing to reconnect.
+  if (list.length > 1 && !list.some((i) => i.id === instanceId)) chooseInstance(list[0].id, false);
+  if (instanceId) select.value = instanceId;
+}
+
+function chooseInstance(id, reconnect = true) {
+  instanceId = id;
+  const url = new URL(location.href);
+  url.searchParams.set("instance", id);
+  window.history.replaceState(null, "", url);
+  pickedProcess = null;
+  if (reconnect && meterAbort) meterAbort.abort();
 }
 
 function showAlarms(s) {
@@ -662,6 +703,7 @@ async function meterLoop() {
         params = await api("GET", "/api/params");
         buildControls();
       }
+      await refreshInstances();
       await Promise.all([refreshState(), refreshProcesses(), fetchHistory()]);
       proposeSave(false);
       await readMeters(meterAbort.signal);
@@ -694,6 +736,10 @@ setInterval(() => {
 // --- buttons and fields ---
 
 $("load").addEventListener("click", loadProcess);
+$("instances").addEventListener("change", () => chooseInstance($("instances").value));
+setInterval(() => {
+  if (!document.hidden && params) refreshInstances().catch(() => {});
+}, 5000);
 $("save").addEventListener("click", saveProcess);
 $("processes").addEventListener("change", () => {
   pickedProcess = Number($("processes").value);

@@ -14,7 +14,9 @@ namespace {
 LADSPA_Handle instantiate(const LADSPA_Descriptor*, unsigned long rate) {
     const platform::DefaultFpMode mode;
     try {
-        return core_create(static_cast<double>(rate), LogSink{}).release();
+        auto core = core_create(static_cast<double>(rate), LogSink{});
+        if (core) plugin_control_start(*core, "LADSPA", LogSink{});
+        return core.release();
     } catch (...) {
         return nullptr;
     }

@@ -63,6 +63,7 @@ LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV
         }
         self->core = core_create(rate, sink);
         if (!self->core) return nullptr;
+        plugin_control_start(*self->core, "LV2", sink);
         return self.release();
     } catch (...) {
         return nullptr;

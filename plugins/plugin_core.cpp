@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "settings/startup.h"
 
@@ -25,6 +26,7 @@ const PortInfo kPorts[kPortCount] = {
     {"ceiling", "True-peak ceiling", PortKind::kControlIn, 0, 1, 0, false, true},
     {"ceiling_dbtp", "Ceiling", PortKind::kControlIn, static_cast<float>(kCeilingMinDbtp),
      static_cast<float>(kCeilingMaxDbtp), static_cast<float>(kCeilingDefaultDbtp), false, false},
+    {"silence_s", "Silence", PortKind::kControlOut, 0, 86400, 0, false, false},
 };
 
 namespace {
@@ -137,6 +139,8 @@ void take_first_ceiling(PluginCore& c, float dbtp) {
 // Reads every control once per block; whatever changed is published whole
 // before the block's first frame. A new process goes on air as an operator's
 // edit does: the chain's memories run on.
+// A page's edit goes on air the same way, after the host's selection: an
+// edit made on the process the host just replaced is dropped.
 void apply_controls(PluginCore& c) {
     Processor& p = *c.processor;
     pick_up(c);
@@ -144,7 +148,16 @@ void apply_controls(PluginCore& c) {
     const bool tone = port_value(c, kTestTone) >= 0.5f;
     const float dbtp = clamped(c, kCeilingDbtp);
     if (c.first_block) take_first_ceiling(c, dbtp);
-    if (select(c) || bypass != c.bypass) {
+    const int number = c.process_number;
+    bool changed = false;
+    if (select(c)) {
+        ++c.generation;
+        c.modified = false;
+        changed = true;
+    }
+    changed = take_page_edit(c) || changed;
+    const bool told = changed || bypass != c.bypass || tone != c.test_tone || number != c.process_number;
+    if (changed || bypass != c.bypass) {
         c.bypass = bypass;
         stage(c);
         processor_update(p, c.staged);
@@ -153,6 +166,7 @@ void apply_controls(PluginCore& c) {
         c.test_tone = tone;
         processor_set_test_tone(p, tone);
     }
+    if (told) publish_on_air(c);
     if (dbtp != c.ceiling_dbtp) {
         c.ceiling_dbtp = dbtp;
         processor_set_ceiling(p, dbtp);
@@ -174,12 +188,35 @@ void run_direct(PluginCore& c, std::uint32_t frames) {
             c.work[2 * i + 1] = to_pcm16(in_r[done + i], c.input_gain);
         }
         processor_run(*c.processor, c.work, m, 2);
+        if (c.control) control::tap_output(c.control->tap, c.work, static_cast<std::size_t>(m));
         for (int i = 0; i < m; ++i) {
             out_l[done + i] = from_pcm16(c.work[2 * i], c.output_gain);
             out_r[done + i] = from_pcm16(c.work[2 * i + 1], c.output_gain);
         }
         done += static_cast<std::uint32_t>(m);
     }
+}
+
+// The dead-air detector on the block's input (after the input gain) and the
+// silence_s port, before run() may overwrite the input in place.
+void watch_input(PluginCore& c, std::uint32_t frames) {
+    const float* in_l = c.port[kInLeft];
+    const float* in_r = c.port[kInRight];
+    float peak = 0.0f;
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        // NaN never compares greater: it counts as silence.
+        const float l = std::fabs(in_l[i]), r = std::fabs(in_r[i]);
+        if (l > peak) peak = l;
+        if (r > peak) peak = r;
+    }
+    control::DeadAirWatch& w = c.dead_air_watch;
+    const control::DeadAirRule rule{w.below_dbfs.load(std::memory_order_relaxed),
+                                    w.after_s.load(std::memory_order_relaxed)};
+    const double level = static_cast<double>(peak) * c.input_gain;
+    const double dbfs = level > 0.0 ? 20.0 * std::log10(level) : -INFINITY;
+    control::dead_air_advance(c.dead_air, rule, dbfs, frames / c.host_rate);
+    w.quiet_s.store(c.dead_air.quiet_s, std::memory_order_relaxed);
+    w.dead_air.store(c.dead_air.dead_air, std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -211,16 +248,27 @@ bool core_activate(PluginCore& c) {
     c.ceiling_dbtp = clamped(c, kCeilingDbtp);
     take_trims(c);
     stage(c);
-    c.processor = make_processor(c.staged, ProcessorOptions{c.ceiling, c.ceiling_dbtp});
+    ++c.generation;
+    c.modified = false;
+    std::unique_ptr<Processor> made = make_processor(c.staged, ProcessorOptions{c.ceiling, c.ceiling_dbtp});
     c.first_block = true;
-    if (c.test_tone) processor_set_test_tone(*c.processor, true);
-    c.silent = false;
-    if (c.host_rate != 44100.0) {
-        if (!c.bridge) c.bridge = std::make_unique<RateBridge>();
-        c.silent = !bridge_start(*c.bridge, c.host_rate);
-    } else {
-        c.bridge.reset();
+    if (c.test_tone) processor_set_test_tone(*made, true);
+    {
+        // The page reads the processor and the bridge being replaced.
+        std::unique_lock<std::mutex> lock;
+        if (c.control) lock = std::unique_lock<std::mutex>(c.control->lock);
+        std::swap(c.processor, made);
+        c.silent = false;
+        if (c.host_rate != 44100.0) {
+            if (!c.bridge) c.bridge = std::make_unique<RateBridge>();
+            c.bridge->tap = c.control ? &c.control->tap : nullptr;
+            c.silent = !bridge_start(*c.bridge, c.host_rate);
+        } else {
+            c.bridge.reset();
+        }
     }
+    made.reset();
+    publish_on_air(c);
     if (c.port[kLatency] != nullptr) *c.port[kLatency] = static_cast<float>(core_latency_frames(c));
     if (c.port[kStatus] != nullptr) *c.port[kStatus] = static_cast<float>(c.silent ? kNoResampler : c.status);
     if (c.silent) {
@@ -236,6 +284,8 @@ bool core_activate(PluginCore& c) {
 
 void core_restore(PluginCore& c, const ProcessParams& process, int number) {
     c.on_air = process;
+    ++c.generation;
+    c.modified = false;
     c.restored = true;
     c.restored_number = std::clamp(number, 0, kMaxProcessNumber);
     // Played from the next run() on when the port still holds the saved number.
@@ -257,6 +307,7 @@ void core_run(PluginCore& c, std::uint32_t frames) {
     apply_controls(c);
     if (c.port[kInLeft] != nullptr && c.port[kInRight] != nullptr && c.port[kOutLeft] != nullptr &&
         c.port[kOutRight] != nullptr) {
+        watch_input(c, frames);
         if (c.silent) {
             for (std::uint32_t i = 0; i < frames; ++i) c.port[kOutLeft][i] = c.port[kOutRight][i] = 0.0f;
         } else if (c.bridge) {
@@ -268,6 +319,7 @@ void core_run(PluginCore& c, std::uint32_t frames) {
     }
     if (c.port[kLatency] != nullptr) *c.port[kLatency] = static_cast<float>(core_latency_frames(c));
     if (c.port[kStatus] != nullptr) *c.port[kStatus] = static_cast<float>(c.silent ? kNoResampler : c.status);
+    if (c.port[kSilenceS] != nullptr) *c.port[kSilenceS] = static_cast<float>(c.dead_air.quiet_s);
 }
 
 }  // namespace qv::plugin

@@ -15,8 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "control/station_monitor.h"
 #include "engine/processor.h"
 #include "plugins/pcm16.h"
+#include "plugins/plugin_control.h"
 #include "plugins/process_library.h"
 #include "plugins/rate_bridge.h"
 #include "settings/process_file.h"
@@ -41,6 +43,7 @@ enum Port : int {
     kReload,       // 0/1: a rising edge puts the newest stored version of the selected process on air
     kCeiling,      // 0/1, the true-peak ceiling after the chain; read at activate and at the first block
     kCeilingDbtp,  // dBTP, -6..0, applied at once
+    kSilenceS,     // output, seconds the input has stayed below the dead-air level
     kPortCount
 };
 
@@ -116,6 +119,21 @@ struct PluginCore {
     int restored_number = 0;
 
     std::int16_t work[kBlockFrames * 2];
+
+    // The dead-air detector on the input, on the sample clock: the
+    // silence_s port, and the page's alarm (its rule set from the page).
+    control::DeadAirWatch dead_air_watch;
+    control::DeadAirState dead_air;
+
+    // What the page is told (plugins/plugin_control.h): the generation of
+    // the host's process, new at every selection, reload, restore and
+    // activate; whether the page edited it since; the page's last edit taken.
+    std::uint64_t generation = 0;
+    bool modified = false;
+    std::uint64_t edit_seq = 0;
+    // Null unless the environment names a control address. Last: destroyed
+    // first, so that the instance leaves the server before the processor goes.
+    std::unique_ptr<PluginControl> control;
 };
 
 // --- control side ---

@@ -5,9 +5,9 @@
 // folder and starts the library's thread; the thread then follows the folder
 // (inotify, or a re-scan every second when inotify is unavailable or
 // QUORVANE_NO_INOTIFY=1) and publishes immutable snapshots; the last
-// instance to leave stops and joins the thread and frees everything. A
-// per-host-process service to come (a control server that instances
-// register with) belongs in the same join/leave, beside the library.
+// instance to leave stops and joins the thread and frees everything. The
+// host process's control server is the other such service
+// (control/control_registry.h): each instance registers with it itself.
 //
 // The audio thread reads the newest snapshot through library_newest() and
 // says which one it reads through library_hold(): neither waits, locks,

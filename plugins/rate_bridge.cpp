@@ -40,6 +40,7 @@ int bridge_pass(RateBridge& b, Processor* chain, int* mid_out = nullptr) {
     if (chain != nullptr && mid_frames > 0) {
         for (int i = 0; i < 2 * mid_frames; ++i) b.mid_pcm[i] = to_pcm16(b.mid[i], 1.0f);
         processor_run(*chain, b.mid_pcm.data(), mid_frames, 2);
+        if (b.tap != nullptr) control::tap_output(*b.tap, b.mid_pcm.data(), static_cast<std::size_t>(mid_frames));
         for (int i = 0; i < 2 * mid_frames; ++i) b.mid[i] = from_pcm16(b.mid_pcm[i], 1.0f);
     }
     soxr_process(b.down, b.mid.data(), static_cast<std::size_t>(mid_frames), &used, b.back.data(),

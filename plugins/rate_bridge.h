@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "control/signal_tap.h"
 #include "engine/processor.h"
 
 namespace qv::plugin {
@@ -40,8 +41,9 @@ struct RateBridge {
     int fifo_read = 0;
     int fifo_count = 0;
     int latency_frames = 0;
-    std::uint64_t underruns = 0;  // frames played as silence for want of output; 0 by construction
-    std::uint64_t overruns = 0;   // frames dropped for want of room; 0 by construction
+    control::SignalTap* tap = nullptr;  // takes the chain's output blocks when set
+    std::uint64_t underruns = 0;        // frames played as silence for want of output; 0 by construction
+    std::uint64_t overruns = 0;         // frames dropped for want of room; 0 by construction
 };
 
 // Makes both resamplers for the host's rate and warms them with zeros, so

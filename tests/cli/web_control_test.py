@@ -117,6 +117,13 @@ class WebControl(unittest.TestCase):
         self.assertEqual(state["alarms"]["dead_air"]["below_dbfs"], -50)
         self.assertEqual(state["alarms"]["dead_air"]["after_s"], 10)
         self.check_params(port, state)
+        # The stream is the one instance: ?instance may name it or be left out.
+        st, listed, _ = request(port, "GET", "/api/instances")
+        self.assertEqual([(i["id"], i["kind"], i["process"]["name"]) for i in listed["instances"]],
+                         [("1", "stream", "DEFAULT")])
+        self.assertEqual(state["instance"], "1")
+        st, named, _ = request(port, "GET", "/api/state?instance=1")
+        self.assertEqual((st, named["controls"]), (200, state["controls"]))
         st, procs, _ = request(port, "GET", "/api/processes")
         self.assertEqual([(p["number"], p["name"]) for p in procs["processes"]],
                          [(3, "STRAIGHT"), (6, "M\u00daSICA")])
@@ -150,6 +157,8 @@ class WebControl(unittest.TestCase):
             ("POST", "/api/save", {"number": 3}, None, {}, 409),
             ("POST", "/api/save", {"number": 8, "name": "x" * 20}, None, {}, 422),
             ("GET", "/api/nothing", None, None, {}, 404),
+            ("GET", "/api/state?instance=2", None, None, {}, 404),
+            ("POST", "/api/controls?instance=stream", {"overdrive_db": 5}, None, {}, 404),
             ("GET", "/qv$0.dat", None, None, {}, 404),
             ("GET", "/../settings/qv$0.dat", None, None, {}, 404),
         ]
@@ -380,8 +389,8 @@ class Monitored(unittest.TestCase):
             lines = f.read().splitlines()
         stamp = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ "
         for want in (r"dead air: the input stayed below -50\.0 dBFS for 1 s",
-                     r"control: stream: overdrive_db 10 dB -> 12 dB", r"control: stream: mono off -> on",
-                     r"control: stream: dead air below -50\.0 -> -60\.0 dBFS, after 1 -> 30 s"):
+                     r"control: stream 1: overdrive_db 10 dB -> 12 dB", r"control: stream 1: mono off -> on",
+                     r"control: stream 1: dead air below -50\.0 -> -60\.0 dBFS, after 1 -> 30 s"):
             self.assertTrue(any(re.fullmatch(stamp + want, l) for l in lines), (want, lines))
 
 

@@ -14,6 +14,7 @@ import os
 import random
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -294,6 +295,48 @@ def check_token_page(dt, work, programme):
         stream.stop()
 
 
+def check_instances(dt, work):
+    """Two plug-in instances in one Liquidsoap process: the page lists both,
+    takes the first and switches to the second; a plug-in's process and
+    bypass belong to its host."""
+    ladspa = os.environ.get("QUORVANE_LADSPA_DIR")
+    if not ladspa or shutil.which("liquidsoap") is None:
+        print("no plug-ins or no liquidsoap: the list of instances is not checked")
+        return
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+    script = os.path.join(work, "two.liq")
+    with open(script, "w") as f:
+        f.write('settings.init.allow_root.set(true)\nsettings.frame.audio.channels.set(2)\n'
+                's = sine(330.)\noutput.dummy(ladspa.quorvane(s))\noutput.dummy(ladspa.quorvane(s))\n')
+    env = dict(os.environ, LIQ_LADSPA_DIRS=ladspa, QUORVANE_CONTROL=f"127.0.0.1:{port}")
+    host = subprocess.Popen(["liquidsoap", script], env=env, cwd=work, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.time() + 40
+        while True:
+            try:
+                if len(request(port, "GET", "/api/instances")[1]["instances"]) == 2:
+                    break
+            except OSError:
+                pass
+            assert time.time() < deadline and host.poll() is None, "liquidsoap did not register two instances"
+            time.sleep(0.2)
+        dt.open(f"http://127.0.0.1:{port}/", 1000, 700)
+        dt.wait_for("document.getElementById('instances').options.length === 2 && "
+                    "document.getElementById('instance').textContent === '1'")
+        assert not dt.eval("document.getElementById('instances').hidden")
+        dt.wait_for("document.getElementById('load').disabled && !document.getElementById('host-info').hidden")
+        dt.eval("(() => { const s = document.getElementById('instances'); s.value = '2';"
+                " s.dispatchEvent(new Event('change')); })()")
+        dt.wait_for("document.getElementById('instance').textContent === '2' && "
+                    "location.search === '?instance=2' && Number(document.body.dataset.frames || 0) >= 3")
+    finally:
+        host.terminate()
+        host.wait(timeout=20)
+
+
 def main():
     browser = shutil.which("chromium")
     if browser is None:
@@ -373,6 +416,7 @@ def main():
         assert live != plain
         assert live == with_set, next(i for i in range(compared) if live[i] != with_set[i]) // 2
         check_token_page(dt, work, programme)
+        check_instances(dt, work)
         print("screenshots in", artifacts, "; loudness shown", shown, "ffmpeg", want)
         return 0
     finally:

@@ -14,15 +14,18 @@ Runs with Debian's python3 (the JACK client module is a Debian package).
 """
 import array
 import gzip
+import json
 import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
 import threading
 import time
+import urllib.request
 import wave
 
 BUILD = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else ""
@@ -180,11 +183,25 @@ def liquidsoap(tmp, examples, env, src, ref, frames):
         with open(path, "w") as f:
             f.write(script)
         log = open(os.path.join(home, "liquidsoap.log"), "w")
-        p = subprocess.Popen(["liquidsoap", path], cwd=home, env=dict(env, HOME=home), stdout=log,
-                             stderr=subprocess.STDOUT)
+        run_env = dict(env, HOME=home)
+        if name == "onair.liq":
+            # As its comment says: the plug-in's control panel.
+            with socket.socket() as s:
+                s.bind(("127.0.0.1", 0))
+                panel = s.getsockname()[1]
+            run_env["QUORVANE_CONTROL"] = str(panel)
+        p = subprocess.Popen(["liquidsoap", path], cwd=home, env=run_env, stdout=log, stderr=subprocess.STDOUT)
         runs.append((name, home, p, log))
     want = 44 + frames * 4
     deadline = time.monotonic() + 40
+    listed = []
+    while not listed and time.monotonic() < deadline and runs[0][2].poll() is None:
+        try:
+            with urllib.request.urlopen(f"http://127.0.0.1:{panel}/api/instances", timeout=5) as r:
+                listed = json.load(r)["instances"]
+        except OSError:
+            time.sleep(0.2)
+    check([i["kind"] for i in listed] == ["LADSPA"], "Liquidsoap onair.liq: its instance on the control panel")
     for name, home, p, log in runs:
         out = os.path.join(home, "onair.wav")
         while time.monotonic() < deadline and p.poll() is None and \

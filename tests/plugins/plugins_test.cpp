@@ -45,6 +45,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <numbers>
 #include <sstream>
 #include <string>
@@ -1269,6 +1270,212 @@ struct LogCapture {
     }
 };
 
+// --- the control panel of the host process ---
+
+// A free TCP port on loopback, as the system hands one out.
+int free_port() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        std::abort();
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+struct Reply {
+    int status = 0;  // 0: no connection
+    nlohmann::json body;
+};
+
+// One HTTP request to the panel on loopback (the server closes every reply).
+Reply http(int port, const std::string& method, const std::string& path, const std::string& body = "",
+           const std::string& token = "") {
+    Reply reply;
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        close(fd);
+        return reply;
+    }
+    const std::string request =
+        method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+        "\r\nConnection: close\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+        "\r\n" + (token.empty() ? "" : "Authorization: Bearer " + token + "\r\n") + "\r\n" + body;
+    if (write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) std::abort();
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+    close(fd);
+    reply.status = std::atoi(text.c_str() + text.find(' ') + 1);
+    const std::size_t start = text.find("\r\n\r\n");
+    if (start != std::string::npos) reply.body = nlohmann::json::parse(text.substr(start + 4), nullptr, false);
+    return reply;
+}
+
+// Both entry points in one shared object: the LV2 bundle's library is the
+// LADSPA one, which the dynamic loader maps once. Three instances of one
+// host process (two LADSPA, one LV2) are listed by one server; an edit
+// through the API is heard in the instance it names alone and lasts until
+// the host reloads; the host's ports cannot be set from the page; the
+// silence_s port counts the seconds of quiet input; the last cleanup stops
+// the server and joins its threads.
+TEST(Plugins, ControlPanelServesEveryInstanceOfTheHost) {
+    ConfigDir config;
+    const int port = free_port();
+    setenv("QUORVANE_CONTROL", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
+    // A sanitizer's runtime starts a thread of its own with the first thread.
+    std::thread([] {}).join();
+    const int threads_before = thread_count();
+    {
+        const auto ladspa = open_ladspa();
+        const auto lv2 = open_lv2();
+        ASSERT_TRUE(ladspa && lv2);
+        EXPECT_EQ(ladspa->handle, lv2->handle);
+        Instance a(*ladspa, 44100), b(*lv2, 44100), c(*ladspa, 44100), d(*lv2, 48000);
+        for (Instance* i : {&a, &b, &c, &d}) i->activate();
+
+        const Reply list = http(port, "GET", "/api/instances");
+        ASSERT_EQ(list.status, 200);
+        ASSERT_EQ(list.body["instances"].size(), 4u);
+        std::vector<std::string> ids, kinds;
+        std::vector<int> rates;
+        for (const auto& i : list.body["instances"]) {
+            ids.push_back(i["id"]);
+            kinds.push_back(i["kind"]);
+            rates.push_back(i["rate"]);
+        }
+        EXPECT_EQ(kinds, (std::vector<std::string>{"LADSPA", "LV2", "LADSPA", "LV2"}));
+        EXPECT_EQ(rates, (std::vector<int>{44100, 44100, 44100, 48000}));
+        const std::string at_a = "?instance=" + ids[0];
+        EXPECT_EQ(http(port, "GET", "/api/state").status, 400);
+        EXPECT_EQ(http(port, "GET", "/api/state?instance=99").status, 404);
+        EXPECT_EQ(http(port, "POST", "/api/process" + at_a, R"({"number": 1})").status, 422);
+        EXPECT_EQ(http(port, "POST", "/api/controls" + at_a, R"({"bypass_all": 1})").status, 422);
+        const Reply edited = http(port, "POST", "/api/controls" + at_a, R"({"output_level_pct": 40})");
+        ASSERT_EQ(edited.status, 200);
+        EXPECT_EQ(edited.body["controls"]["output_level_pct"], 40);
+        EXPECT_TRUE(edited.body["process"]["modified"]);
+        EXPECT_EQ(edited.body["host_ports"]["process"], 0);
+        // Save: into the settings folder, the edit stays on air, no longer modified.
+        const Reply saved = http(port, "POST", "/api/save" + at_a, R"({"number": 7, "name": "PAGE"})");
+        EXPECT_EQ(saved.status, 200);
+        EXPECT_EQ(saved.body["process"]["modified"], false);
+        EXPECT_EQ(saved.body["controls"]["output_level_pct"], 40);
+        ProcessParams stored;
+        EXPECT_TRUE(read_process_file((config.folder() / "qv$7.dat").c_str(), stored));
+        EXPECT_EQ(stored.global.output_level_pct, 40);
+
+        // Programme, then two seconds of silence.
+        const int frames = 44100 * 4;
+        Planar in{std::vector<float>(frames), std::vector<float>(frames)};
+        for (int i = 0; i < frames / 2; ++i)
+            in.l[i] = in.r[i] = static_cast<float>(0.5 * std::sin(2.0 * std::numbers::pi * 220.0 * i / 44100.0));
+        Planar out[4] = {in, in, in, in};
+        Instance* order[4] = {&a, &b, &c, &d};
+        // Taking the edit and telling the page allocate nothing either.
+        const long allocations = g_allocations.load();
+        g_armed = true;
+        for (int first = 0; first < frames; first += 1024)
+            for (int k = 0; k < 4; ++k) order[k]->run(out[k].l, out[k].r, first, std::min(1024, frames - first));
+        g_armed = false;
+        EXPECT_EQ(g_allocations.load(), allocations);
+        EXPECT_EQ(out[1].l, out[2].l);
+        EXPECT_EQ(out[1].r, out[2].r);
+        double peak_a = 0.0, peak_c = 0.0;
+        for (int i = 0; i < frames / 2; ++i) {
+            peak_a = std::max(peak_a, std::fabs(static_cast<double>(out[0].l[i])));
+            peak_c = std::max(peak_c, std::fabs(static_cast<double>(out[2].l[i])));
+        }
+        EXPECT_LT(peak_a, 0.8 * peak_c);
+        EXPECT_NEAR(a.control[kSilenceS], 2.0, 0.05);
+        EXPECT_NEAR(d.control[kSilenceS], 44100.0 * 2 / 48000, 0.05);
+        // The loudness measured on the chain's output, resampled or not (run
+        // faster than real time, the tap drops what its 1.5 s cannot hold).
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        for (const std::string& id : {ids[0], ids[3]})
+            EXPECT_GT(http(port, "GET", "/api/loudness?instance=" + id).body["frames"], 44100 / 2) << id;
+        EXPECT_EQ(http(port, "GET", "/api/state?instance=" + ids[2]).body["process"]["modified"], false);
+
+        // A reload of the host puts the stored process back on air.
+        a.control[kReload] = 1.0f;
+        a.run(out[0].l, out[0].r, 0, 64);
+        const Reply reloaded = http(port, "GET", "/api/state" + at_a);
+        EXPECT_EQ(reloaded.body["process"]["modified"], false);
+        EXPECT_NE(reloaded.body["controls"]["output_level_pct"], 40);
+        // An id is never given again.
+        { Instance gone(*ladspa, 44100); }
+        Instance e(*ladspa, 44100);
+        const Reply now = http(port, "GET", "/api/instances");
+        ASSERT_EQ(now.body["instances"].size(), 5u);
+        EXPECT_EQ(now.body["instances"][4]["id"], "6");
+        EXPECT_GT(thread_count(), threads_before);
+    }
+    EXPECT_EQ(http(port, "GET", "/api/instances").status, 0);
+    EXPECT_EQ(thread_count(), threads_before);
+
+    // The port taken by another server (which, like the library's default,
+    // allows its reuse): said once per host process, and the instances play
+    // on without a panel.
+    const int taken = socket(AF_INET, SOCK_STREAM, 0);
+    const int yes = 1;
+    setsockopt(taken, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
+    setsockopt(taken, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);  // past the connections in TIME_WAIT
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(taken, 4), 0);
+    {
+        UridMap urid;
+        LogCapture log;
+        const LV2_Feature* features[] = {&urid.feature, &log.feature, nullptr};
+        const auto lv2 = open_lv2();
+        Instance x(*lv2, 44100, features), y(*lv2, 44100, features);
+        x.activate();
+        EXPECT_EQ(count_of(log.said(), "already in use"), 1) << log.said();
+        Planar p{std::vector<float>(512, 0.25f), std::vector<float>(512, 0.25f)};
+        x.run(p.l, p.r, 0, 512);
+        EXPECT_EQ(x.control[kStatus], 0.0f);
+    }
+    close(taken);
+
+    // Off loopback, a token is required: without one no panel, with one
+    // (created for the host when missing) every request must carry it.
+    setenv("QUORVANE_CONTROL", ("0.0.0.0:" + std::to_string(port)).c_str(), 1);
+    {
+        UridMap urid;
+        LogCapture log;
+        const LV2_Feature* features[] = {&urid.feature, &log.feature, nullptr};
+        const auto lv2 = open_lv2();
+        {
+            Instance x(*lv2, 44100, features);
+            EXPECT_EQ(count_of(log.said(), "needs QUORVANE_CONTROL_TOKEN"), 1) << log.said();
+            EXPECT_EQ(http(port, "GET", "/api/instances").status, 0);
+        }
+        const std::string token_file = config.path("token");
+        setenv("QUORVANE_CONTROL_TOKEN", token_file.c_str(), 1);
+        Instance x(*lv2, 44100, features);
+        std::ifstream in(token_file);
+        std::string token;
+        in >> token;
+        EXPECT_EQ(token.size(), 64u);
+        EXPECT_EQ(fs::status(token_file).permissions() & (fs::perms::group_all | fs::perms::others_all),
+                  fs::perms::none);
+        EXPECT_EQ(http(port, "GET", "/api/instances").status, 401);
+        EXPECT_EQ(http(port, "GET", "/api/instances", "", token).status, 200);
+    }
+    unsetenv("QUORVANE_CONTROL_TOKEN");
+    unsetenv("QUORVANE_CONTROL");
+}
+
 ProcessParams with_lookahead(int ms) {
     ProcessParams p = default_process();
     p.global.lookahead_ms = ms;
@@ -1643,6 +1850,56 @@ TEST_F(Hosts, LiquidsoapPlaysAPlaylistThroughOneInstance) {
                                   path("list.m3u") + "\")");
 }
 
+// One Liquidsoap script, two instances over one source, each into a file of
+// its own: both are listed on the host's one panel, and an output level set
+// through the API for one of them is heard in its file alone (the two files
+// are the same before it).
+TEST_F(Hosts, LiquidsoapInstancesShareOnePanel) {
+    const int port = free_port();
+    std::ofstream script(path("two.liq"));
+    script << "settings.init.allow_root.set(true)\n"
+              "settings.frame.audio.samplerate.set(44100)\n"
+              "settings.frame.audio.channels.set(2)\n"
+              "s = sine(330.)\n"
+              "output.file(%wav(stereo=true, samplesize=16), \""
+           << path("a.wav") << "\", ladspa.quorvane(s))\noutput.file(%wav(stereo=true, samplesize=16), \""
+           << path("b.wav") << "\", ladspa.quorvane(s))\nthread.run(delay=8., shutdown)\n";
+    script.close();
+    // Liquidsoap takes seconds to start on a loaded machine, then plays 8 s.
+    std::thread host([&] {
+        shell("cd " + path("") + " && QUORVANE_CONTROL=127.0.0.1:" + std::to_string(port) +
+              " timeout -k 5 40 liquidsoap " + path("two.liq") + " >" + path("two.log") + " 2>&1");
+    });
+    struct Join {
+        std::thread& t;
+        ~Join() {
+            if (t.joinable()) t.join();
+        }
+    } join{host};
+    Reply list;
+    for (int i = 0; i < 600 && list.body["instances"].size() < 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        list = http(port, "GET", "/api/instances");
+    }
+    ASSERT_EQ(list.body["instances"].size(), 2u) << capture("tail " + path("two.log"));
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const Reply edited = http(port, "POST", "/api/controls?instance=1", R"({"output_level_pct": 40})");
+    EXPECT_EQ(edited.status, 200);
+    EXPECT_EQ(http(port, "GET", "/api/state?instance=2").body["process"]["modified"], false);
+    host.join();
+    const Wav a = read_wav(path("a.wav")), b = read_wav(path("b.wav"));
+    const std::size_t n = std::min(a.samples.size(), b.samples.size());
+    ASSERT_GT(n, 2u * 44100 * 5) << capture("tail " + path("two.log"));
+    // The first 2 s alike; the last second of one of them quieter.
+    EXPECT_TRUE(std::equal(a.samples.begin(), a.samples.begin() + 2 * 44100 * 2, b.samples.begin()));
+    int peak_a = 0, peak_b = 0;
+    for (std::size_t i = n - 2 * 44100; i < n; ++i) {
+        peak_a = std::max(peak_a, std::abs(static_cast<int>(a.samples[i])));
+        peak_b = std::max(peak_b, std::abs(static_cast<int>(b.samples[i])));
+    }
+    EXPECT_LT(std::min(peak_a, peak_b), 0.6 * std::max(peak_a, peak_b)) << peak_a << " " << peak_b;
+}
+
 // Every track takes 0.3 s to come, the first included: the output waits for
 // them instead of playing the first and stopping where the second is missing.
 TEST_F(Hosts, LiquidsoapWaitsForLateTracks) {
@@ -1660,19 +1917,6 @@ TEST_F(Hosts, LiquidsoapWaitsForLateTracks) {
 }
 
 // --- a station on loopback: Liquidsoap -> Icecast -> ffmpeg ---
-
-// A port on 127.0.0.1 that was free a moment ago.
-int free_port() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-                    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
-    close(fd);
-    return ok ? ntohs(a.sin_port) : -1;
-}
 
 // Sends text to 127.0.0.1:port and returns what comes back until `until`
 // appears, the peer closes or 2 s pass; empty when no connection.
