@@ -130,8 +130,8 @@ void HttpFront::hand_on(Waiting& w) {
     });
 }
 
-// Takes every connection the listener holds; at the cap the one that has
-// waited longest makes room.
+// Takes every connection the listener holds and reads what each has sent; at
+// the cap the one that has waited longest makes room.
 void HttpFront::accept_all() {
     for (;;) {
         const int fd = accept4(listen_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
@@ -145,11 +145,24 @@ void HttpFront::accept_all() {
             }
             return;
         }
+        // A request that came whole with its connection is handed on before
+        // the rest of the backlog is taken: a flood of newcomers behind it
+        // cannot make it the oldest waiting one.
+        Waiting w{fd, Clock::now() + limits.deadline, {}};
+        const Gathered g = gather(w);
+        if (g == Gathered::complete) {
+            hand_on(w);
+            continue;
+        }
+        if (g == Gathered::drop) {
+            close(fd);
+            continue;
+        }
         if (waiting.size() >= limits.max_waiting) {
             close(waiting.front().fd);
             waiting.pop_front();
         }
-        waiting.push_back({fd, Clock::now() + limits.deadline, {}});
+        waiting.push_back(std::move(w));
     }
 }
 
