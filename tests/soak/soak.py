@@ -124,18 +124,18 @@ def main():
     rows = []
     stop = threading.Event()
 
+    # Feeds until the last hour has been measured and saved: the stream must
+    # still be on air when its figures are taken.
     def feed():
         at = 0
-        total = args.hours * HOUR_FRAMES
-        sent = 0
         try:
-            while sent < total and not stop.is_set():
-                n = min(CHUNK_FRAMES, total - sent)
-                end = at + n * 4
+            while not stop.is_set():
+                end = at + CHUNK_FRAMES * 4
                 chunk = pcm[at:end] if end <= len(pcm) else pcm[at:] + pcm[:end - len(pcm)]
                 at = end % len(pcm)
                 proc.stdin.write(chunk)
-                sent += n
+        except BrokenPipeError:
+            pass
         finally:
             proc.stdin.close()
 
