@@ -732,6 +732,11 @@ TEST(Plugins, RunNeverAllocates) {
     void* volatile probe = std::malloc(16);
     std::free(probe);
     g_armed = false;
+#if defined(__SANITIZE_THREAD__)
+    // GCC 12's ThreadSanitizer installs the hooks but never calls them; the
+    // native and asan builds give the proof.
+    if (g_allocations == 0) GTEST_SKIP() << "ThreadSanitizer's runtime calls no allocation hooks here";
+#endif
     ASSERT_GE(g_allocations, 2);
     UridMap urid;
     struct Case {
