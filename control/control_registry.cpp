@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <mutex>
+#include <new>
 
 #include "control/web_control.h"
 
@@ -28,7 +29,10 @@ struct Registry {
 Registry& registry() {
     // Never destroyed: a plug-in's last cleanup may come after static
     // destructors would have run; by then the server is already stopped.
-    static Registry* r = new Registry;
+    // Built in the library's own static storage, so that unloading the
+    // library (a host's dlclose) takes it along instead of leaking it.
+    alignas(Registry) static unsigned char storage[sizeof(Registry)];
+    static Registry* r = new (storage) Registry;
     return *r;
 }
 
