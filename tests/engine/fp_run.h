@@ -59,6 +59,19 @@ inline void expect_same_run(const FpRun& run, const FpRun& reference, const Host
         EXPECT_TRUE(run.derived[k] == reference.derived[k]) << env << ": derived values after step " << k;
     EXPECT_EQ(call.changed(), 0) << env << ": first left " << call.first_change();
 }
+
+// Renders in every environment of host_fp_envs() and expects each run to be
+// the one rendered in the default environment.
+template <class Render>
+void expect_same_in_every_env(Render render) {
+    const auto envs = host_fp_envs();
+    HostFpCaller default_env(envs[0]);
+    const FpRun reference = render(default_env);
+    for (const HostFpEnv& env : envs) {
+        HostFpCaller call(env);
+        expect_same_run(render(call), reference, call, env.name);
+    }
+}
 #endif
 
 }  // namespace qv::test
